@@ -1,0 +1,166 @@
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "app/app.hpp"
+#include "lwob/lwob.hpp"
+#include "model/model.hpp"
+#include "rok/rok.hpp"
+
+#ifndef ROKCONV_VERSION
+#define ROKCONV_VERSION "0.0.0"
+#endif
+
+namespace rokconv {
+
+namespace {
+
+constexpr const char* kBanner =
+    "rokconv " ROKCONV_VERSION " - converts a ROK model into a LightWave object (LWOB)\n";
+constexpr const char* kUsage =
+    "usage: rokconv FILE\n"
+    "  Reads the ROK model FILE and writes it as a LightWave object into the current\n"
+    "  directory, named after FILE with the extension .LWO (car.rok gives car.LWO).\n"
+    "  rokconv --help      show this text\n"
+    "  rokconv --version   show the version\n";
+
+enum class ReadStatus { ok, cannot_open, cannot_read };
+
+ReadStatus read_file(const char* path, std::vector<unsigned char>& data) {
+    std::FILE* in = std::fopen(path, "rb");
+    if (!in) return ReadStatus::cannot_open;
+    // the size is only a hint: the read goes on to the end whatever it says
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec && size < data.max_size()) data.reserve(static_cast<std::size_t>(size) + 1);
+
+    constexpr std::size_t kBlock = 1 << 20;
+    std::size_t got = 0;
+    do {
+        const std::size_t old = data.size();
+        const std::size_t want = data.capacity() - old >= kBlock ? data.capacity() - old : kBlock;
+        data.resize(old + want);
+        got = std::fread(data.data() + old, 1, want, in);
+        data.resize(old + got);
+    } while (got > 0);
+    // a directory opens but cannot be read, and neither can a file with an I/O error
+    const bool failed = std::ferror(in) != 0;
+    std::fclose(in);
+    return failed ? ReadStatus::cannot_read : ReadStatus::ok;
+}
+
+// A new file in the current directory, opened exclusively, so it gets the permissions a plain
+// create would give. Its name starts with a dot and is unlikely to be taken; a taken one is
+// skipped.
+std::FILE* create_temporary(std::string& name) {
+    static unsigned counter = 0;
+    const auto seed = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char buffer[64];
+        std::snprintf(buffer, sizeof buffer, ".rokconv-%08llx-%u.tmp", seed & 0xffffffffULL,
+                      counter++);
+        name = buffer;
+        std::FILE* out = std::fopen(name.c_str(), "wbx");
+        if (out || errno != EEXIST) return out;
+    }
+    return nullptr;
+}
+
+// Writes bytes to a temporary file and renames it over name once it is complete, so a failed
+// run leaves neither a partial file nor a damaged earlier one under that name.
+int write_output(const std::string& name, const ByteSink& bytes) {
+    std::string temporary;
+    std::FILE* out = create_temporary(temporary);
+    if (!out) {
+        std::printf("could not create: %s\n", name.c_str());
+        return -1;
+    }
+    bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    written = std::fflush(out) == 0 && written;
+    written = std::ferror(out) == 0 && written;
+    written = std::fclose(out) == 0 && written;
+    if (!written) {
+        std::remove(temporary.c_str());
+        std::printf("could not write: %s\n", name.c_str());
+        return -1;
+    }
+    if (std::rename(temporary.c_str(), name.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        std::printf("could not create: %s\n", name.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+int convert(const char* path) {
+    ByteSink bytes;
+    {
+        std::vector<unsigned char> input;
+        switch (read_file(path, input)) {
+            case ReadStatus::cannot_open:
+                std::printf("could not open: %s\n", path);
+                return -1;
+            case ReadStatus::cannot_read:
+                std::printf("could not read: %s\n", path);
+                return -1;
+            case ReadStatus::ok:
+                break;
+        }
+        Model model;
+        // not a ROK file: nothing to convert, and nothing is said
+        if (load_rok(input, model) < 0) return 0;
+        // the input is no longer needed while the output is built
+        std::vector<unsigned char>().swap(input);
+        if (save_lwob(model, bytes) < 0) bytes.clear();
+    }
+    std::string name = base_name(path);
+    set_extension(name, ".LWO");
+    if (bytes.empty()) {
+        // even an empty model gives a 36-byte file, so this is a model too big for its lengths
+        std::printf("could not write: %s\n", name.c_str());
+        return -1;
+    }
+    return write_output(name, bytes);
+}
+
+}  // namespace
+
+int convert_file(const char* path) {
+    try {
+        return convert(path);
+    } catch (const std::bad_alloc&) {
+        std::printf("not enough memory: %s\n", path);
+        return -1;
+    } catch (const std::length_error&) {
+        std::printf("not enough memory: %s\n", path);
+        return -1;
+    }
+}
+
+int run(int argc, const char* const* argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("%s%s", kBanner, kUsage);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("rokconv %s\n", ROKCONV_VERSION);
+        return 0;
+    }
+    if (argc != 2) {
+        std::printf("%s%s", kBanner, kUsage);
+        return 1;
+    }
+    if (convert_file(argv[1]) < 0) {
+        std::printf("error occured.\n");
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace rokconv

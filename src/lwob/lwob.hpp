@@ -1,0 +1,69 @@
+// Writing LightWave objects: the IFF chunk builder, the object writer and the surface chunks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "model/model.hpp"
+
+namespace rokconv {
+
+// the output file as it is built; the driver writes it out
+using ByteSink = std::vector<unsigned char>;
+
+// Builds one IFF chunk's contents in memory, so that its length is known when it is emitted.
+// A top-level chunk emits into a sink, a child into its parent's buffer; while the chunk is open
+// exactly one of parent and stream is set. Its tag must already be in place when it is opened.
+// The buffer holds the contents without tag and length; its size is the chunk's length. The
+// put_ encodings below may write to it directly.
+struct Chunk {
+    std::vector<unsigned char> buffer;
+    Chunk* parent = nullptr;
+    ByteSink* stream = nullptr;
+};
+
+// big-endian encodings, most significant byte first
+void put_u2(std::vector<unsigned char>& out, std::uint32_t value);  // low 16 bits
+void put_u4(std::vector<unsigned char>& out, std::uint32_t value);
+void put_f4(std::vector<unsigned char>& out, float value);  // IEEE 754 bit pattern
+
+// writes the 4-byte tag to the sink and opens chunk on it
+void chunk_open_top(Chunk& chunk, const char (&tag)[5], ByteSink& stream);
+// appends the 4-byte tag to parent and opens chunk as its child
+void chunk_open_child(Chunk& chunk, const char (&tag)[5], Chunk& parent);
+
+int chunk_append(Chunk& chunk, const void* bytes, std::size_t n);
+// Emits the length as U4 and the contents, then resets the chunk for reuse. Returns -1, emitting
+// nothing, for contents longer than a U4 length can state.
+[[nodiscard]] int chunk_close(Chunk& chunk);
+
+// The writer's surface slots: one per palette colour 0-15. Surface numbers are 1, 2, ... over
+// the used slots in ascending colour order. Polygons whose colour has no slot share the
+// surface number after the last used slot, which no SRFS name describes.
+struct SurfaceTable {
+    bool colour_used[kColourSlots] = {};
+    std::uint16_t surface_number[kColourSlots] = {};
+    std::uint16_t unslotted_surface = 0;
+};
+
+SurfaceTable number_surfaces(const Model& model);
+
+// "ROK" and the index in decimal, zero-terminated and padded to an even length
+void append_surface_name(std::vector<unsigned char>& out, int index);
+
+// the SURF chunk for palette index i, built in child and closed into form
+[[nodiscard]] int write_surface(Chunk& form, Chunk& child, int index, const PaletteEntry& entry);
+
+// Orders a face's edges into its vertex ring: writes exactly edge_count U2 vertex numbers.
+// The ring starts at the first point of the first listed edge and follows its direction; from
+// each joint it goes on over the lowest-listed other edge that meets it. Where no edge meets
+// the joint before the ring is complete, the walk resumes at the lowest-listed edge it has not
+// yet visited, taken forward.
+void append_ring(std::vector<unsigned char>& out, const Model& model, const Polygon& polygon);
+
+// the whole FORM LWOB for model, appended to out
+// Returns 0, or -1 if a chunk grew past what a U4 length can state.
+[[nodiscard]] int save_lwob(const Model& model, ByteSink& out);
+
+}  // namespace rokconv

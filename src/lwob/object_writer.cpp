@@ -1,0 +1,204 @@
+#include <bit>
+#include <limits>
+#include <memory>
+
+#include "lwob/lwob.hpp"
+
+namespace rokconv {
+
+namespace {
+
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+// a vertex number: the 0-based point number, of which U2 keeps the low 16 bits
+void put_vertex(std::vector<unsigned char>& out, std::int32_t point) {
+    put_u2(out, static_cast<std::uint32_t>(point) - 1u);
+}
+
+// The ring walk looks, at each joint, for the lowest-listed edge other than the current one that
+// has the joint as an end point. Small faces search their few edges directly. Larger ones index
+// their edges by point number, keeping for each point the two lowest-listed edges that meet it:
+// whichever of those is not the current edge is the one the search would find, so each step
+// costs the same whatever the face's size.
+constexpr std::uint32_t kDirectSearchEdges = 16;
+
+struct PointSlot {
+    std::int32_t point = 0;
+    std::uint32_t lowest = kNone;  // kNone marks a free slot
+    std::uint32_t next_lowest = kNone;
+};
+
+class JointIndex {
+public:
+    JointIndex(const Edge* const* edges, std::uint32_t n)
+        : mask_(std::bit_ceil(4u * n) - 1u), slots_(mask_ + 1u) {
+        for (std::uint32_t k = 0; k < n; ++k) {
+            add(edges[k]->first, k);
+            add(edges[k]->second, k);
+        }
+    }
+
+    // the lowest-listed edge other than current that meets point, or kNone
+    std::uint32_t find(std::int32_t point, std::uint32_t current) const {
+        const PointSlot& slot = slots_[locate(point)];
+        if (slot.lowest == kNone) return kNone;
+        return slot.lowest != current ? slot.lowest : slot.next_lowest;
+    }
+
+private:
+    std::size_t locate(std::int32_t point) const {
+        // Fibonacci hashing; linear probing ends at the point's slot or a free one, as the table
+        // is at most half full
+        std::size_t i = (static_cast<std::uint32_t>(point) * 2654435769u) & mask_;
+        while (slots_[i].lowest != kNone && slots_[i].point != point) i = (i + 1) & mask_;
+        return i;
+    }
+
+    // edges come in ascending order, so the first two distinct ones to arrive are the lowest
+    void add(std::int32_t point, std::uint32_t k) {
+        PointSlot& slot = slots_[locate(point)];
+        if (slot.lowest == kNone) {
+            slot.point = point;
+            slot.lowest = k;
+        } else if (slot.lowest != k && slot.next_lowest == kNone) {
+            slot.next_lowest = k;
+        }
+    }
+
+    std::size_t mask_;
+    std::vector<PointSlot> slots_;
+};
+
+
+// Writes the n vertex numbers of the ring; find(joint, current) is the search.
+template <class Find>
+void walk_ring(std::vector<unsigned char>& out, const Edge* const* edges, std::uint32_t n,
+               bool* visited, Find find) {
+    std::uint32_t lowest_unvisited = 0;
+    std::uint32_t current = 0;
+    bool forward = true;
+    for (std::uint32_t written = 0;;) {
+        const Edge& e = *edges[current];
+        visited[current] = true;
+        put_vertex(out, forward ? e.first : e.second);
+        if (++written == n) return;  // a search after the last vertex would find nothing needed
+
+        const std::int32_t joint = forward ? e.second : e.first;
+        std::uint32_t k = find(joint, current);
+        if (k != kNone) {
+            // for each edge the first point is tested before the second
+            forward = edges[k]->first == joint;
+        } else {
+            // the ring is broken: resume at the lowest-listed edge not yet visited; fewer than
+            // n edges have been visited, so there is one
+            while (visited[lowest_unvisited]) ++lowest_unvisited;
+            k = lowest_unvisited;
+            forward = true;
+        }
+        current = k;
+    }
+}
+
+}  // namespace
+
+void append_ring(std::vector<unsigned char>& out, const Model& model, const Polygon& polygon) {
+    const auto n = static_cast<std::uint32_t>(polygon.edge_count);
+    if (n == 0) return;
+    const std::uint32_t* refs = polygon_edges(model, polygon);
+    if (n <= kDirectSearchEdges) {
+        const Edge* edges[kDirectSearchEdges];
+        bool visited[kDirectSearchEdges] = {};
+        for (std::uint32_t k = 0; k < n; ++k) edges[k] = &model.edges[refs[k]];
+        walk_ring(out, edges, n, visited, [&](std::int32_t joint, std::uint32_t current) {
+            for (std::uint32_t k = 0; k < n; ++k) {
+                if (k != current && (edges[k]->first == joint || edges[k]->second == joint)) {
+                    return k;
+                }
+            }
+            return kNone;
+        });
+        return;
+    }
+    std::vector<const Edge*> edges(n);
+    for (std::uint32_t k = 0; k < n; ++k) edges[k] = &model.edges[refs[k]];
+    const JointIndex index(edges.data(), n);
+    std::unique_ptr<bool[]> visited(new bool[n]());
+    walk_ring(out, edges.data(), n, visited.get(),
+              [&](std::int32_t joint, std::uint32_t current) { return index.find(joint, current); });
+}
+
+SurfaceTable number_surfaces(const Model& model) {
+    SurfaceTable table;
+    bool unslotted = false;
+    for (const Polygon& polygon : model.polygons) {
+        if (polygon.colour >= 0 && polygon.colour < kColourSlots) {
+            table.colour_used[polygon.colour] = true;
+        } else {
+            unslotted = true;
+        }
+    }
+    std::uint16_t counter = 0;
+    for (int i = 0; i < kColourSlots; ++i) {
+        if (table.colour_used[i]) table.surface_number[i] = ++counter;
+    }
+    if (unslotted) table.unslotted_surface = ++counter;
+    return table;
+}
+
+int save_lwob(const Model& model, ByteSink& out) {
+    Chunk form;
+    chunk_open_top(form, "FORM", out);
+    (void)chunk_append(form, "LWOB", 4);
+    const SurfaceTable surfaces = number_surfaces(model);
+    // only colours with a palette entry get a name and a SURF chunk
+    const int named = usable_palette(model);
+
+    int status = 0;
+    Chunk child;
+    chunk_open_child(child, "SRFS", form);
+    for (int i = 0; i < named; ++i) {
+        if (surfaces.colour_used[i]) append_surface_name(child.buffer, i);
+    }
+    status |= chunk_close(child);
+
+    // scaled by 8 with the second axis reversed; each product is formed in double and rounded
+    // to the nearest float
+    chunk_open_child(child, "PNTS", form);
+    child.buffer.reserve(12 * model.points.size());
+    for (const Point& p : model.points) {
+        put_f4(child.buffer, static_cast<float>(p.x * 8.0));
+        put_f4(child.buffer, static_cast<float>(p.y * -8.0));
+        put_f4(child.buffer, static_cast<float>(p.z * 8.0));
+    }
+    status |= chunk_close(child);
+
+    // each polygon: U2 vertex count, the U2 vertex numbers, U2 surface number
+    chunk_open_child(child, "POLS", form);
+    child.buffer.reserve(2 * (model.edge_refs.size() + 2 * model.polygons.size()));
+    for (const Polygon& polygon : model.polygons) {
+        if (polygon.edge_count == 1) {
+            // a line: its one edge gives both vertices
+            const Edge& e = model.edges[polygon_edges(model, polygon)[0]];
+            put_u2(child.buffer, 2);
+            put_vertex(child.buffer, e.first);
+            put_vertex(child.buffer, e.second);
+        } else {
+            put_u2(child.buffer, static_cast<std::uint32_t>(polygon.edge_count));
+            append_ring(child.buffer, model, polygon);
+        }
+        const bool slotted = polygon.colour >= 0 && polygon.colour < kColourSlots;
+        put_u2(child.buffer,
+               slotted ? surfaces.surface_number[polygon.colour] : surfaces.unslotted_surface);
+    }
+    status |= chunk_close(child);
+
+    for (int i = 0; i < named; ++i) {
+        if (surfaces.colour_used[i]) {
+            status |= write_surface(form, child, i, model.palette[static_cast<std::size_t>(i)]);
+        }
+    }
+    status |= chunk_close(form);
+    return status == 0 ? 0 : -1;
+}
+
+}  // namespace rokconv
