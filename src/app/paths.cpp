@@ -6,7 +6,9 @@ namespace rokconv {
 
 namespace {
 
-bool is_separator(char c) { return c == '/' || c == '\\' || c == ':'; }
+bool is_separator(char c) {
+    return c == '/' || c == '\\' || c == ':';
+}
 
 // steps through path one character at a time, never past its end
 template <class Visit>

@@ -29,7 +29,7 @@ struct PointSlot {
 };
 
 class JointIndex {
-public:
+  public:
     JointIndex(const Edge* const* edges, std::uint32_t n)
         : mask_(std::bit_ceil(4u * n) - 1u), slots_(mask_ + 1u) {
         for (std::uint32_t k = 0; k < n; ++k) {
@@ -45,12 +45,13 @@ public:
         return slot.lowest != current ? slot.lowest : slot.next_lowest;
     }
 
-private:
+  private:
     std::size_t locate(std::int32_t point) const {
         // Fibonacci hashing; linear probing ends at the point's slot or a free one, as the table
         // is at most half full
         std::size_t i = (static_cast<std::uint32_t>(point) * 2654435769u) & mask_;
-        while (slots_[i].lowest != kNone && slots_[i].point != point) i = (i + 1) & mask_;
+        while (slots_[i].lowest != kNone && slots_[i].point != point)
+            i = (i + 1) & mask_;
         return i;
     }
 
@@ -68,7 +69,6 @@ private:
     std::size_t mask_;
     std::vector<PointSlot> slots_;
 };
-
 
 // Writes the n vertex numbers of the ring; find(joint, current) is the search.
 template <class Find>
@@ -91,7 +91,8 @@ void walk_ring(std::vector<unsigned char>& out, const Edge* const* edges, std::u
         } else {
             // the ring is broken: resume at the lowest-listed edge not yet visited; fewer than
             // n edges have been visited, so there is one
-            while (visited[lowest_unvisited]) ++lowest_unvisited;
+            while (visited[lowest_unvisited])
+                ++lowest_unvisited;
             k = lowest_unvisited;
             forward = true;
         }
@@ -108,7 +109,8 @@ void append_ring(std::vector<unsigned char>& out, const Model& model, const Poly
     if (n <= kDirectSearchEdges) {
         const Edge* edges[kDirectSearchEdges];
         bool visited[kDirectSearchEdges] = {};
-        for (std::uint32_t k = 0; k < n; ++k) edges[k] = &model.edges[refs[k]];
+        for (std::uint32_t k = 0; k < n; ++k)
+            edges[k] = &model.edges[refs[k]];
         walk_ring(out, edges, n, visited, [&](std::int32_t joint, std::uint32_t current) {
             for (std::uint32_t k = 0; k < n; ++k) {
                 if (k != current && (edges[k]->first == joint || edges[k]->second == joint)) {
@@ -120,11 +122,13 @@ void append_ring(std::vector<unsigned char>& out, const Model& model, const Poly
         return;
     }
     std::vector<const Edge*> edges(n);
-    for (std::uint32_t k = 0; k < n; ++k) edges[k] = &model.edges[refs[k]];
+    for (std::uint32_t k = 0; k < n; ++k)
+        edges[k] = &model.edges[refs[k]];
     const JointIndex index(edges.data(), n);
     std::unique_ptr<bool[]> visited(new bool[n]());
-    walk_ring(out, edges.data(), n, visited.get(),
-              [&](std::int32_t joint, std::uint32_t current) { return index.find(joint, current); });
+    walk_ring(out, edges.data(), n, visited.get(), [&](std::int32_t joint, std::uint32_t current) {
+        return index.find(joint, current);
+    });
 }
 
 SurfaceTable number_surfaces(const Model& model) {

@@ -29,10 +29,10 @@ void sub_chunk_u2(std::vector<unsigned char>& out, const char (&tag)[5], std::ui
 // Components are meant to be 0-255 but are stored as read, so the sums are formed in 64 bits,
 // where they cannot overflow; divisions truncate toward zero.
 std::int64_t specular_level(const PaletteEntry& entry) {
-    const std::int64_t l1 = 2 * std::int64_t{entry.c[0]} + 4 * std::int64_t{entry.c[1]} +
-                            std::int64_t{entry.c[2]};
-    const std::int64_t l2 = 2 * std::int64_t{entry.c[3]} + 4 * std::int64_t{entry.c[4]} +
-                            std::int64_t{entry.c[5]};
+    const std::int64_t l1 =
+        2 * std::int64_t{entry.c[0]} + 4 * std::int64_t{entry.c[1]} + std::int64_t{entry.c[2]};
+    const std::int64_t l2 =
+        2 * std::int64_t{entry.c[3]} + 4 * std::int64_t{entry.c[4]} + std::int64_t{entry.c[5]};
     if (l2 >= l1) return 0;
     const std::int64_t mean = (l1 + l2) / 2;
     const std::int64_t headroom = kFullBrightness - mean;

@@ -17,8 +17,8 @@ std::size_t stream_read(ByteStream& stream, unsigned char* out, std::size_t n) {
 }
 
 void stream_skip(ByteStream& stream, std::size_t n) {
-    stream.pos = n > std::numeric_limits<std::size_t>::max() - stream.pos ? stream.size + 1
-                                                                           : stream.pos + n;
+    stream.pos =
+        n > std::numeric_limits<std::size_t>::max() - stream.pos ? stream.size + 1 : stream.pos + n;
     stream.eof = false;
 }
 
@@ -29,7 +29,8 @@ char* text_line(char* buffer, std::size_t capacity, ByteStream& stream) {
     const std::size_t scan = avail < limit ? avail : limit;
     const unsigned char* p = stream.data + stream.pos;
     std::size_t n = 0;
-    while (n < scan && p[n] != '\r' && p[n] != '\n') ++n;
+    while (n < scan && p[n] != '\r' && p[n] != '\n')
+        ++n;
     if (n > 0) std::memcpy(buffer, p, n);
     buffer[n] = '\0';
 
@@ -64,32 +65,39 @@ bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
 std::int32_t line_int(const char* line) {
     const char* s = line;
-    while (is_space(*s)) ++s;
+    while (is_space(*s))
+        ++s;
     bool negative = false;
     if (*s == '+' || *s == '-') negative = *s++ == '-';
     std::uint32_t value = 0;
-    for (; is_digit(*s); ++s) value = value * 10u + static_cast<std::uint32_t>(*s - '0');
+    for (; is_digit(*s); ++s)
+        value = value * 10u + static_cast<std::uint32_t>(*s - '0');
     if (negative) value = 0u - value;
     return static_cast<std::int32_t>(value);
 }
 
 double line_real(const char* line) {
     const char* s = line;
-    while (is_space(*s)) ++s;
+    while (is_space(*s))
+        ++s;
     bool negative = false;
     if (*s == '+' || *s == '-') negative = *s++ == '-';
 
     const char* const mantissa = s;
     std::size_t digits = 0;
-    for (; is_digit(*s); ++s) ++digits;
+    for (; is_digit(*s); ++s)
+        ++digits;
     if (*s == '.') {
-        for (++s; is_digit(*s); ++s) ++digits;
+        for (++s; is_digit(*s); ++s)
+            ++digits;
     }
     if (digits == 0) return 0.0;  // "-", ".", "inf", "nan" and the like hold no number
 
@@ -100,7 +108,8 @@ double line_real(const char* line) {
         const char* e = s + 1;
         if (*e == '+' || *e == '-') negative_exponent = *e++ == '-';
         if (is_digit(*e)) {  // a marker without digits is not part of the number
-            while (is_digit(*e)) ++e;
+            while (is_digit(*e))
+                ++e;
             end = e;
         } else {
             negative_exponent = false;

@@ -24,7 +24,8 @@ struct Reader {
         return line_real(line);
     }
     void skip(int lines) {
-        for (int i = 0; i < lines; ++i) next();
+        for (int i = 0; i < lines; ++i)
+            next();
     }
     // keywords are five bytes, so comparing six bytes, the terminator included, tests that the
     // whole line equals the keyword
@@ -126,7 +127,8 @@ void read_palette(Reader& r, Model& model) {
             break;
         }
         PaletteEntry entry;
-        for (std::int32_t& component : entry.c) component = r.next_int();
+        for (std::int32_t& component : entry.c)
+            component = r.next_int();
         r.skip(1);
         if (i < kColourSlots) model.palette[static_cast<std::size_t>(i)] = entry;
     }

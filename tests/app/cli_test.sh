@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# The program as a user meets it: messages, exit statuses, and the files it leaves.
+# usage: cli_test.sh ROKCONV EXAMPLES_DIR
+set -u
+rokconv=$(realpath "$1")
+examples=$(realpath "$2")
+work=$(mktemp -d)
+errors=$(mktemp)
+trap 'rm -rf "$work" "$errors"' EXIT
+cd "$work" || exit 1
+umask 022
+failures=0
+passed=0
+
+# expect NAME STATUS STDOUT_PATTERN -- command...
+expect() {
+    local name=$1 status=$2 pattern=$3
+    shift 4
+    local out rc
+    out=$("$@" 2>"$errors")
+    rc=$?
+    if [ "$rc" != "$status" ] || ! grep -Eq -- "$pattern" <<<"$out" || [ -s "$errors" ]; then
+        echo "FAIL $name: status $rc (want $status), stdout: $out, stderr: $(cat "$errors")"
+        failures=$((failures + 1))
+    else
+        passed=$((passed + 1))
+    fi
+}
+check() {  # check NAME CONDITION...
+    local name=$1
+    shift
+    if "$@"; then passed=$((passed + 1)); else echo "FAIL $name"; failures=$((failures + 1)); fi
+}
+
+expect "no argument" 1 '^usage: rokconv FILE' -- "$rokconv"
+expect "two arguments" 1 '^usage: rokconv FILE' -- "$rokconv" a b
+expect "help" 0 '^rokconv [0-9.]+ - ' -- "$rokconv" --help
+expect "short help" 0 '^usage: rokconv FILE' -- "$rokconv" -h
+expect "version" 0 '^rokconv [0-9]+\.[0-9]+\.[0-9]+$' -- "$rokconv" --version
+check "wrong counts touch nothing" test -z "$(ls -A)"
+
+expect "missing file" 1 '^could not open: no/such\.rok$' -- "$rokconv" no/such.rok
+out=$("$rokconv" no/such.rok)
+check "error occured follows" test "$out" = $'could not open: no/such.rok\nerror occured.'
+
+mkdir adir.rok
+expect "directory" 1 '^could not read: adir\.rok$' -- "$rokconv" adir.rok
+check "directory makes no output" test ! -e adir.LWO
+
+printf 'not a model\n' >plain.txt
+expect "not a ROK file" 0 '^$' -- "$rokconv" plain.txt
+check "not a ROK file makes no output" test ! -e plain.LWO
+
+# a path in another folder converts into the current directory
+mkdir -p in/sub out
+cp "$examples/cube.rok" in/sub/Cube.Rok
+(cd out && "$rokconv" ../in/sub/Cube.Rok >../stdout)
+check "converts silently" test ! -s stdout
+check "output in the current directory" test -f out/Cube.LWO -a ! -e in/sub/Cube.LWO
+check "output is a FORM LWOB" test "$(head -c 4 out/Cube.LWO)$(tail -c +9 out/Cube.LWO | head -c 4)" = FORMLWOB
+check "no temporary file left" test -z "$(find . -name '.rokconv-*')"
+check "plain create permissions" test "$(stat -c %a out/Cube.LWO)" = 644
+
+# a file named like an option is a path when it is not the only argument form we know
+cp "$examples/cube.rok" ./--help
+expect "option-like name" 0 '^$' -- "$rokconv" ./--help
+check "option-like name converted" test -f ./--help.LWO
+
+# an earlier output is replaced by a good run ...
+echo old >cube.LWO
+"$rokconv" "$examples/cube.rok" >/dev/null
+check "existing output overwritten" test "$(head -c 4 cube.LWO)" = FORM
+
+# ... and survives a failed one: a file size limit makes the write fail
+echo old >cube.LWO
+out=$(ulimit -f 0; "$rokconv" "$examples/cube.rok")
+rc=$?
+check "write failure status" test "$rc" = 1
+check "write failure message" test "$out" = $'could not write: cube.LWO\nerror occured.'
+check "earlier output kept" test "$(cat cube.LWO)" = old
+check "temporary file removed" test -z "$(find . -name '.rokconv-*')"
+
+# an output name taken by a directory cannot be created
+mkdir taken.LWO
+cp "$examples/cube.rok" taken.rok
+expect "uncreatable output" 1 '^could not create: taken\.LWO$' -- "$rokconv" taken.rok
+check "temporary file removed after rename failure" test -z "$(find . -name '.rokconv-*')"
+
+# an unwritable current directory (root may write anywhere on disk, but not in /proc)
+out=$(cd /proc && "$rokconv" "$examples/cube.rok")
+check "unwritable directory" test "$out" = $'could not create: cube.LWO\nerror occured.'
+
+echo "cli: $passed passed, $failures failed"
+[ "$failures" = 0 ]
