@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -31,22 +32,32 @@ constexpr const char* kUsage =
 
 enum class ReadStatus { ok, cannot_open, cannot_read };
 
-ReadStatus read_file(const char* path, std::vector<unsigned char>& data) {
+// the input's bytes; not a vector, whose growth would first fill every byte with zeros
+struct Input {
+    std::unique_ptr<unsigned char[]> data;
+    std::size_t size = 0;
+    std::size_t capacity = 0;
+};
+
+ReadStatus read_file(const char* path, Input& input) {
     std::FILE* in = std::fopen(path, "rb");
     if (!in) return ReadStatus::cannot_open;
     // the size is only a hint: the read goes on to the end whatever it says
     std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (!ec && size < data.max_size()) data.reserve(static_cast<std::size_t>(size) + 1);
-
-    constexpr std::size_t kBlock = 1 << 20;
+    const auto hint = std::filesystem::file_size(path, ec);
     std::size_t got = 0;
     do {
-        const std::size_t old = data.size();
-        const std::size_t want = data.capacity() - old >= kBlock ? data.capacity() - old : kBlock;
-        data.resize(old + want);
-        got = std::fread(data.data() + old, 1, want, in);
-        data.resize(old + got);
+        if (input.size == input.capacity) {
+            std::size_t capacity = input.capacity == 0 && !ec && hint < (std::size_t{1} << 48)
+                                       ? static_cast<std::size_t>(hint) + 1
+                                       : input.capacity * 2 + (1 << 20);
+            auto grown = std::make_unique_for_overwrite<unsigned char[]>(capacity);
+            if (input.size > 0) std::memcpy(grown.get(), input.data.get(), input.size);
+            input.data = std::move(grown);
+            input.capacity = capacity;
+        }
+        got = std::fread(input.data.get() + input.size, 1, input.capacity - input.size, in);
+        input.size += got;
     } while (got > 0);
     // a directory opens but cannot be read, and neither can a file with an I/O error
     const bool failed = std::ferror(in) != 0;
@@ -101,7 +112,7 @@ int write_output(const std::string& name, const ByteSink& bytes) {
 int convert(const char* path) {
     ByteSink bytes;
     {
-        std::vector<unsigned char> input;
+        Input input;
         switch (read_file(path, input)) {
             case ReadStatus::cannot_open:
                 std::printf("could not open: %s\n", path);
@@ -114,9 +125,9 @@ int convert(const char* path) {
         }
         Model model;
         // not a ROK file: nothing to convert, and nothing is said
-        if (load_rok(input, model) < 0) return 0;
+        if (load_rok({input.data.get(), input.size}, model) < 0) return 0;
         // the input is no longer needed while the output is built
-        std::vector<unsigned char>().swap(input);
+        input = Input{};
         if (save_lwob(model, bytes) < 0) bytes.clear();
     }
     std::string name = base_name(path);

@@ -1,27 +1,9 @@
-#include <bit>
 #include <cstring>
 #include <limits>
 
 #include "lwob/lwob.hpp"
 
 namespace rokconv {
-
-void put_u2(std::vector<unsigned char>& out, std::uint32_t value) {
-    const unsigned char bytes[2] = {static_cast<unsigned char>(value >> 8),
-                                    static_cast<unsigned char>(value)};
-    out.insert(out.end(), bytes, bytes + 2);
-}
-
-void put_u4(std::vector<unsigned char>& out, std::uint32_t value) {
-    const unsigned char bytes[4] = {
-        static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
-        static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
-    out.insert(out.end(), bytes, bytes + 4);
-}
-
-void put_f4(std::vector<unsigned char>& out, float value) {
-    put_u4(out, std::bit_cast<std::uint32_t>(value));
-}
 
 void chunk_open_top(Chunk& chunk, const char (&tag)[5], ByteSink& stream) {
     stream.insert(stream.end(), tag, tag + 4);

@@ -1,6 +1,7 @@
 // Writing LightWave objects: the IFF chunk builder, the object writer and the surface chunks.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -23,10 +24,19 @@ struct Chunk {
     ByteSink* stream = nullptr;
 };
 
-// big-endian encodings, most significant byte first
-void put_u2(std::vector<unsigned char>& out, std::uint32_t value);  // low 16 bits
-void put_u4(std::vector<unsigned char>& out, std::uint32_t value);
-void put_f4(std::vector<unsigned char>& out, float value);  // IEEE 754 bit pattern
+// big-endian encodings, most significant byte first: U2 keeps the low 16 bits, U4 all 32, F4 is
+// the IEEE 754 single-precision bit pattern
+inline void put_u2(std::vector<unsigned char>& out, std::uint32_t value) {
+    out.push_back(static_cast<unsigned char>(value >> 8));
+    out.push_back(static_cast<unsigned char>(value));
+}
+inline void put_u4(std::vector<unsigned char>& out, std::uint32_t value) {
+    put_u2(out, value >> 16);
+    put_u2(out, value);
+}
+inline void put_f4(std::vector<unsigned char>& out, float value) {
+    put_u4(out, std::bit_cast<std::uint32_t>(value));
+}
 
 // writes the 4-byte tag to the sink and opens chunk on it
 void chunk_open_top(Chunk& chunk, const char (&tag)[5], ByteSink& stream);

@@ -23,116 +23,120 @@ void stream_skip(ByteStream& stream, std::size_t n) {
 }
 
 char* text_line(char* buffer, std::size_t capacity, ByteStream& stream) {
-    if (stream.eof || capacity == 0) return nullptr;
-    const std::size_t limit = capacity - 1;
-    const std::size_t avail = stream.pos < stream.size ? stream.size - stream.pos : 0;
-    const std::size_t scan = avail < limit ? avail : limit;
-    const unsigned char* p = stream.data + stream.pos;
-    std::size_t n = 0;
-    while (n < scan && p[n] != '\r' && p[n] != '\n')
-        ++n;
-    if (n > 0) std::memcpy(buffer, p, n);
-    buffer[n] = '\0';
-
-    if (n < scan) {
-        // the line ends at a CR or LF; look at one more byte: the other half of a CR LF or LF CR
-        // pair is consumed, anything else (the same terminator again included) begins the next
-        // line. Finding the end here sets eof, so a file ending in a single CR or LF has eof set
-        // after its last line, while one ending in a pair does not.
-        const unsigned char terminator = p[n];
-        stream.pos += n + 1;
-        if (stream.pos >= stream.size) {
-            stream.eof = true;
-        } else {
-            const unsigned char next = stream.data[stream.pos];
-            if (next != terminator && (next == '\r' || next == '\n')) ++stream.pos;
-        }
-    } else if (n == limit) {
-        // the buffer is full: stop without reading, so the rest of the line (or its terminator)
-        // comes with the next call
-        stream.pos += n;
-    } else {
-        // the input ran out before a terminator
-        stream.pos = stream.size;
-        stream.eof = true;
-    }
+    std::string_view line;
+    if (capacity == 0 || !next_line(stream, line, capacity - 1)) return nullptr;
+    if (!line.empty()) std::memcpy(buffer, line.data(), line.size());
+    buffer[line.size()] = '\0';
     return buffer;
 }
 
 namespace {
 
+// space, or one of \t \n \v \f \r
 bool is_space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 bool is_digit(char c) {
-    return c >= '0' && c <= '9';
+    return static_cast<unsigned char>(c - '0') < 10;
 }
 
 }  // namespace
 
-std::int32_t line_int(const char* line) {
-    const char* s = line;
-    while (is_space(*s))
+std::int32_t line_int(std::string_view line) {
+    const char* s = line.data();
+    const char* const end = s + line.size();
+    while (s < end && is_space(*s))
         ++s;
     bool negative = false;
-    if (*s == '+' || *s == '-') negative = *s++ == '-';
+    if (s < end && (*s == '+' || *s == '-')) negative = *s++ == '-';
     std::uint32_t value = 0;
-    for (; is_digit(*s); ++s)
+    for (; s < end && is_digit(*s); ++s)
         value = value * 10u + static_cast<std::uint32_t>(*s - '0');
     if (negative) value = 0u - value;
     return static_cast<std::int32_t>(value);
 }
 
-double line_real(const char* line) {
-    const char* s = line;
-    while (is_space(*s))
+double line_real(std::string_view line) {
+    const char* s = line.data();
+    const char* const end = s + line.size();
+    while (s < end && is_space(*s))
         ++s;
     bool negative = false;
-    if (*s == '+' || *s == '-') negative = *s++ == '-';
+    if (s < end && (*s == '+' || *s == '-')) negative = *s++ == '-';
 
+    // the digits as an integer and a power of ten, as long as they fit 19 digits
     const char* const mantissa = s;
     std::size_t digits = 0;
-    for (; is_digit(*s); ++s)
+    std::uint64_t value = 0;
+    int significant = 0;
+    int scale = 0;
+    bool fits = true;
+    auto take = [&](char c, bool fraction) {
         ++digits;
-    if (*s == '.') {
-        for (++s; is_digit(*s); ++s)
-            ++digits;
+        if (significant == 0 && c == '0') {
+            scale -= fraction;
+        } else if (significant < 19) {
+            value = value * 10 + static_cast<std::uint64_t>(c - '0');
+            ++significant;
+            scale -= fraction;
+        } else {
+            fits = false;
+        }
+    };
+    for (; s < end && is_digit(*s); ++s)
+        take(*s, false);
+    if (s < end && *s == '.') {
+        for (++s; s < end && is_digit(*s); ++s)
+            take(*s, true);
     }
     if (digits == 0) return 0.0;  // "-", ".", "inf", "nan" and the like hold no number
 
-    const char* end = s;
+    const char* number_end = s;
     bool negative_exponent = false;
-    char marker = *s;
+    int exponent = 0;
+    const char marker = s < end ? *s : '\0';
     if (marker == 'e' || marker == 'E' || marker == 'd' || marker == 'D') {
         const char* e = s + 1;
-        if (*e == '+' || *e == '-') negative_exponent = *e++ == '-';
-        if (is_digit(*e)) {  // a marker without digits is not part of the number
-            while (is_digit(*e))
-                ++e;
-            end = e;
-        } else {
-            negative_exponent = false;
-            marker = '\0';
+        bool minus = false;
+        if (e < end && (*e == '+' || *e == '-')) minus = *e++ == '-';
+        if (e < end && is_digit(*e)) {  // a marker without digits is not part of the number
+            negative_exponent = minus;
+            for (; e < end && is_digit(*e); ++e) {
+                if (exponent < 100000) exponent = exponent * 10 + (*e - '0');
+            }
+            number_end = e;
         }
     }
 
-    double value = 0.0;
+    // Up to 2^53 with a power of ten up to 22 both operands are exact doubles, so one
+    // multiplication or division gives the correctly rounded result.
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const int power = scale + (negative_exponent ? -exponent : exponent);
+    double result = 0.0;
+    if (fits && value <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
+        result = static_cast<double>(value);
+        result = power < 0 ? result / kPowers[-power] : result * kPowers[power];
+        return negative ? -result : result;
+    }
+
     std::errc ec{};
-    if (marker == 'd' || marker == 'D') {
+    if (number_end != s && (marker == 'd' || marker == 'D')) {
         // from_chars knows only e and E as the exponent marker
-        std::string text(mantissa, end);
+        std::string text(mantissa, number_end);
         text[static_cast<std::size_t>(s - mantissa)] = 'e';
-        ec = std::from_chars(text.data(), text.data() + text.size(), value).ec;
+        ec = std::from_chars(text.data(), text.data() + text.size(), result).ec;
     } else {
-        ec = std::from_chars(mantissa, end, value).ec;
+        ec = std::from_chars(mantissa, number_end, result).ec;
     }
     if (ec == std::errc::result_out_of_range) {
         // a line holds at most 79 digits, so only a large exponent leaves the range: a positive
         // one overflows to infinity, a negative one underflows to zero
-        value = negative_exponent ? 0.0 : std::numeric_limits<double>::infinity();
+        result = negative_exponent ? 0.0 : std::numeric_limits<double>::infinity();
     }
-    return negative ? -value : value;
+    return negative ? -result : result;
 }
 
 }  // namespace rokconv

@@ -7,19 +7,73 @@ namespace rokconv {
 
 namespace {
 
-// All reading after the magic goes through one line buffer. Once eof is set every further read
-// is a no-op that leaves the buffer as it is, which is what lets the counted loops settle the
-// rest of a huge count at once instead of running it.
+bool is_digit(unsigned char c) {
+    return static_cast<unsigned char>(c - '0') < 10;
+}
+
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// All reading after the magic goes through one current line, a view into the input as the
+// line buffer would hold it. Once eof is set every further read is a no-op that leaves the line
+// as it is, which is what lets the counted loops settle the rest of a huge count at once
+// instead of running it.
 struct Reader {
     ByteStream& in;
-    char line[kLineCapacity] = {};
+    std::string_view line;
 
-    void next() { (void)text_line(line, kLineCapacity, in); }
+    void next() { (void)next_line(in, line); }
+    // Most lines hold a plain number: an optional '-' and a few digits, with a '.' in reals,
+    // ended by CR or LF. Such a line is found and converted in one pass, to the value the
+    // general conversion gives; any other line goes the general way.
     std::int32_t next_int() {
+        if (!in.eof && in.pos < in.size) {
+            const unsigned char* p = in.data + in.pos;
+            const std::size_t avail = in.size - in.pos;
+            const std::size_t start = p[0] == '-';
+            std::uint32_t value = 0;
+            std::size_t i = start;
+            for (; i < avail && i < 10 && is_digit(p[i]); ++i)
+                value = value * 10 + (p[i] - '0');
+            if (i > start && i < avail && (p[i] == '\n' || p[i] == '\r')) {
+                line = std::string_view(reinterpret_cast<const char*>(p), i);
+                detail::end_line(in, i);
+                return static_cast<std::int32_t>(start ? 0u - value : value);
+            }
+        }
         next();
         return line_int(line);
     }
     double next_real() {
+        if (!in.eof && in.pos < in.size) {
+            const unsigned char* p = in.data + in.pos;
+            const std::size_t avail = in.size - in.pos;
+            std::size_t i = p[0] == '-';
+            // at most 15 digits, so the value is exact below 2^53, and it is divided by an exact
+            // power of ten: one correctly rounded operation
+            const std::size_t sign = i;
+            std::uint64_t value = 0;
+            std::size_t stop = avail < sign + 15 ? avail : sign + 15;
+            for (; i < stop && is_digit(p[i]); ++i)
+                value = value * 10 + (p[i] - '0');
+            std::size_t digits = i - sign;
+            std::size_t fraction = 0;
+            if (i < avail && p[i] == '.') {
+                const std::size_t point = ++i;
+                stop = avail < point + 15 - digits ? avail : point + 15 - digits;
+                for (; i < stop && is_digit(p[i]); ++i)
+                    value = value * 10 + (p[i] - '0');
+                fraction = i - point;
+                digits += fraction;
+            }
+            if (digits > 0 && i < avail && (p[i] == '\n' || p[i] == '\r')) {
+                line = std::string_view(reinterpret_cast<const char*>(p), i);
+                const double result = static_cast<double>(value) / kPowersOfTen[fraction];
+                const bool negative = p[0] == '-';
+                detail::end_line(in, i);
+                return negative ? -result : result;
+            }
+        }
         next();
         return line_real(line);
     }
@@ -27,11 +81,13 @@ struct Reader {
         for (int i = 0; i < lines; ++i)
             next();
     }
-    // keywords are five bytes, so comparing six bytes, the terminator included, tests that the
-    // whole line equals the keyword
-    bool is(const char (&keyword)[6]) const { return std::memcmp(line, keyword, 6) == 0; }
+    // the whole line equals the keyword; as in the line buffer, a zero byte ends the line
+    bool is(std::string_view keyword) const {
+        return line.starts_with(keyword) &&
+               (line.size() == keyword.size() || line[keyword.size()] == '\0');
+    }
     // reads lines until one equals keyword, or the input ends
-    void skip_past(const char (&keyword)[6]) {
+    void skip_past(std::string_view keyword) {
         while (!in.eof) {
             next();
             if (is(keyword)) return;
@@ -170,7 +226,7 @@ bool read_magic(ByteStream& in) {
 
 int load_rok(ByteStream& stream, Model& model) {
     if (!read_magic(stream)) return -1;
-    Reader r{stream};
+    Reader r{stream, {}};
     r.next();  // the rest of the magic's line
     r.skip_past("POINT");
     read_points(r, model);
