@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# Times rokconv end to end on generated models and holds the figures against the targets:
+# a 100,000- and a 1,000,000-point grid, a ring of 65535 edges and a grid of the ring's file size,
+# each converted RUNS times (median wall time, peak RSS), next to `wc -l` and, when installed,
+# assimp on the same 1M grid written as OBJ.
+#   usage: bench/run.sh [--runs N] [--build DIR] [--stages]
+#     --runs N     timed runs of each command (default 5), after one untimed run
+#     --build DIR  build directory (default build-bench); the models go to DIR/bench-data
+#     --stages     also run rokconv_stage_bench: load_rok and save_lwob timed in process
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build-bench
+runs=5
+stages=0
+while [ $# -gt 0 ]; do
+    case $1 in
+        --runs) runs=$2; shift 2 ;;
+        --build) build=$2; shift 2 ;;
+        --stages) stages=1; shift ;;
+        -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+        *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+build=$(mkdir -p "$build" && cd "$build" && pwd)
+
+for tool in cmake c++ awk; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "bench/run.sh: $tool is needed (apt-get install cmake g++ gawk)" >&2
+        exit 2
+    fi
+done
+
+echo "building a Release rokconv and rokgen in $build"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DROKCONV_TESTS=OFF \
+      -DROKCONV_BENCH=ON >/dev/null
+targets=(rokconv rokgen rokbench_measure)
+if [ "$stages" = 1 ]; then
+    if grep -q '^benchmark_DIR:PATH=.*NOTFOUND' "$build/CMakeCache.txt"; then
+        echo "bench/run.sh: --stages needs Google Benchmark (apt-get install libbenchmark-dev)" >&2
+        exit 2
+    fi
+    targets+=(rokconv_stage_bench)
+fi
+cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
+
+rokgen=$build/tools/rokgen
+rokconv=$build/rokconv
+measure=$build/bench/rokbench_measure
+data=$build/bench-data
+mkdir -p "$data"
+cd "$data"  # rokconv writes NAME.LWO into the current directory
+
+echo "generating the models in $data"
+"$rokgen" grid 100000 -o grid100k.rok
+"$rokgen" grid 1000000 -o grid1m.rok
+"$rokgen" ring 65535 -o ring65535.rok
+"$rokgen" grid --bytes "$(stat -c %s ring65535.rok)" -o grid-ring-size.rok
+assimp=$(command -v assimp || true)
+if [ -n "$assimp" ]; then
+    "$rokgen" grid 1000000 --obj -o grid1m.obj
+fi
+
+declare -A median size rss
+# measure KEY LABEL FILE RUNS COMMAND...: times the command and prints one table row
+measure() {
+    local key=$1 label=$2 file=$3 n=$4
+    shift 4
+    local result
+    result=$("$measure" "$n" "$@")
+    read -r median[$key] _ _ rss[$key] <<<"$result"
+    size[$key]=$(stat -c %s "$file")
+    awk -v label="$label" -v bytes="${size[$key]}" -v t="${median[$key]}" -v kib="${rss[$key]}" \
+        'BEGIN { printf "%-30s %9.1f %10.4f %8.0f %10.1f %9.2f\n", label, bytes / 1e6, t,
+                 bytes / 1e6 / t, kib / 1024, kib * 1024 / bytes }'
+}
+
+echo
+echo "machine: $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(nproc) cores; $runs runs each"
+printf "%-30s %9s %10s %8s %10s %9s\n" "command" "input MB" "median s" "MB/s" \
+       "peak MiB" "RSS/input"
+measure grid100k "rokconv grid 100k points" grid100k.rok "$runs" "$rokconv" grid100k.rok
+measure grid1m "rokconv grid 1M points" grid1m.rok "$runs" "$rokconv" grid1m.rok
+measure ring "rokconv ring 65535 edges" ring65535.rok "$runs" "$rokconv" ring65535.rok
+measure gridring "rokconv grid of ring's size" grid-ring-size.rok "$runs" "$rokconv" \
+        grid-ring-size.rok
+measure wc "wc -l grid 1M points" grid1m.rok "$runs" wc -l grid1m.rok
+if [ -n "$assimp" ]; then
+    assimp_runs=$(( runs < 3 ? runs : 3 ))
+    measure assimp "assimp grid 1M (OBJ to PLY)" grid1m.obj "$assimp_runs" \
+            "$assimp" export grid1m.obj grid1m.ply -fplyb
+fi
+
+echo
+printf "%-44s %10s %12s  %s\n" "target" "measured" "goal" ""
+# check LABEL VALUE OP GOAL FORMAT
+check() {
+    awk -v label="$1" -v v="$2" -v op="$3" -v goal="$4" -v fmt="$5" 'BEGIN {
+        ok = (op == ">=") ? v >= goal : v <= goal
+        printf "%-44s " fmt " %9s %-2s  %s\n", label, v, op, goal, ok ? "ok" : "MISSED"
+    }'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a / b }'; }
+check "end to end, 1M grid (MB/s)" "$(ratio "${size[grid1m]}" "$(ratio "${median[grid1m]}" 1e-6)")" \
+      ">=" 300 "%10.0f"
+check "rokconv / wc -l, 1M grid (time)" "$(ratio "${median[grid1m]}" "${median[wc]}")" \
+      "<=" 12 "%10.2f"
+if [ -n "$assimp" ]; then
+    check "assimp / rokconv, 1M grid (time)" "$(ratio "${median[assimp]}" "${median[grid1m]}")" \
+          ">=" 5 "%10.2f"
+else
+    printf "%-44s %10s\n" "assimp / rokconv, 1M grid (time)" "skipped"
+    echo "  assimp is not installed: apt-get install assimp-utils to compare with it"
+fi
+check "peak RSS / input size, 1M grid" "$(ratio "$(( rss[grid1m] * 1024 ))" "${size[grid1m]}")" \
+      "<=" 2 "%10.2f"
+per_byte=$(awk -v t1="${median[grid1m]}" -v s1="${size[grid1m]}" -v t0="${median[grid100k]}" \
+               -v s0="${size[grid100k]}" 'BEGIN { printf "%.4f", (t1 / s1) / (t0 / s0) * 10 }')
+check "1M / 100k time, as for 10x the bytes" "$per_byte" "<=" 11 "%10.2f"
+check "ring 65535 / grid of the same size (time)" \
+      "$(ratio "${median[ring]}" "${median[gridring]}")" "<=" 2 "%10.2f"
+echo "(1M / 100k: raw time ratio $(ratio "${median[grid1m]}" "${median[grid100k]}") for" \
+     "$(ratio "${size[grid1m]}" "${size[grid100k]}")x the bytes)"
+
+if [ "$stages" = 1 ]; then
+    echo
+    "$build/bench/rokconv_stage_bench" --benchmark_min_time=0.5
+fi
+rm -f ./*.LWO ./*.ply

@@ -1,0 +1,79 @@
+// Damaged models from the generator: cut short, with counts no file can meet, with edge
+// numbers outside the edge table. Each must convert to a sound LWOB holding what the file
+// still says.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <tuple>
+
+#include "model_sizes.hpp"
+
+namespace rokgen {
+
+// readable parameters in test failures
+void PrintTo(Damage damage, std::ostream* out) {
+    *out << damage_name(damage);
+}
+void PrintTo(const Style& style, std::ostream* out) {
+    const char* names[] = {"crlf", "lf", "lfcr", "cr"};
+    *out << names[static_cast<int>(style.eol)] << (style.preamble ? "+preamble" : "");
+}
+
+}  // namespace rokgen
+
+namespace {
+
+using rokfuzz_test::as_expected;
+using rokfuzz_test::convert;
+
+const rokgen::Style kStyles[] = {
+    {rokgen::Eol::lf, false}, {rokgen::Eol::crlf, false}, {rokgen::Eol::lfcr, false},
+    {rokgen::Eol::cr, false}, {rokgen::Eol::crlf, true},
+};
+
+std::string describe(const rokgen::Style& style) {
+    return ::testing::PrintToString(style);
+}
+
+class Damaged : public ::testing::TestWithParam<std::tuple<rokgen::Damage, rokgen::Style>> {};
+
+TEST_P(Damaged, ConvertsWhatTheFileStillSays) {
+    const auto [damage, style] = GetParam();
+    for (std::uint64_t seed : {1, 2, 3}) {
+        const rokgen::Damaged d = rokgen::make_damaged(damage, seed, style);
+        EXPECT_TRUE(as_expected(convert(d.text), d.expect)) << "seed " << seed;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, Damaged,
+                         ::testing::Combine(::testing::ValuesIn(rokgen::damages()),
+                                            ::testing::ValuesIn(kStyles)),
+                         [](const auto& info) {
+                             std::string name = rokgen::damage_name(std::get<0>(info.param));
+                             name += "_" + describe(std::get<1>(info.param));
+                             for (char& c : name) {
+                                 if (c == '-' || c == '+') c = '_';
+                             }
+                             return name;
+                         });
+
+// Every cut of a small grid, from no bytes to all of them, with each line end: the counts of
+// the blocks the cut leaves whole are exact, the block it splits keeps the records begun before
+// it, and the blocks after it are empty.
+TEST(Truncated, EveryCutOfASmallGrid) {
+    const rokgen::Mesh mesh = rokgen::make_grid(9, 11);
+    for (const rokgen::Style& style : kStyles) {
+        std::string text;
+        rokgen::Layout layout;
+        rokgen::write_rok(text, mesh, style, &layout);
+        ASSERT_GT(layout.lines.starts.size(), 1u) << "the grid should have LINE2 records";
+        for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+            const rokfuzz::Conversion c = convert(text.substr(0, cut));
+            ASSERT_TRUE(as_expected(c, rokgen::expect_truncated(layout, cut)))
+                << describe(style) << ", cut at byte " << cut << " of " << text.size();
+        }
+    }
+}
+
+}  // namespace
