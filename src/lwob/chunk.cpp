@@ -32,7 +32,6 @@ int chunk_close(Chunk& chunk) {
     } else {
         std::vector<unsigned char>& out = chunk.stream ? *chunk.stream : chunk.parent->buffer;
         const auto length = static_cast<std::uint32_t>(chunk.buffer.size());
-        out.reserve(out.size() + 4 + length);
         put_u4(out, length);
         out.insert(out.end(), chunk.buffer.begin(), chunk.buffer.end());
     }

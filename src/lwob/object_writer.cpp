@@ -11,8 +11,16 @@ namespace {
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
 // a vertex number: the 0-based point number, of which U2 keeps the low 16 bits
-void put_vertex(std::vector<unsigned char>& out, std::int32_t point) {
-    put_u2(out, static_cast<std::uint32_t>(point) - 1u);
+// U2 at out, which has room for it; returns the byte after it
+unsigned char* store_u2(unsigned char* out, std::uint32_t value) {
+    out[0] = static_cast<unsigned char>(value >> 8);
+    out[1] = static_cast<unsigned char>(value);
+    return out + 2;
+}
+
+// a vertex number: the 0-based point number, of which U2 keeps the low 16 bits
+unsigned char* store_vertex(unsigned char* out, std::int32_t point) {
+    return store_u2(out, static_cast<std::uint32_t>(point) - 1u);
 }
 
 // The ring walk looks, at each joint, for the lowest-listed edge other than the current one that
@@ -72,15 +80,15 @@ class JointIndex {
 
 // Writes the n vertex numbers of the ring; find(joint, current) is the search.
 template <class Find>
-void walk_ring(std::vector<unsigned char>& out, const Edge* const* edges, std::uint32_t n,
-               bool* visited, Find find) {
+void walk_ring(unsigned char* out, const Edge* const* edges, std::uint32_t n, bool* visited,
+               Find find) {
     std::uint32_t lowest_unvisited = 0;
     std::uint32_t current = 0;
     bool forward = true;
     for (std::uint32_t written = 0;;) {
         const Edge& e = *edges[current];
         visited[current] = true;
-        put_vertex(out, forward ? e.first : e.second);
+        out = store_vertex(out, forward ? e.first : e.second);
         if (++written == n) return;  // a search after the last vertex would find nothing needed
 
         const std::int32_t joint = forward ? e.second : e.first;
@@ -100,11 +108,9 @@ void walk_ring(std::vector<unsigned char>& out, const Edge* const* edges, std::u
     }
 }
 
-}  // namespace
-
-void append_ring(std::vector<unsigned char>& out, const Model& model, const Polygon& polygon) {
+// the n vertex numbers of a polygon of n > 0 edges, written at out
+void store_ring(unsigned char* out, const Model& model, const Polygon& polygon) {
     const auto n = static_cast<std::uint32_t>(polygon.edge_count);
-    if (n == 0) return;
     const std::uint32_t* refs = polygon_edges(model, polygon);
     if (n <= kDirectSearchEdges) {
         const Edge* edges[kDirectSearchEdges];
@@ -131,6 +137,15 @@ void append_ring(std::vector<unsigned char>& out, const Model& model, const Poly
     });
 }
 
+}  // namespace
+
+void append_ring(std::vector<unsigned char>& out, const Model& model, const Polygon& polygon) {
+    if (polygon.edge_count <= 0) return;
+    const std::size_t at = out.size();
+    out.resize(at + 2 * static_cast<std::size_t>(polygon.edge_count));
+    store_ring(out.data() + at, model, polygon);
+}
+
 SurfaceTable number_surfaces(const Model& model) {
     SurfaceTable table;
     bool unslotted = false;
@@ -150,8 +165,21 @@ SurfaceTable number_surfaces(const Model& model) {
 }
 
 int save_lwob(const Model& model, ByteSink& out) {
+    // Every size is known from the model, so the output and the FORM's buffer are made large
+    // enough at once and never copied to grow: PNTS holds 12 bytes a point, POLS a count, the
+    // vertex numbers (two for a line) and a surface number, each 2 bytes.
+    std::size_t pols = 0;
+    for (const Polygon& polygon : model.polygons) {
+        pols += 4 + 2 * static_cast<std::size_t>(polygon.edge_count == 1 ? 2 : polygon.edge_count);
+    }
+    constexpr std::size_t kNames = kColourSlots * 8;                // at most "ROK15" and a zero
+    constexpr std::size_t kSurfaces = kColourSlots * (8 + 8 + 60);  // tag, length, name, contents
+    const std::size_t form_size = 4 + 3 * 8 + kNames + 12 * model.points.size() + pols + kSurfaces;
+    out.reserve(out.size() + 8 + form_size);
+
     Chunk form;
     chunk_open_top(form, "FORM", out);
+    form.buffer.reserve(form_size);
     (void)chunk_append(form, "LWOB", 4);
     const SurfaceTable surfaces = number_surfaces(model);
     // only colours with a palette entry get a name and a SURF chunk
@@ -168,31 +196,33 @@ int save_lwob(const Model& model, ByteSink& out) {
     // scaled by 8 with the second axis reversed; each product is formed in double and rounded
     // to the nearest float
     chunk_open_child(child, "PNTS", form);
-    child.buffer.reserve(12 * model.points.size());
+    child.buffer.resize(12 * model.points.size());
+    unsigned char* w = child.buffer.data();
     for (const Point& p : model.points) {
-        put_f4(child.buffer, static_cast<float>(p.x * 8.0));
-        put_f4(child.buffer, static_cast<float>(p.y * -8.0));
-        put_f4(child.buffer, static_cast<float>(p.z * 8.0));
+        for (double v : {p.x * 8.0, p.y * -8.0, p.z * 8.0}) {
+            const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(v));
+            w = store_u2(store_u2(w, bits >> 16), bits);
+        }
     }
     status |= chunk_close(child);
 
     // each polygon: U2 vertex count, the U2 vertex numbers, U2 surface number
     chunk_open_child(child, "POLS", form);
-    child.buffer.reserve(2 * (model.edge_refs.size() + 2 * model.polygons.size()));
+    child.buffer.resize(pols);
+    w = child.buffer.data();
     for (const Polygon& polygon : model.polygons) {
         if (polygon.edge_count == 1) {
             // a line: its one edge gives both vertices
             const Edge& e = model.edges[polygon_edges(model, polygon)[0]];
-            put_u2(child.buffer, 2);
-            put_vertex(child.buffer, e.first);
-            put_vertex(child.buffer, e.second);
+            w = store_vertex(store_vertex(store_u2(w, 2), e.first), e.second);
         } else {
-            put_u2(child.buffer, static_cast<std::uint32_t>(polygon.edge_count));
-            append_ring(child.buffer, model, polygon);
+            w = store_u2(w, static_cast<std::uint32_t>(polygon.edge_count));
+            if (polygon.edge_count > 0) store_ring(w, model, polygon);
+            w += 2 * static_cast<std::size_t>(polygon.edge_count);
         }
         const bool slotted = polygon.colour >= 0 && polygon.colour < kColourSlots;
-        put_u2(child.buffer,
-               slotted ? surfaces.surface_number[polygon.colour] : surfaces.unslotted_surface);
+        w = store_u2(
+            w, slotted ? surfaces.surface_number[polygon.colour] : surfaces.unslotted_surface);
     }
     status |= chunk_close(child);
 
