@@ -34,10 +34,13 @@ UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
     -timeout=1 \
     -rss_limit_mb=2048 \
     -print_final_stats=1 \
-    -artifact_prefix="$build/fuzz-artifacts/" || status=$?
+    -artifact_prefix="$build/fuzz-artifacts/" >"$build/fuzz.log" 2>&1 || status=$?
 
+# the fuzzer reports every new input; its log is kept, and only its end is shown
 if [ "$status" -ne 0 ]; then
+    tail -n 80 "$build/fuzz.log"
     echo "fuzz/run.sh: the fuzzer stopped with status $status; its input is in $build/fuzz-artifacts/" >&2
     exit 1
 fi
+grep -E '^(Done|stat::)' "$build/fuzz.log" || true
 echo "fuzz/run.sh: no fault found in ${seconds}s"

@@ -41,15 +41,20 @@ bool is_digit(char c) {
     return static_cast<unsigned char>(c - '0') < 10;
 }
 
+// skips leading white space and an optional sign; true for '-'
+bool take_sign(const char*& s, const char* end) {
+    while (s < end && is_space(*s))
+        ++s;
+    if (s < end && (*s == '+' || *s == '-')) return *s++ == '-';
+    return false;
+}
+
 }  // namespace
 
 std::int32_t line_int(std::string_view line) {
     const char* s = line.data();
     const char* const end = s + line.size();
-    while (s < end && is_space(*s))
-        ++s;
-    bool negative = false;
-    if (s < end && (*s == '+' || *s == '-')) negative = *s++ == '-';
+    const bool negative = take_sign(s, end);
     std::uint32_t value = 0;
     for (; s < end && is_digit(*s); ++s)
         value = value * 10u + static_cast<std::uint32_t>(*s - '0');
@@ -60,10 +65,7 @@ std::int32_t line_int(std::string_view line) {
 double line_real(std::string_view line) {
     const char* s = line.data();
     const char* const end = s + line.size();
-    while (s < end && is_space(*s))
-        ++s;
-    bool negative = false;
-    if (s < end && (*s == '+' || *s == '-')) negative = *s++ == '-';
+    const bool negative = take_sign(s, end);
 
     // the digits as an integer and a power of ten, as long as they fit 19 digits
     const char* const mantissa = s;
