@@ -31,9 +31,10 @@ struct Reader {
             const unsigned char* p = in.data + in.pos;
             const std::size_t avail = in.size - in.pos;
             const std::size_t start = p[0] == '-';
+            const std::size_t stop = avail < 10 ? avail : 10;
             std::uint32_t value = 0;
             std::size_t i = start;
-            for (; i < avail && i < 10 && is_digit(p[i]); ++i)
+            for (; i < stop && is_digit(p[i]); ++i)
                 value = value * 10 + (p[i] - '0');
             if (i > start && i < avail && (p[i] == '\n' || p[i] == '\r')) {
                 line = std::string_view(reinterpret_cast<const char*>(p), i);
