@@ -31,7 +31,8 @@ void expect_names(const char* const (*cases)[3], std::size_t count, CharLength r
     }
 }
 
-TEST(OutputName, SingleByte) {
+// single-byte paths, then trail bytes that are neither separators nor dots
+TEST(OutputName, FromThePath) {
     const char* const cases[][3] = {{"C:\\models\\car.rok", "car.rok", "car.LWO"},
                                     {"models/car.rok", "car.rok", "car.LWO"},
                                     {"A:car.rok", "car.rok", "car.LWO"},
@@ -43,10 +44,8 @@ TEST(OutputName, SingleByte) {
                                     {"dir/", "", ".LWO"},
                                     {"./--help", "--help", "--help.LWO"}};
     expect_names(cases, std::size(cases), single_byte);
-}
 
-TEST(OutputName, TrailBytesAreNeitherSeparatorsNorDots) {
-    const char* const cases[][3] = {
+    const char* const double_byte_cases[][3] = {
         // "\x95\x5C" is one character: its 0x5C is not a backslash
         {"dir\\\x95\\x.rok", "\x95\\x.rok", "\x95\\x.LWO"},
         {"\x81:name", "\x81:name", "\x81:name.LWO"},
@@ -56,7 +55,7 @@ TEST(OutputName, TrailBytesAreNeitherSeparatorsNorDots) {
         // a lead byte as the last byte: the scan stops at the end all the same
         {"dir/car\x95", "car\x95", "car\x95.LWO"},
         {"d\x7F/a.b", "a.b", "a.LWO"}};
-    expect_names(cases, std::size(cases), double_byte);
+    expect_names(double_byte_cases, std::size(double_byte_cases), double_byte);
     // the locale's rule, whatever LC_CTYPE is, steps over a byte that begins no character
     EXPECT_EQ(locale_char_length("\xff\xfe/", 3), 1u);
     EXPECT_EQ(base_name("\xff/\xfe.rok"), "\xfe.rok");
