@@ -40,7 +40,10 @@ struct Input {
 };
 
 ReadStatus read_file(const char* path, Input& input) {
-    std::FILE* in = std::fopen(path, "rb");
+    // closed on every way out, a failed allocation included
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"),
+                                                               &std::fclose);
+    std::FILE* const in = file.get();
     if (!in) return ReadStatus::cannot_open;
     // the size is only a hint: the read goes on to the end whatever it says
     std::error_code ec;
@@ -60,9 +63,7 @@ ReadStatus read_file(const char* path, Input& input) {
         input.size += got;
     } while (got > 0);
     // a directory opens but cannot be read, and neither can a file with an I/O error
-    const bool failed = std::ferror(in) != 0;
-    std::fclose(in);
-    return failed ? ReadStatus::cannot_read : ReadStatus::ok;
+    return std::ferror(in) != 0 ? ReadStatus::cannot_read : ReadStatus::ok;
 }
 
 // A new file in the current directory, opened exclusively, so it gets the permissions a plain
