@@ -170,6 +170,22 @@ def split_primitive(mode, idx):
     raise ValueError(f"primitive mode {mode} is not handled")
 
 
+def face_points(pts, verts, face, err, to_object):
+    """The model's point for each vertex of a reported face, or None after saying what is wrong.
+    to_object maps a reader's position back to object coordinates for the message, if needed."""
+    try:
+        ids = [pts.find(verts[i]) for i in face]
+    except IndexError:
+        err("a face uses vertex indices past the vertex array")
+        return None
+    if None in ids:
+        bad = verts[face[ids.index(None)]]
+        where = f" (object coordinates {fmt_pos(to_object(bad))})" if to_object else ""
+        err(f"vertex {fmt_pos(bad)} is at no point of the model{where}")
+        return None
+    return ids
+
+
 def check_osg(exp, pts, text, errors):
     def err(msg):
         errors.append(f"osgconv: {msg}")
@@ -228,15 +244,8 @@ def check_osg(exp, pts, text, errors):
                  {frozenset((pts.of_number[a], pts.of_number[b])) for a, b in f["edges"]})
                 for f in s["faces"]]
         for face in faces:
-            try:
-                ids = [pts.find(verts[i]) for i in face]
-            except IndexError:
-                err(f"{name}: a face uses vertex indices past the vertex array")
-                continue
-            if None in ids:
-                bad = verts[face[ids.index(None)]]
-                err(f"{name}: vertex {fmt_pos(bad)} is at no point of the model "
-                    f"(object coordinates {fmt_pos(osg_to_lwo(bad))})")
+            ids = face_points(pts, verts, face, lambda msg: err(f"{name}: {msg}"), osg_to_lwo)
+            if ids is None:
                 continue
             seen_points.update(ids)
             match = next((t for t in todo if t[0] == set(ids) and len(ids) == len(t[0])), None)
@@ -319,15 +328,8 @@ def check_assimp(exp, pts, doc, errors):
         v = mesh.get("vertices", [])
         verts = [(v[i], v[i + 1], -v[i + 2]) for i in range(0, len(v) - 2, 3)]  # 3rd axis back
         for face in mesh.get("faces", []):
-            try:
-                ids = [pts.find(verts[i]) for i in face]
-            except IndexError:
-                err(f"{name}: a face uses vertex indices past the vertex array")
-                continue
-            if None in ids:
-                bad = verts[face[ids.index(None)]]
-                err(f"{name}: vertex {fmt_pos(bad)} (object coordinates) is at no point "
-                    f"of the model")
+            ids = face_points(pts, verts, face, lambda msg: err(f"{name}: {msg}"), None)
+            if ids is None:
                 continue
             seen_points.update(ids)
             if len(ids) == 2:
