@@ -68,8 +68,8 @@ void append_surface_name(std::vector<unsigned char>& out, int index);
 // Orders a face's edges into its vertex ring: writes exactly edge_count U2 vertex numbers.
 // The ring starts at the first point of the first listed edge and follows its direction; from
 // each joint it goes on over the lowest-listed other edge that meets it. Where no edge meets
-// the joint before the ring is complete, the walk resumes at the lowest-listed edge it has not
-// yet visited, taken forward.
+// the joint before the ring is complete, the walk resumes at the first entry of the edge list it
+// has not yet walked, taken forward.
 void append_ring(std::vector<unsigned char>& out, const Model& model, const Polygon& polygon);
 
 // the whole FORM LWOB for model, appended to out
