@@ -26,24 +26,36 @@ struct Reader {
     // Most lines hold a plain number: an optional '-' and a few digits, with a '.' in reals,
     // ended by CR or LF. Such a line is found and converted in one pass, to the value the
     // general conversion gives; any other line goes the general way.
+    bool plain_int(std::int32_t& out) {
+        if (in.eof || in.pos >= in.size) return false;
+        const unsigned char* p = in.data + in.pos;
+        const std::size_t avail = in.size - in.pos;
+        const std::size_t start = p[0] == '-';
+        const std::size_t stop = avail < 10 ? avail : 10;
+        std::uint32_t value = 0;
+        std::size_t i = start;
+        for (; i < stop && is_digit(p[i]); ++i)
+            value = value * 10 + (p[i] - '0');
+        if (i == start || i >= avail || (p[i] != '\n' && p[i] != '\r')) return false;
+        line = std::string_view(reinterpret_cast<const char*>(p), i);
+        detail::end_line(in, i);
+        out = static_cast<std::int32_t>(start ? 0u - value : value);
+        return true;
+    }
     std::int32_t next_int() {
-        if (!in.eof && in.pos < in.size) {
-            const unsigned char* p = in.data + in.pos;
-            const std::size_t avail = in.size - in.pos;
-            const std::size_t start = p[0] == '-';
-            const std::size_t stop = avail < 10 ? avail : 10;
-            std::uint32_t value = 0;
-            std::size_t i = start;
-            for (; i < stop && is_digit(p[i]); ++i)
-                value = value * 10 + (p[i] - '0');
-            if (i > start && i < avail && (p[i] == '\n' || p[i] == '\r')) {
-                line = std::string_view(reinterpret_cast<const char*>(p), i);
-                detail::end_line(in, i);
-                return static_cast<std::int32_t>(start ? 0u - value : value);
-            }
-        }
+        std::int32_t value;
+        if (plain_int(value)) return value;
         next();
         return line_int(line);
+    }
+    // The first line of a record, as an integer; false when it is instead the keyword that
+    // closes the block. A plain number is never a keyword.
+    bool next_record(std::string_view keyword, std::int32_t& value) {
+        if (plain_int(value)) return true;
+        next();
+        if (is(keyword)) return false;
+        value = line_int(line);
+        return true;
     }
     double next_real() {
         if (!in.eof && in.pos < in.size) {
@@ -115,10 +127,8 @@ void read_points(Reader& r, Model& model) {
 
 void read_edges(Reader& r, Model& model) {
     while (!r.in.eof) {
-        r.next();
-        if (r.is("FACE0")) return;
         Edge e;
-        e.first = line_int(r.line);
+        if (!r.next_record("FACE0", e.first)) return;
         e.second = r.next_int();
         r.skip(1);
         e.line_flag = static_cast<std::int16_t>(r.next_int());
@@ -130,10 +140,8 @@ void read_edges(Reader& r, Model& model) {
 // at most kMaxPolygonEdges edges, and every edge number within the edge table.
 void read_faces(Reader& r, Model& model) {
     while (!r.in.eof) {
-        r.next();
-        if (r.is("END00")) return;
         Polygon face;
-        face.edge_count = line_int(r.line);
+        if (!r.next_record("END00", face.edge_count)) return;
         face.colour = r.next_int();
         r.skip(1);
         face.first_ref = model.edge_refs.size();
@@ -194,9 +202,8 @@ void read_palette(Reader& r, Model& model) {
 
 void read_lines(Reader& r, Model& model) {
     while (!r.in.eof) {
-        r.next();
-        if (r.is("ENDL2")) return;
-        const std::int32_t e = line_int(r.line);
+        std::int32_t e;
+        if (!r.next_record("ENDL2", e)) return;
         r.skip(1);
         const std::int32_t colour = r.next_int();
         r.skip(1);
