@@ -113,14 +113,12 @@ double line_real(std::string_view line) {
 
     // Up to 2^53 with a power of ten up to 22 both operands are exact doubles, so one
     // multiplication or division gives the correctly rounded result.
-    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const int power = scale + (negative_exponent ? -exponent : exponent);
     double result = 0.0;
     if (fits && value <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
         result = static_cast<double>(value);
-        result = power < 0 ? result / kPowers[-power] : result * kPowers[power];
+        result = power < 0 ? result / detail::kExactPowersOfTen[-power]
+                           : result * detail::kExactPowersOfTen[power];
         return negative ? -result : result;
     }
 

@@ -66,6 +66,12 @@ inline constexpr std::int32_t kMaxPolygonEdges = 65535;
 
 namespace detail {
 
+// The powers of ten a double holds exactly. An integer up to 2^53 multiplied or divided by one
+// of them is one correctly rounded operation, which is how plain decimals are converted.
+inline constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // the first CR or LF among the n bytes at p, or n
 inline std::size_t find_line_end(const unsigned char* p, std::size_t n) {
     std::size_t i = 0;

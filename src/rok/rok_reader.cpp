@@ -11,9 +11,6 @@ bool is_digit(unsigned char c) {
     return static_cast<unsigned char>(c - '0') < 10;
 }
 
-constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-
 // All reading after the magic goes through one current line, a view into the input as the
 // line buffer would hold it. Once eof is set every further read is a no-op that leaves the line
 // as it is, which is what lets the counted loops settle the rest of a huge count at once
@@ -81,7 +78,8 @@ struct Reader {
             }
             if (digits > 0 && i < avail && (p[i] == '\n' || p[i] == '\r')) {
                 line = std::string_view(reinterpret_cast<const char*>(p), i);
-                const double result = static_cast<double>(value) / kPowersOfTen[fraction];
+                const double result =
+                    static_cast<double>(value) / detail::kExactPowersOfTen[fraction];
                 const bool negative = p[0] == '-';
                 detail::end_line(in, i);
                 return negative ? -result : result;
