@@ -30,40 +30,11 @@ constexpr const char* kUsage =
     "  rokconv --help      show this text\n"
     "  rokconv --version   show the version\n";
 
-enum class ReadStatus { ok, cannot_open, cannot_read };
+// How much of the input is held in memory at a time: the reader works through it and reads on.
+constexpr std::size_t kInputWindow = std::size_t{1} << 18;
 
-// the input's bytes; not a vector, whose growth would first fill every byte with zeros
-struct Input {
-    std::unique_ptr<unsigned char[]> data;
-    std::size_t size = 0;
-    std::size_t capacity = 0;
-};
-
-ReadStatus read_file(const char* path, Input& input) {
-    // closed on every way out, a failed allocation included
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"),
-                                                               &std::fclose);
-    std::FILE* const in = file.get();
-    if (!in) return ReadStatus::cannot_open;
-    // the size is only a hint: the read goes on to the end whatever it says
-    std::error_code ec;
-    const auto hint = std::filesystem::file_size(path, ec);
-    std::size_t got = 0;
-    do {
-        if (input.size == input.capacity) {
-            std::size_t capacity = input.capacity == 0 && !ec && hint < (std::size_t{1} << 48)
-                                       ? static_cast<std::size_t>(hint) + 1
-                                       : input.capacity * 2 + (1 << 20);
-            auto grown = std::make_unique_for_overwrite<unsigned char[]>(capacity);
-            if (input.size > 0) std::memcpy(grown.get(), input.data.get(), input.size);
-            input.data = std::move(grown);
-            input.capacity = capacity;
-        }
-        got = std::fread(input.data.get() + input.size, 1, input.capacity - input.size, in);
-        input.size += got;
-    } while (got > 0);
-    // a directory opens but cannot be read, and neither can a file with an I/O error
-    return std::ferror(in) != 0 ? ReadStatus::cannot_read : ReadStatus::ok;
+std::size_t read_from_file(void* file, unsigned char* out, std::size_t n) {
+    return std::fread(out, 1, n, static_cast<std::FILE*>(file));
 }
 
 // A new file in the current directory, opened exclusively, so it gets the permissions a plain
@@ -113,22 +84,29 @@ int write_output(const std::string& name, const ByteSink& bytes) {
 int convert(const char* path) {
     ByteSink bytes;
     {
-        Input input;
-        switch (read_file(path, input)) {
-            case ReadStatus::cannot_open:
+        Model model;
+        {
+            // closed on every way out, a failed allocation included
+            const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"),
+                                                                       &std::fclose);
+            if (!file) {
                 std::printf("could not open: %s\n", path);
                 return -1;
-            case ReadStatus::cannot_read:
+            }
+            ByteSource source;
+            source.read = &read_from_file;
+            source.context = file.get();
+            source.window.resize(kInputWindow);
+            ByteStream stream = source_stream(source);
+            const int loaded = load_rok(stream, model);
+            // a directory opens but cannot be read, and neither can a file with an I/O error
+            if (std::ferror(file.get()) != 0) {
                 std::printf("could not read: %s\n", path);
                 return -1;
-            case ReadStatus::ok:
-                break;
+            }
+            // not a ROK file: nothing to convert, and nothing is said
+            if (loaded < 0) return 0;
         }
-        Model model;
-        // not a ROK file: nothing to convert, and nothing is said
-        if (load_rok({input.data.get(), input.size}, model) < 0) return 0;
-        // the input is no longer needed while the output is built
-        input = Input{};
         if (save_lwob(model, bytes) < 0) bytes.clear();
     }
     std::string name = base_name(path);

@@ -7,7 +7,42 @@
 
 namespace rokconv {
 
+void stream_refill(ByteStream& stream, std::size_t n) {
+    ByteSource& source = *stream.source;
+    if (stream.pos > stream.size) {
+        // a seek past the window: the bytes up to the new position are read and dropped
+        std::size_t gap = stream.pos - stream.size;
+        if (source.window.empty()) source.window.resize(n);
+        while (gap > 0 && !source.ended) {
+            const std::size_t want = gap < source.window.size() ? gap : source.window.size();
+            const std::size_t got = source.read(source.context, source.window.data(), want);
+            gap -= got;
+            source.ended = got < want;
+        }
+        stream.data = source.window.data();
+        stream.size = 0;
+        stream.pos = gap;  // past the end if the input ended first
+        if (source.ended) return;
+    }
+    const std::size_t keep = stream.size - stream.pos;
+    if (source.window.size() < n) {
+        std::vector<unsigned char> larger(n);
+        if (keep > 0) std::memcpy(larger.data(), stream.data + stream.pos, keep);
+        source.window.swap(larger);
+    } else if (keep > 0) {
+        std::memmove(source.window.data(), stream.data + stream.pos, keep);
+    }
+    unsigned char* window = source.window.data();
+    const std::size_t want = source.window.size() - keep;
+    const std::size_t got = source.read(source.context, window + keep, want);
+    source.ended = got < want;
+    stream.data = window;
+    stream.size = keep + got;
+    stream.pos = 0;
+}
+
 std::size_t stream_read(ByteStream& stream, unsigned char* out, std::size_t n) {
+    stream_fill(stream, n);
     std::size_t avail = stream.pos < stream.size ? stream.size - stream.pos : 0;
     std::size_t got = n < avail ? n : avail;
     if (got > 0) std::memcpy(out, stream.data + stream.pos, got);

@@ -8,23 +8,56 @@
 #include <cstring>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "model/model.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace rokconv {
 
-// A buffered binary input stream over bytes already in memory. It behaves like a C stream
-// opened "rb": the end-of-file indicator is set only by a read that finds no more input, one
-// byte read can be pushed back, and a seek clears the indicator.
+// Where a stream's bytes come from when memory holds only a window onto the input. read puts up
+// to n bytes at out and returns how many; fewer than n means the input has ended (or failed,
+// which the caller of the read function finds out for itself).
+struct ByteSource {
+    std::size_t (*read)(void* context, unsigned char* out, std::size_t n) = nullptr;
+    void* context = nullptr;
+    std::vector<unsigned char> window;  // its size is how much is read ahead
+    bool ended = false;
+};
+
+// A buffered binary input stream over bytes in memory. It behaves like a C stream opened "rb":
+// the end-of-file indicator is set only by a read that finds no more input, one byte read can
+// be pushed back, and a seek clears the indicator. Either data holds the whole input, or it is
+// the window of a source, refilled as the reading goes on.
 struct ByteStream {
     const unsigned char* data = nullptr;
     std::size_t size = 0;
     std::size_t pos = 0;
     bool eof = false;
+    ByteSource* source = nullptr;
 };
 
 inline ByteStream byte_stream(std::span<const unsigned char> bytes) {
-    return ByteStream{bytes.data(), bytes.size(), 0, false};
+    return ByteStream{bytes.data(), bytes.size(), 0, false, nullptr};
+}
+
+// a stream that reads from source into its window, starting with nothing read
+inline ByteStream source_stream(ByteSource& source) {
+    return ByteStream{source.window.data(), 0, 0, false, &source};
+}
+
+// Keeps the bytes from the position on and reads more behind them, so that at least n bytes
+// follow the position, or all that the input still has. Views of the bytes before are lost.
+void stream_refill(ByteStream& stream, std::size_t n);
+
+inline void stream_fill(ByteStream& stream, std::size_t n) {
+    if (stream.source != nullptr && !stream.source->ended &&
+        (stream.pos >= stream.size || stream.size - stream.pos < n)) {
+        stream_refill(stream, n);
+    }
 }
 
 // block read of up to n bytes; returns how many were read and sets eof if that is fewer than n
@@ -72,13 +105,27 @@ inline constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5
                                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+inline constexpr std::uint64_t kOnes = 0x0101010101010101u;
+
+// the eight bytes at p as a word whose lowest byte is p[0]
+inline std::uint64_t load_word(const unsigned char* p) {
+    std::uint64_t x;
+    std::memcpy(&x, p, 8);
+    if constexpr (std::endian::native == std::endian::big) {
+        std::uint64_t swapped = 0;
+        for (int i = 0; i < 8; ++i)
+            swapped |= ((x >> (8 * i)) & 0xFF) << (56 - 8 * i);
+        x = swapped;
+    }
+    return x;
+}
+
 // the first CR or LF among the n bytes at p, or n
 inline std::size_t find_line_end(const unsigned char* p, std::size_t n) {
     std::size_t i = 0;
     if constexpr (std::endian::native == std::endian::little) {
         // eight bytes at a time: a byte of x ^ pattern is zero where x holds the terminator, and
         // the lowest zero byte is flagged exactly (borrows only reach the bytes above it)
-        constexpr std::uint64_t kOnes = 0x0101010101010101u;
         constexpr std::uint64_t kHigh = 0x8080808080808080u;
         for (; i + 8 <= n; i += 8) {
             std::uint64_t x;
@@ -92,6 +139,70 @@ inline std::size_t find_line_end(const unsigned char* p, std::size_t n) {
     while (i < n && p[i] != '\r' && p[i] != '\n')
         ++i;
     return i;
+}
+
+// 0x80 in each byte of v that is zero, exactly: no carry crosses from one byte to the next
+inline std::uint64_t zero_bytes(std::uint64_t v) {
+    constexpr std::uint64_t kLow7 = kOnes * 0x7F;
+    return ~(((v & kLow7) + kLow7) | v | kLow7);
+}
+
+// the 0x80 flags of a word's bytes as one bit per byte, byte i to bit i
+inline std::uint64_t byte_bits(std::uint64_t flags) {
+    return ((flags >> 7) * 0x0102040810204080u) >> 56;
+}
+
+// One bit per byte of the 64 bytes at p: the CRs and the LFs, byte i to bit i.
+inline void terminator_bits_portable(const unsigned char* p, std::uint64_t& cr, std::uint64_t& lf) {
+    cr = 0;
+    lf = 0;
+    for (int w = 0; w < 8; ++w) {
+        const std::uint64_t x = load_word(p + 8 * w);
+        cr |= byte_bits(zero_bytes(x ^ (kOnes * '\r'))) << (8 * w);
+        lf |= byte_bits(zero_bytes(x ^ (kOnes * '\n'))) << (8 * w);
+    }
+}
+
+inline void terminator_bits(const unsigned char* p, std::uint64_t& cr, std::uint64_t& lf) {
+#if defined(__SSE2__)
+    // sixteen bytes to a compare where the processor has them
+    const __m128i crs = _mm_set1_epi8('\r');
+    const __m128i lfs = _mm_set1_epi8('\n');
+    cr = 0;
+    lf = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        cr |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, crs)))}
+              << (16 * i);
+        lf |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, lfs)))}
+              << (16 * i);
+    }
+#else
+    terminator_bits_portable(p, cr, lf);
+#endif
+}
+
+// Where lines end in the 64 bytes at a line's start, as one bit per byte. A bit of ends is a
+// CR or LF that ends a line; a bit of pairs is the second half of a CR LF or LF CR pair, which
+// is consumed with the terminator before it. Three or more terminators in a row need the bytes
+// before them to be told apart, so ends stops short of such a run; it also leaves out byte 63,
+// whose partner lies beyond the window. Every line found is shorter than a line may be.
+struct LineMap {
+    std::uint64_t ends = 0;
+    std::uint64_t pairs = 0;
+};
+
+inline LineMap map_lines(const unsigned char* p) {
+    std::uint64_t cr;
+    std::uint64_t lf;
+    terminator_bits(p, cr, lf);
+    const std::uint64_t terminators = cr | lf;
+    LineMap map;
+    map.pairs = ((cr << 1) & lf) | ((lf << 1) & cr);
+    const std::uint64_t runs = terminators & (terminators << 1) & (terminators << 2);
+    const int limit = runs != 0 ? std::countr_zero(runs) - 1 : 63;
+    map.ends = terminators & ~map.pairs & ((std::uint64_t{1} << limit) - 1);
+    return map;
 }
 
 // The line at the stream's position ends at a CR or LF n bytes on: consume it, and look at one
@@ -114,6 +225,7 @@ inline void end_line(ByteStream& stream, std::size_t n) {
 
 inline bool next_line(ByteStream& stream, std::string_view& line, std::size_t limit) {
     if (stream.eof) return false;
+    stream_fill(stream, limit + 2);  // the text, its terminator and the byte after it
     const std::size_t avail = stream.pos < stream.size ? stream.size - stream.pos : 0;
     const std::size_t scan = avail < limit ? avail : limit;
     const unsigned char* p = stream.data + stream.pos;

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "rok/rok.hpp"
@@ -7,86 +8,137 @@ namespace rokconv {
 
 namespace {
 
-bool is_digit(unsigned char c) {
-    return static_cast<unsigned char>(c - '0') < 10;
+constexpr std::uint32_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+
+// the eight bytes at p, each less '0', so that digits become their values 0-9
+std::uint64_t digit_word(const char* p) {
+    return detail::load_word(reinterpret_cast<const unsigned char*>(p)) ^ (detail::kOnes * '0');
+}
+
+// How many of the word's bytes are digits before the first that is not. A byte is flagged when
+// it is 10 or more; a carry out of a flagged byte can only disturb the bytes after it.
+unsigned leading_digits(std::uint64_t d) {
+    const std::uint64_t flags = ((d + detail::kOnes * 0x76) | d) & (detail::kOnes * 0x80);
+    return flags == 0 ? 8u : static_cast<unsigned>(std::countr_zero(flags)) / 8u;
+}
+
+// the value of the first k (1-8) digits of a digit word
+std::uint32_t digits_value(std::uint64_t d, unsigned k) {
+    d <<= 8 * (8 - k);  // the bytes after the digits fall out; zeros come in before them
+    d = d * 10 + (d >> 8);
+    d = (((d & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
+         (((d >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
+        32;
+    return static_cast<std::uint32_t>(d);
 }
 
 // All reading after the magic goes through one current line, a view into the input as the
 // line buffer would hold it. Once eof is set every further read is a no-op that leaves the line
 // as it is, which is what lets the counted loops settle the rest of a huge count at once
 // instead of running it.
+//
+// Lines are mostly found through a map of the line ends in the next 64 bytes, so that finding
+// one line does not wait on reading the one before it. The map is used only while enough input
+// follows it that no line read from it can reach the end of the input; any line it cannot
+// settle is read the general way.
+// The reader is copied into each block's loop, so that its state stays in registers there.
 struct Reader {
-    ByteStream& in;
+    ByteStream in;
     std::string_view line;
+    std::uint64_t ends = 0;   // the map's line ends not yet read
+    std::uint64_t pairs = 0;  // the map's second halves of terminator pairs
+    std::size_t window = 0;   // the input offset of the map's first byte
+    // What follows the map: its 64 bytes, and room for the eight-byte reads of the conversions.
+    static constexpr std::size_t kMapRoom = 64 + 16;
 
-    void next() { (void)next_line(in, line); }
-    // Most lines hold a plain number: an optional '-' and a few digits, with a '.' in reals,
-    // ended by CR or LF. Such a line is found and converted in one pass, to the value the
-    // general conversion gives; any other line goes the general way.
-    bool plain_int(std::int32_t& out) {
-        if (in.eof || in.pos >= in.size) return false;
-        const unsigned char* p = in.data + in.pos;
-        const std::size_t avail = in.size - in.pos;
-        const std::size_t start = p[0] == '-';
-        const std::size_t stop = avail < 10 ? avail : 10;
-        std::uint32_t value = 0;
-        std::size_t i = start;
-        for (; i < stop && is_digit(p[i]); ++i)
-            value = value * 10 + (p[i] - '0');
-        if (i == start || i >= avail || (p[i] != '\n' && p[i] != '\r')) return false;
-        line = std::string_view(reinterpret_cast<const char*>(p), i);
-        detail::end_line(in, i);
-        out = static_cast<std::int32_t>(start ? 0u - value : value);
-        return true;
+    // the reading of a line and its conversion are kept in the loops that use them
+    [[gnu::always_inline]] std::string_view next() {
+        if (ends == 0 && !map_ahead()) {
+            (void)next_line(in, line);
+            return line;
+        }
+        const int e = std::countr_zero(ends);
+        ends &= ends - 1;
+        const std::size_t end = window + static_cast<std::size_t>(e);
+        line = std::string_view(reinterpret_cast<const char*>(in.data + in.pos), end - in.pos);
+        in.pos = end + 1 + ((pairs >> (e + 1)) & 1);
+        return line;
     }
-    std::int32_t next_int() {
-        std::int32_t value;
-        if (plain_int(value)) return value;
-        next();
-        return line_int(line);
+    [[gnu::always_inline]] bool map_ahead() {
+        stream_fill(in, kMapRoom);
+        if (in.eof || in.pos >= in.size || in.size - in.pos < kMapRoom) return false;
+        const detail::LineMap map = detail::map_lines(in.data + in.pos);
+        window = in.pos;
+        ends = map.ends;
+        pairs = map.pairs;
+        return ends != 0;
     }
-    // The first line of a record, as an integer; false when it is instead the keyword that
-    // closes the block. A plain number is never a keyword.
-    bool next_record(std::string_view keyword, std::int32_t& value) {
-        if (plain_int(value)) return true;
-        next();
-        if (is(keyword)) return false;
-        value = line_int(line);
-        return true;
+
+    // Most lines hold a plain number: an optional '-' and a few digits, with a '.' in reals.
+    // Such a line is converted eight bytes at a time, to the value the general conversion
+    // gives; any other line goes the general way. The word reads may look past the line, never
+    // past the input.
+    bool words_fit(const char* p, std::size_t n) const {
+        return reinterpret_cast<const unsigned char*>(p) + n <= in.data + in.size;
     }
-    double next_real() {
-        if (!in.eof && in.pos < in.size) {
-            const unsigned char* p = in.data + in.pos;
-            const std::size_t avail = in.size - in.pos;
-            std::size_t i = p[0] == '-';
-            // at most 15 digits, so the value is exact below 2^53, and it is divided by an exact
-            // power of ten: one correctly rounded operation
-            const std::size_t sign = i;
-            std::uint64_t value = 0;
-            std::size_t stop = avail < sign + 15 ? avail : sign + 15;
-            for (; i < stop && is_digit(p[i]); ++i)
-                value = value * 10 + (p[i] - '0');
-            std::size_t digits = i - sign;
-            std::size_t fraction = 0;
-            if (i < avail && p[i] == '.') {
-                const std::size_t point = ++i;
-                stop = avail < point + 15 - digits ? avail : point + 15 - digits;
-                for (; i < stop && is_digit(p[i]); ++i)
-                    value = value * 10 + (p[i] - '0');
-                fraction = i - point;
-                digits += fraction;
-            }
-            if (digits > 0 && i < avail && (p[i] == '\n' || p[i] == '\r')) {
-                line = std::string_view(reinterpret_cast<const char*>(p), i);
-                const double result =
-                    static_cast<double>(value) / detail::kExactPowersOfTen[fraction];
-                const bool negative = p[0] == '-';
-                detail::end_line(in, i);
-                return negative ? -result : result;
+    [[gnu::always_inline]] std::int32_t to_int(std::string_view s) const {
+        if (!s.empty()) {
+            const std::size_t sign = s[0] == '-';
+            const std::size_t k = s.size() - sign;
+            if (k - 1 < 8 && words_fit(s.data(), sign + 8)) {
+                const std::uint64_t d = digit_word(s.data() + sign);
+                if (leading_digits(d) >= k) {
+                    const std::uint32_t value = digits_value(d, static_cast<unsigned>(k));
+                    return static_cast<std::int32_t>(sign ? 0u - value : value);
+                }
             }
         }
+        return line_int(s);
+    }
+    // Up to 8 digits, then optionally '.' and up to 7 more. All the digits as one integer are
+    // exact in a double, and so is the power of ten that divides it: one correctly rounded
+    // operation, as in the general conversion.
+    [[gnu::always_inline]] double to_real(std::string_view s) const {
+        if (!s.empty()) {
+            const std::size_t sign = s[0] == '-';
+            const char* q = s.data() + sign;
+            const std::size_t n = s.size() - sign;
+            if (n - 1 < 16 && words_fit(q, 17)) {
+                const std::uint64_t whole = digit_word(q);
+                const unsigned k = leading_digits(whole);
+                std::uint64_t value = 0;
+                unsigned fraction = 0;
+                bool plain = false;
+                if (k >= n) {
+                    plain = true;
+                    value = digits_value(whole, static_cast<unsigned>(n));
+                } else if (q[k] == '.' && n - k - 1 < 8) {
+                    fraction = static_cast<unsigned>(n - k - 1);
+                    const std::uint64_t part = digit_word(q + k + 1);
+                    plain = k + fraction > 0 && leading_digits(part) >= fraction;
+                    if (k > 0)
+                        value = std::uint64_t{digits_value(whole, k)} * kPowersOfTen[fraction];
+                    if (fraction > 0) value += digits_value(part, fraction);
+                }
+                if (plain) {
+                    const double result =
+                        static_cast<double>(value) / detail::kExactPowersOfTen[fraction];
+                    return sign ? -result : result;
+                }
+            }
+        }
+        return line_real(s);
+    }
+
+    std::int32_t next_int() { return to_int(next()); }
+    double next_real() { return to_real(next()); }
+    // The first line of a record, as an integer; false when it is instead the keyword that
+    // closes the block.
+    bool next_record(std::string_view keyword, std::int32_t& value) {
         next();
-        return line_real(line);
+        if (is(keyword)) return false;
+        value = to_int(line);
+        return true;
     }
     void skip(int lines) {
         for (int i = 0; i < lines; ++i)
@@ -110,10 +162,11 @@ bool edge_in_range(const Model& model, std::int32_t edge) {
     return edge >= 1 && static_cast<std::size_t>(edge) <= model.edges.size();
 }
 
-void read_points(Reader& r, Model& model) {
+void read_points(Reader& block, Model& model) {
+    Reader r = block;
     while (!r.in.eof) {
         r.next();
-        if (r.is("LINE0")) return;
+        if (r.is("LINE0")) break;
         r.skip(4);  // lines 2-5 of the record are not used
         Point p;
         p.x = r.next_real();
@@ -121,25 +174,29 @@ void read_points(Reader& r, Model& model) {
         p.z = r.next_real();
         model.points.push_back(p);
     }
+    block = r;
 }
 
-void read_edges(Reader& r, Model& model) {
+void read_edges(Reader& block, Model& model) {
+    Reader r = block;
     while (!r.in.eof) {
         Edge e;
-        if (!r.next_record("FACE0", e.first)) return;
+        if (!r.next_record("FACE0", e.first)) break;
         e.second = r.next_int();
         r.skip(1);
         e.line_flag = static_cast<std::int16_t>(r.next_int());
         model.edges.push_back(e);
     }
+    block = r;
 }
 
 // A face is read in full, then kept only if an output polygon can hold it: no negative count,
 // at most kMaxPolygonEdges edges, and every edge number within the edge table.
-void read_faces(Reader& r, Model& model) {
+void read_faces(Reader& block, Model& model) {
+    Reader r = block;
     while (!r.in.eof) {
         Polygon face;
-        if (!r.next_record("END00", face.edge_count)) return;
+        if (!r.next_record("END00", face.edge_count)) break;
         face.colour = r.next_int();
         r.skip(1);
         face.first_ref = model.edge_refs.size();
@@ -172,6 +229,7 @@ void read_faces(Reader& r, Model& model) {
             model.edge_refs.resize(face.first_ref);
         }
     }
+    block = r;
 }
 
 // Only the entries the writer has slots for are stored; the count is kept as read.
@@ -198,10 +256,11 @@ void read_palette(Reader& r, Model& model) {
     r.skip_past("ENDP0");
 }
 
-void read_lines(Reader& r, Model& model) {
+void read_lines(Reader& block, Model& model) {
+    Reader r = block;
     while (!r.in.eof) {
         std::int32_t e;
-        if (!r.next_record("ENDL2", e)) return;
+        if (!r.next_record("ENDL2", e)) break;
         r.skip(1);
         const std::int32_t colour = r.next_int();
         r.skip(1);
@@ -215,6 +274,7 @@ void read_lines(Reader& r, Model& model) {
         model.edge_refs.push_back(static_cast<std::uint32_t>(e - 1));
         model.polygons.push_back(line);
     }
+    block = r;
 }
 
 // the magic "ROKU4", at the start or after a 128-byte preamble whose first byte is 0
@@ -241,7 +301,7 @@ int load_rok(ByteStream& stream, Model& model) {
 
     model.palette_count = 0;
     model.palette.clear();
-    while (!stream.eof) {
+    while (!r.in.eof) {
         r.next();
         if (r.is("PALC0")) {
             read_palette(r, model);
@@ -255,6 +315,7 @@ int load_rok(ByteStream& stream, Model& model) {
             read_lines(r, model);
         }
     }
+    stream = r.in;
     return 0;
 }
 
