@@ -25,6 +25,15 @@ int chunk_append(Chunk& chunk, const void* bytes, std::size_t n) {
     return 0;
 }
 
+unsigned char* chunk_place_child(Chunk& parent, const char (&tag)[5], std::size_t n) {
+    if (n > std::numeric_limits<std::uint32_t>::max()) return nullptr;
+    (void)chunk_append(parent, tag, 4);
+    put_u4(parent.buffer, static_cast<std::uint32_t>(n));
+    const std::size_t at = parent.buffer.size();
+    parent.buffer.resize(at + n);
+    return parent.buffer.data() + at;
+}
+
 int chunk_close(Chunk& chunk) {
     int status = 0;
     if (chunk.buffer.size() > std::numeric_limits<std::uint32_t>::max()) {

@@ -44,6 +44,10 @@ void chunk_open_top(Chunk& chunk, const char (&tag)[5], ByteSink& stream);
 void chunk_open_child(Chunk& chunk, const char (&tag)[5], Chunk& parent);
 
 int chunk_append(Chunk& chunk, const void* bytes, std::size_t n);
+// A child whose length n is known before its contents: appends the tag and the length to parent
+// and returns where the n bytes of contents go, for the caller to fill before anything else is
+// added to parent. Returns nullptr, appending nothing, for a length a U4 cannot state.
+unsigned char* chunk_place_child(Chunk& parent, const char (&tag)[5], std::size_t n);
 // Emits the length as U4 and the contents, then resets the chunk for reuse. Returns -1, emitting
 // nothing, for contents longer than a U4 length can state.
 [[nodiscard]] int chunk_close(Chunk& chunk);

@@ -1,4 +1,5 @@
 #include <bit>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -10,12 +11,23 @@ namespace {
 
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
-// a vertex number: the 0-based point number, of which U2 keeps the low 16 bits
-// U2 at out, which has room for it; returns the byte after it
+// U2 and U4 at out, which has room for them, each as one store; they return the byte after
 unsigned char* store_u2(unsigned char* out, std::uint32_t value) {
-    out[0] = static_cast<unsigned char>(value >> 8);
-    out[1] = static_cast<unsigned char>(value);
+    auto bytes = static_cast<std::uint16_t>(value);
+    if constexpr (std::endian::native == std::endian::little) {
+        bytes = static_cast<std::uint16_t>((bytes >> 8) | (bytes << 8));
+    }
+    std::memcpy(out, &bytes, 2);
     return out + 2;
+}
+
+unsigned char* store_u4(unsigned char* out, std::uint32_t value) {
+    if constexpr (std::endian::native == std::endian::little) {
+        value =
+            (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
+    }
+    std::memcpy(out, &value, 4);
+    return out + 4;
 }
 
 // a vertex number: the 0-based point number, of which U2 keeps the low 16 bits
@@ -108,23 +120,51 @@ void walk_ring(unsigned char* out, const Edge* const* edges, std::uint32_t n, bo
     }
 }
 
+// The walk of a small face: each search tests all its edges at once, as bits of a mask, so the
+// walk takes no branch on which edge matches.
+void store_small_ring(unsigned char* out, const Model& model, const std::uint32_t* refs,
+                      std::uint32_t n) {
+    std::int32_t first[kDirectSearchEdges];
+    std::int32_t second[kDirectSearchEdges];
+    for (std::uint32_t k = 0; k < n; ++k) {
+        const Edge& e = model.edges[refs[k]];
+        first[k] = e.first;
+        second[k] = e.second;
+    }
+    std::uint32_t unvisited = (std::uint32_t{1} << n) - 1u;
+    std::uint32_t current = 0;
+    bool forward = true;
+    for (std::uint32_t written = 0;;) {
+        unvisited &= ~(std::uint32_t{1} << current);
+        out = store_vertex(out, forward ? first[current] : second[current]);
+        if (++written == n) return;
+
+        const std::int32_t joint = forward ? second[current] : first[current];
+        std::uint32_t starts = 0;
+        std::uint32_t meets = 0;
+        for (std::uint32_t k = 0; k < n; ++k) {
+            starts |= std::uint32_t{first[k] == joint} << k;
+            meets |= static_cast<std::uint32_t>((first[k] == joint) | (second[k] == joint)) << k;
+        }
+        meets &= ~(std::uint32_t{1} << current);
+        if (meets != 0) {
+            // the lowest-listed edge other than the current one; its first point is tested first
+            current = static_cast<std::uint32_t>(std::countr_zero(meets));
+            forward = ((starts >> current) & 1u) != 0;
+        } else {
+            // the ring is broken: resume at the lowest-listed edge not yet visited
+            current = static_cast<std::uint32_t>(std::countr_zero(unvisited));
+            forward = true;
+        }
+    }
+}
+
 // the n vertex numbers of a polygon of n > 0 edges, written at out
 void store_ring(unsigned char* out, const Model& model, const Polygon& polygon) {
     const auto n = static_cast<std::uint32_t>(polygon.edge_count);
     const std::uint32_t* refs = polygon_edges(model, polygon);
     if (n <= kDirectSearchEdges) {
-        const Edge* edges[kDirectSearchEdges];
-        bool visited[kDirectSearchEdges] = {};
-        for (std::uint32_t k = 0; k < n; ++k)
-            edges[k] = &model.edges[refs[k]];
-        walk_ring(out, edges, n, visited, [&](std::int32_t joint, std::uint32_t current) {
-            for (std::uint32_t k = 0; k < n; ++k) {
-                if (k != current && (edges[k]->first == joint || edges[k]->second == joint)) {
-                    return k;
-                }
-            }
-            return kNone;
-        });
+        store_small_ring(out, model, refs, n);
         return;
     }
     std::vector<const Edge*> edges(n);
@@ -195,21 +235,18 @@ int save_lwob(const Model& model, ByteSink& out) {
 
     // scaled by 8 with the second axis reversed; each product is formed in double and rounded
     // to the nearest float
-    chunk_open_child(child, "PNTS", form);
-    child.buffer.resize(12 * model.points.size());
-    unsigned char* w = child.buffer.data();
+    // PNTS and POLS are written in place in the FORM, as their lengths are known
+    unsigned char* w = chunk_place_child(form, "PNTS", 12 * model.points.size());
+    if (w == nullptr) return -1;
     for (const Point& p : model.points) {
         for (double v : {p.x * 8.0, p.y * -8.0, p.z * 8.0}) {
-            const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(v));
-            w = store_u2(store_u2(w, bits >> 16), bits);
+            w = store_u4(w, std::bit_cast<std::uint32_t>(static_cast<float>(v)));
         }
     }
-    status |= chunk_close(child);
 
     // each polygon: U2 vertex count, the U2 vertex numbers, U2 surface number
-    chunk_open_child(child, "POLS", form);
-    child.buffer.resize(pols);
-    w = child.buffer.data();
+    w = chunk_place_child(form, "POLS", pols);
+    if (w == nullptr) return -1;
     for (const Polygon& polygon : model.polygons) {
         if (polygon.edge_count == 1) {
             // a line: its one edge gives both vertices
@@ -224,7 +261,6 @@ int save_lwob(const Model& model, ByteSink& out) {
         w = store_u2(
             w, slotted ? surfaces.surface_number[polygon.colour] : surfaces.unslotted_surface);
     }
-    status |= chunk_close(child);
 
     for (int i = 0; i < named; ++i) {
         if (surfaces.colour_used[i]) {
