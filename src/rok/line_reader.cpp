@@ -7,7 +7,7 @@
 
 namespace rokconv {
 
-void stream_refill(ByteStream& stream, std::size_t n) {
+ByteStream stream_refill(ByteStream stream, std::size_t n) {
     ByteSource& source = *stream.source;
     if (stream.pos > stream.size) {
         // a seek past the window: the bytes up to the new position are read and dropped
@@ -22,7 +22,7 @@ void stream_refill(ByteStream& stream, std::size_t n) {
         stream.data = source.window.data();
         stream.size = 0;
         stream.pos = gap;  // past the end if the input ended first
-        if (source.ended) return;
+        if (source.ended) return stream;
     }
     const std::size_t keep = stream.size - stream.pos;
     if (source.window.size() < n) {
@@ -39,6 +39,7 @@ void stream_refill(ByteStream& stream, std::size_t n) {
     stream.data = window;
     stream.size = keep + got;
     stream.pos = 0;
+    return stream;
 }
 
 std::size_t stream_read(ByteStream& stream, unsigned char* out, std::size_t n) {

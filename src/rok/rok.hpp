@@ -51,12 +51,13 @@ inline ByteStream source_stream(ByteSource& source) {
 
 // Keeps the bytes from the position on and reads more behind them, so that at least n bytes
 // follow the position, or all that the input still has. Views of the bytes before are lost.
-void stream_refill(ByteStream& stream, std::size_t n);
+// The stream goes in and comes back by value, so that a reader can keep it in registers.
+ByteStream stream_refill(ByteStream stream, std::size_t n);
 
 inline void stream_fill(ByteStream& stream, std::size_t n) {
     if (stream.source != nullptr && !stream.source->ended &&
         (stream.pos >= stream.size || stream.size - stream.pos < n)) {
-        stream_refill(stream, n);
+        stream = stream_refill(stream, n);
     }
 }
 

@@ -64,7 +64,10 @@ struct Reader {
         in.pos = end + 1 + ((pairs >> (e + 1)) & 1);
         return line;
     }
+    // Maps the lines from the position on, dropping what is left of the last map (a refill
+    // moves the bytes it refers to).
     [[gnu::always_inline]] bool map_ahead() {
+        ends = 0;
         stream_fill(in, kMapRoom);
         if (in.eof || in.pos >= in.size || in.size - in.pos < kMapRoom) return false;
         const detail::LineMap map = detail::map_lines(in.data + in.pos);
@@ -72,6 +75,28 @@ struct Reader {
         ends = map.ends;
         pairs = map.pairs;
         return ends != 0;
+    }
+
+    // The next N lines at once, when one map holds them all and the first of them cannot be a
+    // line that starts with close (the initial of the keyword that closes the block). Finding
+    // them takes a few bit operations; the general reading is left for when this fails.
+    template <int N>
+    [[gnu::always_inline]] bool next_lines(std::string_view (&lines)[N], char close) {
+        if (std::popcount(ends) < N) {
+            if (!map_ahead() || std::popcount(ends) < N) return false;
+        }
+        if (in.data[in.pos] == static_cast<unsigned char>(close)) return false;
+        const char* const base = reinterpret_cast<const char*>(in.data + window);
+        std::size_t start = in.pos - window;
+        for (int i = 0; i < N; ++i) {
+            const int e = std::countr_zero(ends);
+            ends &= ends - 1;
+            lines[i] = std::string_view(base + start, static_cast<std::size_t>(e) - start);
+            start = static_cast<std::size_t>(e) + 1 + ((pairs >> (e + 1)) & 1);
+        }
+        in.pos = window + start;
+        line = lines[N - 1];
+        return true;
     }
 
     // Most lines hold a plain number: an optional '-' and a few digits, with a '.' in reals.
@@ -130,17 +155,17 @@ struct Reader {
         return line_real(s);
     }
 
-    std::int32_t next_int() { return to_int(next()); }
-    double next_real() { return to_real(next()); }
+    [[gnu::always_inline]] std::int32_t next_int() { return to_int(next()); }
+    [[gnu::always_inline]] double next_real() { return to_real(next()); }
     // The first line of a record, as an integer; false when it is instead the keyword that
     // closes the block.
-    bool next_record(std::string_view keyword, std::int32_t& value) {
+    [[gnu::always_inline]] bool next_record(std::string_view keyword, std::int32_t& value) {
         next();
         if (is(keyword)) return false;
         value = to_int(line);
         return true;
     }
-    void skip(int lines) {
+    [[gnu::always_inline]] void skip(int lines) {
         for (int i = 0; i < lines; ++i)
             next();
     }
@@ -165,6 +190,12 @@ bool edge_in_range(const Model& model, std::int32_t edge) {
 void read_points(Reader& block, Model& model) {
     Reader r = block;
     while (!r.in.eof) {
+        std::string_view record[8];
+        if (r.next_lines(record, 'L')) {
+            model.points.push_back(
+                {r.to_real(record[5]), r.to_real(record[6]), r.to_real(record[7])});
+            continue;
+        }
         r.next();
         if (r.is("LINE0")) break;
         r.skip(4);  // lines 2-5 of the record are not used
@@ -181,6 +212,14 @@ void read_edges(Reader& block, Model& model) {
     Reader r = block;
     while (!r.in.eof) {
         Edge e;
+        std::string_view record[4];
+        if (r.next_lines(record, 'F')) {
+            e.first = r.to_int(record[0]);
+            e.second = r.to_int(record[1]);
+            e.line_flag = static_cast<std::int16_t>(r.to_int(record[3]));
+            model.edges.push_back(e);
+            continue;
+        }
         if (!r.next_record("FACE0", e.first)) break;
         e.second = r.next_int();
         r.skip(1);
@@ -196,9 +235,15 @@ void read_faces(Reader& block, Model& model) {
     Reader r = block;
     while (!r.in.eof) {
         Polygon face;
-        if (!r.next_record("END00", face.edge_count)) break;
-        face.colour = r.next_int();
-        r.skip(1);
+        std::string_view header[3];
+        if (r.next_lines(header, 'E')) {
+            face.edge_count = r.to_int(header[0]);
+            face.colour = r.to_int(header[1]);
+        } else {
+            if (!r.next_record("END00", face.edge_count)) break;
+            face.colour = r.next_int();
+            r.skip(1);
+        }
         face.first_ref = model.edge_refs.size();
 
         const std::int32_t n = face.edge_count;
