@@ -38,6 +38,19 @@ int chunk_close(Chunk& chunk) {
     int status = 0;
     if (chunk.buffer.size() > std::numeric_limits<std::uint32_t>::max()) {
         status = -1;
+    } else if (chunk.stream != nullptr && chunk.stream->size() == 4 &&
+               chunk.buffer.capacity() - chunk.buffer.size() >= 8) {
+        // A top-level chunk alone in its sink (the FORM that makes up the whole file): its
+        // buffer becomes the sink, with the tag and the length moved in front, so the contents
+        // are not copied into new memory.
+        ByteSink& out = *chunk.stream;
+        unsigned char header[8];
+        std::memcpy(header, out.data(), 4);
+        const auto length = static_cast<std::uint32_t>(chunk.buffer.size());
+        for (int i = 0; i < 4; ++i)
+            header[4 + i] = static_cast<unsigned char>(length >> (24 - 8 * i));
+        chunk.buffer.insert(chunk.buffer.begin(), header, header + 8);
+        out.swap(chunk.buffer);
     } else {
         std::vector<unsigned char>& out = chunk.stream ? *chunk.stream : chunk.parent->buffer;
         const auto length = static_cast<std::uint32_t>(chunk.buffer.size());

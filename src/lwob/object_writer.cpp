@@ -120,18 +120,21 @@ void walk_ring(unsigned char* out, const Edge* const* edges, std::uint32_t n, bo
     }
 }
 
-// The walk of a small face: each search tests all its edges at once, as bits of a mask, so the
-// walk takes no branch on which edge matches.
+// The walk of a face of up to W edges: each search tests all W slots at once, as bits of a mask,
+// so the walk takes no branch on which edge matches and its compares can run side by side. Slots
+// past the face's n edges are masked out.
+template <std::uint32_t W>
 void store_small_ring(unsigned char* out, const Model& model, const std::uint32_t* refs,
                       std::uint32_t n) {
-    std::int32_t first[kDirectSearchEdges];
-    std::int32_t second[kDirectSearchEdges];
+    std::int32_t first[W] = {};
+    std::int32_t second[W] = {};
     for (std::uint32_t k = 0; k < n; ++k) {
         const Edge& e = model.edges[refs[k]];
         first[k] = e.first;
         second[k] = e.second;
     }
-    std::uint32_t unvisited = (std::uint32_t{1} << n) - 1u;
+    const std::uint32_t edges = (std::uint32_t{1} << n) - 1u;
+    std::uint32_t unvisited = edges;
     std::uint32_t current = 0;
     bool forward = true;
     for (std::uint32_t written = 0;;) {
@@ -141,12 +144,12 @@ void store_small_ring(unsigned char* out, const Model& model, const std::uint32_
 
         const std::int32_t joint = forward ? second[current] : first[current];
         std::uint32_t starts = 0;
-        std::uint32_t meets = 0;
-        for (std::uint32_t k = 0; k < n; ++k) {
-            starts |= std::uint32_t{first[k] == joint} << k;
-            meets |= static_cast<std::uint32_t>((first[k] == joint) | (second[k] == joint)) << k;
+        std::uint32_t ends = 0;
+        for (std::uint32_t k = 0; k < W; ++k) {
+            starts |= static_cast<std::uint32_t>(first[k] == joint) << k;
+            ends |= static_cast<std::uint32_t>(second[k] == joint) << k;
         }
-        meets &= ~(std::uint32_t{1} << current);
+        const std::uint32_t meets = (starts | ends) & edges & ~(std::uint32_t{1} << current);
         if (meets != 0) {
             // the lowest-listed edge other than the current one; its first point is tested first
             current = static_cast<std::uint32_t>(std::countr_zero(meets));
@@ -163,8 +166,12 @@ void store_small_ring(unsigned char* out, const Model& model, const std::uint32_
 void store_ring(unsigned char* out, const Model& model, const Polygon& polygon) {
     const auto n = static_cast<std::uint32_t>(polygon.edge_count);
     const std::uint32_t* refs = polygon_edges(model, polygon);
+    if (n <= 4) {
+        store_small_ring<4>(out, model, refs, n);
+        return;
+    }
     if (n <= kDirectSearchEdges) {
-        store_small_ring(out, model, refs, n);
+        store_small_ring<kDirectSearchEdges>(out, model, refs, n);
         return;
     }
     std::vector<const Edge*> edges(n);
@@ -205,8 +212,8 @@ SurfaceTable number_surfaces(const Model& model) {
 }
 
 int save_lwob(const Model& model, ByteSink& out) {
-    // Every size is known from the model, so the output and the FORM's buffer are made large
-    // enough at once and never copied to grow: PNTS holds 12 bytes a point, POLS a count, the
+    // Every size is known from the model, so the FORM's buffer is made large enough at once
+    // and never copied to grow: PNTS holds 12 bytes a point, POLS a count, the
     // vertex numbers (two for a line) and a surface number, each 2 bytes.
     std::size_t pols = 0;
     for (const Polygon& polygon : model.polygons) {
@@ -215,11 +222,10 @@ int save_lwob(const Model& model, ByteSink& out) {
     constexpr std::size_t kNames = kColourSlots * 8;                // at most "ROK15" and a zero
     constexpr std::size_t kSurfaces = kColourSlots * (8 + 8 + 60);  // tag, length, name, contents
     const std::size_t form_size = 4 + 3 * 8 + kNames + 12 * model.points.size() + pols + kSurfaces;
-    out.reserve(out.size() + 8 + form_size);
 
     Chunk form;
     chunk_open_top(form, "FORM", out);
-    form.buffer.reserve(form_size);
+    form.buffer.reserve(form_size + 8);  // room to put the FORM's tag and length in front
     (void)chunk_append(form, "LWOB", 4);
     const SurfaceTable surfaces = number_surfaces(model);
     // only colours with a palette entry get a name and a SURF chunk

@@ -32,6 +32,13 @@ std::uint32_t digits_value(std::uint64_t d, unsigned k) {
     return static_cast<std::uint32_t>(d);
 }
 
+// whether a map's ends hold at least n lines
+[[gnu::always_inline]] inline bool holds_lines(std::uint64_t ends, int n) {
+    for (int i = 1; i < n; ++i)
+        ends &= ends - 1;
+    return ends != 0;
+}
+
 // All reading after the magic goes through one current line, a view into the input as the
 // line buffer would hold it. Once eof is set every further read is a no-op that leaves the line
 // as it is, which is what lets the counted loops settle the rest of a huge count at once
@@ -82,8 +89,8 @@ struct Reader {
     // them takes a few bit operations; the general reading is left for when this fails.
     template <int N>
     [[gnu::always_inline]] bool next_lines(std::string_view (&lines)[N], char close) {
-        if (std::popcount(ends) < N) {
-            if (!map_ahead() || std::popcount(ends) < N) return false;
+        if (!holds_lines(ends, N)) {
+            if (!map_ahead() || !holds_lines(ends, N)) return false;
         }
         if (in.data[in.pos] == static_cast<unsigned char>(close)) return false;
         const char* const base = reinterpret_cast<const char*>(in.data + window);

@@ -50,6 +50,11 @@ Bytes save(const Model& m, const char* chunk = nullptr) {
     c.model = m;
     c.saved = save_lwob(m, c.lwob);
     EXPECT_EQ(rokfuzz::check(c), "");
+    // a sink that already holds bytes gets the same file after them
+    Bytes after = b({0x1234}, "ABC");
+    const Bytes before = after;
+    EXPECT_EQ(save_lwob(m, after), c.saved);
+    EXPECT_EQ(after, before + c.lwob);
     const Bytes& out = c.lwob;
     if (!chunk) return out;
     for (std::size_t at = 12; at + 8 <= out.size();) {
