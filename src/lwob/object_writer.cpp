@@ -128,37 +128,34 @@ void store_small_ring(unsigned char* out, const Model& model, const std::uint32_
                       std::uint32_t n) {
     std::int32_t first[W] = {};
     std::int32_t second[W] = {};
+    std::int32_t ends[W][2] = {};  // an edge's points by index, so the walk takes no branch on them
     for (std::uint32_t k = 0; k < n; ++k) {
         const Edge& e = model.edges[refs[k]];
-        first[k] = e.first;
-        second[k] = e.second;
+        first[k] = ends[k][0] = e.first;
+        second[k] = ends[k][1] = e.second;
     }
     const std::uint32_t edges = (std::uint32_t{1} << n) - 1u;
     std::uint32_t unvisited = edges;
     std::uint32_t current = 0;
-    bool forward = true;
+    std::uint32_t forward = 1;  // the walk leaves the edge by its second point
     for (std::uint32_t written = 0;;) {
         unvisited &= ~(std::uint32_t{1} << current);
-        out = store_vertex(out, forward ? first[current] : second[current]);
+        out = store_vertex(out, ends[current][1 - forward]);
         if (++written == n) return;
 
-        const std::int32_t joint = forward ? second[current] : first[current];
+        const std::int32_t joint = ends[current][forward];
         std::uint32_t starts = 0;
-        std::uint32_t ends = 0;
+        std::uint32_t meets = 0;
         for (std::uint32_t k = 0; k < W; ++k) {
             starts |= static_cast<std::uint32_t>(first[k] == joint) << k;
-            ends |= static_cast<std::uint32_t>(second[k] == joint) << k;
+            meets |= static_cast<std::uint32_t>(second[k] == joint) << k;
         }
-        const std::uint32_t meets = (starts | ends) & edges & ~(std::uint32_t{1} << current);
-        if (meets != 0) {
-            // the lowest-listed edge other than the current one; its first point is tested first
-            current = static_cast<std::uint32_t>(std::countr_zero(meets));
-            forward = ((starts >> current) & 1u) != 0;
-        } else {
-            // the ring is broken: resume at the lowest-listed edge not yet visited
-            current = static_cast<std::uint32_t>(std::countr_zero(unvisited));
-            forward = true;
-        }
+        meets = (meets | starts) & edges & ~(std::uint32_t{1} << current);
+        // the lowest-listed edge other than the current one, its first point tested first; or,
+        // where the ring is broken, the lowest-listed edge not yet visited, taken forward
+        const std::uint32_t next = meets != 0 ? meets : unvisited;
+        current = static_cast<std::uint32_t>(std::countr_zero(next));
+        forward = meets != 0 ? (starts >> current) & 1u : 1u;
     }
 }
 
