@@ -22,14 +22,17 @@ unsigned leading_digits(std::uint64_t d) {
     return flags == 0 ? 8u : static_cast<unsigned>(std::countr_zero(flags)) / 8u;
 }
 
-// the value of the first k (1-8) digits of a digit word
-std::uint32_t digits_value(std::uint64_t d, unsigned k) {
-    d <<= 8 * (8 - k);  // the bytes after the digits fall out; zeros come in before them
+// Whether the first k (1-8) bytes of a digit word are all digits, and if so their value. Moving
+// them to the top of the word drops the bytes after them; the zeros below are leading zeros.
+[[gnu::always_inline]] inline bool plain_digits(std::uint64_t d, unsigned k, std::uint32_t& value) {
+    d <<= 8 * (8 - k);
+    if ((((d + detail::kOnes * 0x76) | d) & (detail::kOnes * 0x80)) != 0) return false;
     d = d * 10 + (d >> 8);
     d = (((d & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
          (((d >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
         32;
-    return static_cast<std::uint32_t>(d);
+    value = static_cast<std::uint32_t>(d);
+    return true;
 }
 
 // whether a map's ends hold at least n lines
@@ -114,13 +117,13 @@ struct Reader {
         return reinterpret_cast<const unsigned char*>(p) + n <= in.data + in.size;
     }
     [[gnu::always_inline]] std::int32_t to_int(std::string_view s) const {
+        if (s.size() == 1 && static_cast<unsigned char>(s[0] - '0') < 10) return s[0] - '0';
         if (!s.empty()) {
             const std::size_t sign = s[0] == '-';
             const std::size_t k = s.size() - sign;
             if (k - 1 < 8 && words_fit(s.data(), sign + 8)) {
-                const std::uint64_t d = digit_word(s.data() + sign);
-                if (leading_digits(d) >= k) {
-                    const std::uint32_t value = digits_value(d, static_cast<unsigned>(k));
+                std::uint32_t value;
+                if (plain_digits(digit_word(s.data() + sign), static_cast<unsigned>(k), value)) {
                     return static_cast<std::int32_t>(sign ? 0u - value : value);
                 }
             }
@@ -138,23 +141,21 @@ struct Reader {
             if (n - 1 < 16 && words_fit(q, 17)) {
                 const std::uint64_t whole = digit_word(q);
                 const unsigned k = leading_digits(whole);
-                std::uint64_t value = 0;
-                unsigned fraction = 0;
-                bool plain = false;
-                if (k >= n) {
-                    plain = true;
-                    value = digits_value(whole, static_cast<unsigned>(n));
-                } else if (q[k] == '.' && n - k - 1 < 8) {
-                    fraction = static_cast<unsigned>(n - k - 1);
-                    const std::uint64_t part = digit_word(q + k + 1);
-                    plain = k + fraction > 0 && leading_digits(part) >= fraction;
-                    if (k > 0)
-                        value = std::uint64_t{digits_value(whole, k)} * kPowersOfTen[fraction];
-                    if (fraction > 0) value += digits_value(part, fraction);
-                }
+                const std::size_t fraction = k < n ? n - k - 1 : 0;
+                std::uint32_t high = 0;
+                std::uint32_t low = 0;
+                // digits only, or digits, '.' and digits, with one digit at least
+                const bool plain =
+                    k >= n ||
+                    (q[k] == '.' && fraction < 8 && k + fraction > 0 &&
+                     (fraction == 0 ||
+                      plain_digits(digit_word(q + k + 1), static_cast<unsigned>(fraction), low)));
                 if (plain) {
-                    const double result =
-                        static_cast<double>(value) / detail::kExactPowersOfTen[fraction];
+                    if (k > 0)
+                        (void)plain_digits(whole, k < n ? k : static_cast<unsigned>(n), high);
+                    const std::uint64_t value = std::uint64_t{high} * kPowersOfTen[fraction] + low;
+                    const double result = static_cast<double>(static_cast<std::int64_t>(value)) /
+                                          detail::kExactPowersOfTen[fraction];
                     return sign ? -result : result;
                 }
             }
