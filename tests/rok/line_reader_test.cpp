@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,47 @@ TEST(LineReal, ReadsTheDecimalFormOnlyCorrectlyRounded) {
         EXPECT_EQ(line_real(c.text.c_str()), c.value) << c.text;
     EXPECT_TRUE(std::signbit(line_real("-0")));
     EXPECT_FALSE(std::signbit(line_real("-")));  // no number: plain 0.0
+}
+
+// The 64-byte line map finds the lines next_line reads, on text dense in terminators of every
+// kind, and both ways of finding the terminators agree.
+TEST(LineMap, FindsTheLinesTheLineReaderReads) {
+    std::mt19937 rng(7);
+    const std::string alphabet = "\r\n\r\n\r\n1-.x";
+    for (int trial = 0; trial < 20000; ++trial) {
+        std::string text(64 + 16, '\0');
+        for (char& c : text)
+            c = alphabet[rng() % (trial % 2 == 0 ? alphabet.size() : 6)];
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+        std::uint64_t cr;
+        std::uint64_t lf;
+        std::uint64_t cr_portable;
+        std::uint64_t lf_portable;
+        detail::terminator_bits(bytes, cr, lf);
+        detail::terminator_bits_portable(bytes, cr_portable, lf_portable);
+        ASSERT_EQ(cr, cr_portable) << trial;
+        ASSERT_EQ(lf, lf_portable) << trial;
+
+        const detail::LineMap map = detail::map_lines(bytes);
+        ByteStream stream = byte_stream({bytes, text.size()});
+        std::uint64_t ends = map.ends;
+        while (ends != 0) {
+            const int e = std::countr_zero(ends);
+            ends &= ends - 1;
+            const std::size_t start = stream.pos;
+            std::string_view line;
+            ASSERT_TRUE(next_line(stream, line));
+            ASSERT_EQ(line, text.substr(start, static_cast<std::size_t>(e) - start)) << trial;
+            ASSERT_EQ(stream.pos, static_cast<std::size_t>(e) + 1 + ((map.pairs >> (e + 1)) & 1))
+                << trial;
+        }
+        // and it leaves out no line that ends before byte 63 or a run of three terminators
+        std::size_t limit = 63;
+        for (std::size_t i = 2; i < 64 && limit == 63; ++i) {
+            if (text.find_first_not_of("\r\n", i - 2) > i) limit = i - 1;
+        }
+        EXPECT_GE(text.find_first_of("\r\n", stream.pos), limit) << trial;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -147,6 +149,63 @@ TEST(LoadRok, DamagedRecords) {
     EXPECT_EQ(palette.palette_count, 2147483647);
     ASSERT_EQ(palette.palette.size(), static_cast<std::size_t>(kColourSlots));
     EXPECT_EQ(palette.palette[0].c[5] * 10 + palette.palette[15].c[0], 67);
+}
+
+// Points and edges hold whatever their number lines convert to through line_real and line_int,
+// whether a line is plain ("-12.5") or not (" +1e3", "1.2.3", twenty digits), wherever it falls
+// in the file and with any line end.
+TEST(LoadRok, RecordsHoldWhatTheConversionsGive) {
+    std::mt19937 rng(3);
+    const std::string digits = "0123456789";
+    auto number = [&](bool real) {
+        std::string text = rng() % 2 ? "-" : "";
+        for (std::size_t n = rng() % (rng() % 4 == 0 ? 20 : 9); n > 0; --n)
+            text += digits[rng() % 10];
+        if (real && rng() % 4 != 0) {
+            text += '.';
+            for (std::size_t n = rng() % (rng() % 4 == 0 ? 12 : 8); n > 0; --n)
+                text += digits[rng() % 10];
+        }
+        if (rng() % 8 == 0) text.insert(rng() % (text.size() + 1), 1, " +.eDx"[rng() % 6]);
+        return text;
+    };
+    for (const char* eol : {"\n", "\r\n", "\r"}) {
+        std::vector<std::string> reals;
+        std::vector<std::string> ints;
+        std::string text = std::string("ROKU4") + eol + "POINT" + eol;
+        for (int i = 0; i < 3000; ++i) {
+            text += std::string("1") + eol + "2" + eol + "3" + eol + "4" + eol + "5" + eol;
+            for (int axis = 0; axis < 3; ++axis)
+                text += reals.emplace_back(number(true)) + eol;
+        }
+        text += std::string("LINE0") + eol;
+        for (int i = 0; i < 3000; ++i) {
+            for (int field = 0; field < 4; ++field)
+                text += (field == 2 ? "x" : ints.emplace_back(number(false))) + eol;
+        }
+        text += std::string("FACE0") + eol;
+        Model m;
+        ASSERT_EQ(load_rok({reinterpret_cast<const unsigned char*>(text.data()), text.size()}, m),
+                  0);
+        ASSERT_EQ(m.points.size(), 3000u);
+        ASSERT_EQ(m.edges.size(), 3000u);
+        for (std::size_t i = 0; i < m.points.size(); ++i) {
+            const double xyz[] = {m.points[i].x, m.points[i].y, m.points[i].z};
+            for (std::size_t axis = 0; axis < 3; ++axis) {
+                const std::string& line = reals[3 * i + axis];
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(xyz[axis]),
+                          std::bit_cast<std::uint64_t>(line_real(line)))
+                    << line;
+            }
+        }
+        for (std::size_t i = 0; i < m.edges.size(); ++i) {
+            const Edge& e = m.edges[i];
+            EXPECT_EQ(e.first, line_int(ints[3 * i])) << ints[3 * i];
+            EXPECT_EQ(e.second, line_int(ints[3 * i + 1])) << ints[3 * i + 1];
+            EXPECT_EQ(e.line_flag, static_cast<std::int16_t>(line_int(ints[3 * i + 2])))
+                << ints[3 * i + 2];
+        }
+    }
 }
 
 }  // namespace
