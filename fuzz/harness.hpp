@@ -67,8 +67,8 @@ inline Conversion convert(std::span<const unsigned char> rok) {
     rokconv::ByteSink lwob;
     const int loaded = load_windowed(rok, kSmallWindow, windowed);
     if (loaded == 0) (void)rokconv::save_lwob(windowed, lwob);
-    c.window_differs = loaded != c.loaded || lwob != c.lwob ||
-                       windowed.palette_count != c.model.palette_count;
+    c.window_differs =
+        loaded != c.loaded || lwob != c.lwob || windowed.palette_count != c.model.palette_count;
     return c;
 }
 

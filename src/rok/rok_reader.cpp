@@ -50,8 +50,8 @@ unsigned leading_digits(std::uint64_t d) {
 // Lines are mostly found through a map of the line ends in the next 64 bytes, so that finding
 // one line does not wait on reading the one before it. The map is used only while enough input
 // follows it that no line read from it can reach the end of the input; any line it cannot
-// settle is read the general way.
-// The reader is copied into each block's loop, so that its state stays in registers there.
+// settle is read the general way. The reader is copied into each block's loop, so that its
+// state stays in registers there.
 struct Reader {
     ByteStream in;
     std::string_view line;
