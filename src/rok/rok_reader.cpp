@@ -15,10 +15,15 @@ std::uint64_t digit_word(const char* p) {
     return detail::load_word(reinterpret_cast<const unsigned char*>(p)) ^ (detail::kOnes * '0');
 }
 
-// How many of the word's bytes are digits before the first that is not. A byte is flagged when
-// it is 10 or more; a carry out of a flagged byte can only disturb the bytes after it.
+// 0x80 in the bytes of a digit word that are not digits, 10 or more. A carry out of a flagged
+// byte can only disturb the bytes after it, so the lowest flag is always exact.
+std::uint64_t non_digits(std::uint64_t d) {
+    return ((d + detail::kOnes * 0x76) | d) & (detail::kOnes * 0x80);
+}
+
+// how many of the word's bytes are digits before the first that is not
 unsigned leading_digits(std::uint64_t d) {
-    const std::uint64_t flags = ((d + detail::kOnes * 0x76) | d) & (detail::kOnes * 0x80);
+    const std::uint64_t flags = non_digits(d);
     return flags == 0 ? 8u : static_cast<unsigned>(std::countr_zero(flags)) / 8u;
 }
 
@@ -26,7 +31,7 @@ unsigned leading_digits(std::uint64_t d) {
 // them to the top of the word drops the bytes after them; the zeros below are leading zeros.
 [[gnu::always_inline]] inline bool plain_digits(std::uint64_t d, unsigned k, std::uint32_t& value) {
     d <<= 8 * (8 - k);
-    if ((((d + detail::kOnes * 0x76) | d) & (detail::kOnes * 0x80)) != 0) return false;
+    if (non_digits(d) != 0) return false;
     d = d * 10 + (d >> 8);
     d = (((d & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
          (((d >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
