@@ -42,14 +42,16 @@ inline std::size_t read_memory(void* context, unsigned char* out, std::size_t n)
     return got;
 }
 
-// load_rok through a window of the given size, refilled as the reader goes, as the driver reads
+// load_rok through a window of the given size, refilled as the reader goes, as the driver reads;
+// claimed is the input size the source tells the reader (0: none, as for a pipe)
 inline int load_windowed(std::span<const unsigned char> rok, std::size_t window,
-                         rokconv::Model& model) {
+                         rokconv::Model& model, std::uint64_t claimed = 0) {
     MemorySource memory{rok};
     rokconv::ByteSource source;
     source.read = &read_memory;
     source.context = &memory;
     source.window.resize(window);
+    source.unread = claimed;
     rokconv::ByteStream stream = rokconv::source_stream(source);
     return rokconv::load_rok(stream, model);
 }

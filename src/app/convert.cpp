@@ -2,9 +2,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
 #include "app/app.hpp"
@@ -96,6 +98,10 @@ int convert(const char* path) {
             source.read = &read_from_file;
             source.context = file.get();
             source.window.resize(kInputWindow);
+            // the reader sizes the model's tables from it; a pipe or device has no size
+            std::error_code unknown;
+            const std::uintmax_t size = std::filesystem::file_size(path, unknown);
+            if (!unknown) source.unread = size;
             ByteStream stream = source_stream(source);
             const int loaded = load_rok(stream, model);
             // a directory opens but cannot be read, and neither can a file with an I/O error

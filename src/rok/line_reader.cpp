@@ -16,6 +16,7 @@ ByteStream stream_refill(ByteStream stream, std::size_t n) {
         while (gap > 0 && !source.ended) {
             const std::size_t want = gap < source.window.size() ? gap : source.window.size();
             const std::size_t got = source.read(source.context, source.window.data(), want);
+            source.unread -= got < source.unread ? got : source.unread;
             gap -= got;
             source.ended = got < want;
         }
@@ -35,6 +36,7 @@ ByteStream stream_refill(ByteStream stream, std::size_t n) {
     unsigned char* window = source.window.data();
     const std::size_t want = source.window.size() - keep;
     const std::size_t got = source.read(source.context, window + keep, want);
+    source.unread -= got < source.unread ? got : source.unread;
     source.ended = got < want;
     stream.data = window;
     stream.size = keep + got;

@@ -26,6 +26,9 @@ struct ByteSource {
     void* context = nullptr;
     std::vector<unsigned char> window;  // its size is how much is read ahead
     bool ended = false;
+    // How many bytes the input still holds beyond those read, when that is known (a file's size
+    // less what has been read), else 0. Only an estimate of the model's size is drawn from it.
+    std::uint64_t unread = 0;
 };
 
 // A buffered binary input stream over bytes in memory. It behaves like a C stream opened "rb":
@@ -59,6 +62,13 @@ inline void stream_fill(ByteStream& stream, std::size_t n) {
         (stream.pos >= stream.size || stream.size - stream.pos < n)) {
         stream = stream_refill(stream, n);
     }
+}
+
+// about how many bytes the stream still holds from its position on: exact over memory, and as
+// the source's unread count makes it over a window
+inline std::uint64_t stream_remaining(const ByteStream& stream) {
+    const std::uint64_t held = stream.pos < stream.size ? stream.size - stream.pos : 0;
+    return held + (stream.source != nullptr ? stream.source->unread : 0);
 }
 
 // block read of up to n bytes; returns how many were read and sets eof if that is fewer than n

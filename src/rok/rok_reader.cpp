@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 
 #include "rok/rok.hpp"
 
@@ -196,13 +197,42 @@ struct Reader {
     }
 };
 
-// Appends to a model table. A full table grows to four times its size rather than the usual
-// two, so that a large model is copied and first touched about a third as much while it grows:
-// the room not yet used is address space, not memory.
+// Appends to a model table. A block's tables are sized from the input: once a table is full,
+// the bytes its records took so far tell how many records the rest of the input could hold if it
+// were all of this block, and the table makes room for that many at once. A model is thereby
+// copied at most once or twice as it grows, instead of at every doubling; the room not used is
+// address space, not memory. Where that guess is no good (too large to reserve, or the input's
+// size is not known), a full table grows to four times its size.
+struct Block {
+    std::uint64_t start = 0;  // the bytes remaining where the block began; 0 when not sized
+};
+
 template <class T>
-[[gnu::always_inline]] inline void append(std::vector<T>& table, const T& value) {
-    if (table.size() == table.capacity())
-        table.reserve(std::max<std::size_t>(4 * table.size(), 256));
+[[gnu::noinline]] void grow(std::vector<T>& table, const Block& block, const Reader& r) {
+    const std::size_t records = table.size();
+    std::size_t room = std::max<std::size_t>(4 * records, 256);
+    const std::uint64_t rest = stream_remaining(r.in);
+    if (records >= 256 && block.start > rest) {
+        // an eighth more, for records that come out shorter than those so far
+        const double guess =
+            static_cast<double>(records) *
+            (1.0 + static_cast<double>(rest) / static_cast<double>(block.start - rest)) * 1.125;
+        if (guess > static_cast<double>(room) && guess < static_cast<double>(table.max_size())) {
+            try {
+                table.reserve(static_cast<std::size_t>(guess));
+                return;
+            } catch (const std::bad_alloc&) {
+                // too much to set aside at once: grow step by step
+            }
+        }
+    }
+    table.reserve(room);
+}
+
+template <class T>
+[[gnu::always_inline]] inline void append(std::vector<T>& table, const T& value, const Block& block,
+                                          const Reader& r) {
+    if (table.size() == table.capacity()) grow(table, block, r);
     table.push_back(value);
 }
 
@@ -211,13 +241,15 @@ bool edge_in_range(std::size_t edge_count, std::int32_t edge) {
     return edge >= 1 && static_cast<std::size_t>(edge) <= edge_count;
 }
 
-void read_points(Reader& block, Model& model) {
-    Reader r = block;
+void read_points(Reader& from, Model& model) {
+    Reader r = from;
+    const Block block{stream_remaining(r.in)};
     while (!r.in.eof) {
         std::string_view record[8];
         if (r.next_lines(record, 'L')) {
             append(model.points,
-                   Point{r.to_real(record[5]), r.to_real(record[6]), r.to_real(record[7])});
+                   Point{r.to_real(record[5]), r.to_real(record[6]), r.to_real(record[7])}, block,
+                   r);
             continue;
         }
         r.next();
@@ -227,13 +259,14 @@ void read_points(Reader& block, Model& model) {
         p.x = r.next_real();
         p.y = r.next_real();
         p.z = r.next_real();
-        append(model.points, p);
+        append(model.points, p, block, r);
     }
-    block = r;
+    from = r;
 }
 
-void read_edges(Reader& block, Model& model) {
-    Reader r = block;
+void read_edges(Reader& from, Model& model) {
+    Reader r = from;
+    const Block block{stream_remaining(r.in)};
     while (!r.in.eof) {
         Edge e;
         std::string_view record[4];
@@ -241,22 +274,23 @@ void read_edges(Reader& block, Model& model) {
             e.first = r.to_int(record[0]);
             e.second = r.to_int(record[1]);
             e.line_flag = static_cast<std::int16_t>(r.to_int(record[3]));
-            append(model.edges, e);
+            append(model.edges, e, block, r);
             continue;
         }
         if (!r.next_record("FACE0", e.first)) break;
         e.second = r.next_int();
         r.skip(1);
         e.line_flag = static_cast<std::int16_t>(r.next_int());
-        append(model.edges, e);
+        append(model.edges, e, block, r);
     }
-    block = r;
+    from = r;
 }
 
 // A face is read in full, then kept only if an output polygon can hold it: no negative count,
 // at most kMaxPolygonEdges edges, and every edge number within the edge table.
-void read_faces(Reader& block, Model& model) {
-    Reader r = block;
+void read_faces(Reader& from, Model& model) {
+    Reader r = from;
+    const Block block{stream_remaining(r.in)};
     const std::size_t edge_count = model.edges.size();  // the edge table is complete
     while (!r.in.eof) {
         Polygon face;
@@ -291,15 +325,15 @@ void read_faces(Reader& block, Model& model) {
                 keep = false;
                 continue;
             }
-            append(model.edge_refs, static_cast<std::uint32_t>(e - 1));
+            append(model.edge_refs, static_cast<std::uint32_t>(e - 1), block, r);
         }
         if (keep) {
-            append(model.polygons, face);
+            append(model.polygons, face, block, r);
         } else {
             model.edge_refs.resize(face.first_ref);
         }
     }
-    block = r;
+    from = r;
 }
 
 // Only the entries the writer has slots for are stored; the count is kept as read.
@@ -326,8 +360,9 @@ void read_palette(Reader& r, Model& model) {
     r.skip_past("ENDP0");
 }
 
-void read_lines(Reader& block, Model& model) {
-    Reader r = block;
+void read_lines(Reader& from, Model& model) {
+    Reader r = from;
+    const Block block;  // line polygons are few: their tables grow step by step
     while (!r.in.eof) {
         std::int32_t e;
         if (!r.next_record("ENDL2", e)) break;
@@ -341,10 +376,10 @@ void read_lines(Reader& block, Model& model) {
         line.first_ref = model.edge_refs.size();
         line.edge_count = 1;
         line.colour = colour;
-        append(model.edge_refs, static_cast<std::uint32_t>(e - 1));
-        append(model.polygons, line);
+        append(model.edge_refs, static_cast<std::uint32_t>(e - 1), block, r);
+        append(model.polygons, line, block, r);
     }
-    block = r;
+    from = r;
 }
 
 // the magic "ROKU4", at the start or after a 128-byte preamble whose first byte is 0

@@ -3,7 +3,9 @@
 // still says.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <ostream>
+#include <span>
 #include <string>
 
 #include "model_sizes.hpp"
@@ -58,6 +60,32 @@ TEST(Truncated, EveryCutOfASmallGrid) {
             const rokfuzz::Conversion c = convert(text.substr(0, cut));
             ASSERT_TRUE(as_expected(c, rokgen::expect_truncated(layout, cut)))
                 << describe(style) << ", cut at byte " << cut << " of " << text.size();
+        }
+    }
+}
+
+// The reader sizes its tables from the input size the source tells it. Whatever that is, the
+// true size, none, one far below or far beyond the input (a file that shrank while read), the
+// model and the output are those of the whole-buffer read.
+TEST(ClaimedSize, LeavesTheModelAsTheFileSaysIt) {
+    std::string text;
+    rokgen::write_rok(text, rokgen::make_grid(4200, 3), {rokgen::Eol::crlf, false});
+    for (const std::size_t cut : {text.size(), text.size() / 2}) {
+        const std::span<const unsigned char> rok(
+            reinterpret_cast<const unsigned char*>(text.data()), cut);
+        const rokfuzz::Conversion whole = convert(text.substr(0, cut));
+        ASSERT_GT(whole.model.points.size(), 1000u);
+        for (const std::uint64_t claimed :
+             {std::uint64_t{0}, std::uint64_t{text.size()}, std::uint64_t{text.size() / 50},
+              std::uint64_t{1} << 62, ~std::uint64_t{0}}) {
+            rokconv::Model m;
+            ASSERT_EQ(rokfuzz::load_windowed(rok, 4096, m, claimed), 0) << claimed;
+            rokconv::ByteSink lwob;
+            ASSERT_EQ(rokconv::save_lwob(m, lwob), 0);
+            EXPECT_EQ(m.points.size(), whole.model.points.size()) << claimed;
+            EXPECT_EQ(m.edges.size(), whole.model.edges.size()) << claimed;
+            EXPECT_EQ(m.polygons.size(), whole.model.polygons.size()) << claimed;
+            EXPECT_TRUE(lwob == whole.lwob) << "cut " << cut << ", claimed size " << claimed;
         }
     }
 }
