@@ -8,6 +8,10 @@
 
 #include "model/model.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace rokconv {
 
 // the output file as it is built; the driver writes it out
@@ -75,6 +79,47 @@ void append_surface_name(std::vector<unsigned char>& out, int index);
 // the joint before the ring is complete, the walk resumes at the first entry of the edge list it
 // has not yet walked, taken forward.
 void append_ring(std::vector<unsigned char>& out, const Model& model, const Polygon& polygon);
+
+namespace detail {
+
+// Which of W edges (W a multiple of 4) meet a point: bit k of starts is set when first[k] is the
+// point, bit k of ends when second[k] is. The ring walk's search, for all W edges at once.
+template <std::uint32_t W>
+inline void joint_masks_portable(const std::int32_t* first, const std::int32_t* second,
+                                 std::int32_t point, std::uint32_t& starts, std::uint32_t& ends) {
+    starts = 0;
+    ends = 0;
+    for (std::uint32_t k = 0; k < W; ++k) {
+        starts |= static_cast<std::uint32_t>(first[k] == point) << k;
+        ends |= static_cast<std::uint32_t>(second[k] == point) << k;
+    }
+}
+
+template <std::uint32_t W>
+inline void joint_masks(const std::int32_t* first, const std::int32_t* second, std::int32_t point,
+                        std::uint32_t& starts, std::uint32_t& ends) {
+    static_assert(W % 4 == 0);
+#if defined(__SSE2__)
+    // four edges to a compare where the processor has them
+    const __m128i points = _mm_set1_epi32(point);
+    starts = 0;
+    ends = 0;
+    for (std::uint32_t k = 0; k < W; k += 4) {
+        const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first + k));
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(second + k));
+        starts |= static_cast<std::uint32_t>(
+                      _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(f, points))))
+                  << k;
+        ends |= static_cast<std::uint32_t>(
+                    _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(s, points))))
+                << k;
+    }
+#else
+    joint_masks_portable<W>(first, second, point, starts, ends);
+#endif
+}
+
+}  // namespace detail
 
 // the whole FORM LWOB for model, appended to out
 // Returns 0, or -1 if a chunk grew past what a U4 length can state.

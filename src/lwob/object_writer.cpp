@@ -144,12 +144,9 @@ void store_small_ring(unsigned char* out, const Model& model, const std::uint32_
         if (++written == n) return;
 
         const std::int32_t joint = ends[current][forward];
-        std::uint32_t starts = 0;
-        std::uint32_t meets = 0;
-        for (std::uint32_t k = 0; k < W; ++k) {
-            starts |= static_cast<std::uint32_t>(first[k] == joint) << k;
-            meets |= static_cast<std::uint32_t>(second[k] == joint) << k;
-        }
+        std::uint32_t starts;
+        std::uint32_t meets;
+        detail::joint_masks<W>(first, second, joint, starts, meets);
         meets = (meets | starts) & edges & ~(std::uint32_t{1} << current);
         // the lowest-listed edge other than the current one, its first point tested first; or,
         // where the ring is broken, the lowest-listed edge not yet visited, taken forward

@@ -214,5 +214,31 @@ TEST(RingWalk, AgreesWithTheDirectSearch) {
     }
 }
 
+// the search over four edges at a compare finds the edges the one-at-a-time search finds
+template <std::uint32_t W>
+void expect_same_joint_masks(std::mt19937& rng) {
+    for (int trial = 0; trial < 2000; ++trial) {
+        std::int32_t first[W];
+        std::int32_t second[W];
+        const auto spread = static_cast<std::uint32_t>(1 + rng() % 6);
+        for (std::uint32_t k = 0; k < W; ++k) {
+            first[k] = static_cast<std::int32_t>(rng() % spread) - 3;
+            second[k] = static_cast<std::int32_t>(rng() % spread) - 3;
+        }
+        const auto point = static_cast<std::int32_t>(rng() % spread) - 3;
+        std::uint32_t starts[2], ends[2];
+        detail::joint_masks<W>(first, second, point, starts[0], ends[0]);
+        detail::joint_masks_portable<W>(first, second, point, starts[1], ends[1]);
+        ASSERT_EQ(starts[0], starts[1]) << W << ", trial " << trial;
+        ASSERT_EQ(ends[0], ends[1]) << W << ", trial " << trial;
+    }
+}
+
+TEST(RingWalk, JointMasksAgreeWithThePortableSearch) {
+    std::mt19937 rng(7);
+    expect_same_joint_masks<4>(rng);
+    expect_same_joint_masks<16>(rng);
+}
+
 }  // namespace
 }  // namespace rokconv
