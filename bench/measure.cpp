@@ -1,9 +1,13 @@
 // rokbench_measure: runs a command several times and prints its median wall time and its peak
 // resident set size, taken from the kernel's accounting of each child.
-//   usage: rokbench_measure RUNS COMMAND [ARGS...]
+//   usage: rokbench_measure [--fresh FILE] RUNS COMMAND [ARGS...]
 //   prints: median_seconds min_seconds max_seconds peak_rss_kib
 // One unmeasured run goes first, so every measured run finds its input in the page cache. The
 // command's standard output is discarded; a failing run stops the measurement with status 1.
+// --fresh removes FILE, the command's output, before each run and outside its time: every run
+// then writes its output as a first conversion does, instead of also paying for the deletion of
+// the output the run before it left (the kernel frees the old file's blocks and cached pages
+// when it is replaced, some 15 ms for a 24 MB file here).
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -11,9 +15,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -23,7 +29,11 @@ struct Run {
     long peak_kib = 0;
 };
 
-bool run_once(char** argv, Run& result) {
+bool run_once(char** argv, const char* fresh, Run& result) {
+    if (fresh != nullptr && unlink(fresh) != 0 && errno != ENOENT) {
+        std::perror(fresh);
+        return false;
+    }
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = fork();
     if (child < 0) return false;
@@ -50,18 +60,24 @@ bool run_once(char** argv, Run& result) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const char* fresh = nullptr;
+    if (argc > 2 && std::strcmp(argv[1], "--fresh") == 0) {
+        fresh = argv[2];
+        argc -= 2;
+        argv += 2;
+    }
     const int runs = argc > 2 ? std::atoi(argv[1]) : 0;
     if (runs < 1) {
-        std::fprintf(stderr, "usage: rokbench_measure RUNS COMMAND [ARGS...]\n");
+        std::fprintf(stderr, "usage: rokbench_measure [--fresh FILE] RUNS COMMAND [ARGS...]\n");
         return 2;
     }
     Run warm_up;
-    if (!run_once(argv + 2, warm_up)) return 1;
+    if (!run_once(argv + 2, fresh, warm_up)) return 1;
     std::vector<double> seconds;
     long peak_kib = 0;
     for (int i = 0; i < runs; ++i) {
         Run run;
-        if (!run_once(argv + 2, run)) return 1;
+        if (!run_once(argv + 2, fresh, run)) return 1;
         seconds.push_back(run.seconds);
         peak_kib = std::max(peak_kib, run.peak_kib);
     }

@@ -2,7 +2,8 @@
 # Times rokconv end to end on generated models and holds the figures against the targets:
 # a 100,000- and a 1,000,000-point grid, a ring of 65535 edges and a grid of the ring's file size,
 # each converted RUNS times (median wall time, peak RSS), next to `wc -l` and, when installed,
-# assimp on the same 1M grid written as OBJ.
+# assimp on the same 1M grid written as OBJ. Each run, rokconv's and assimp's alike, starts with
+# its output file removed (untimed), as a first conversion finds it.
 #   usage: bench/run.sh [--runs N] [--build DIR] [--stages]
 #     --runs N     timed runs of each command (default 5), after one untimed run
 #     --build DIR  build directory (default build-bench); the models go to DIR/bench-data
@@ -62,12 +63,15 @@ if [ -n "$assimp" ]; then
 fi
 
 declare -A median size rss
-# measure KEY LABEL FILE RUNS COMMAND...: times the command and prints one table row
+# measure KEY LABEL FILE OUTPUT RUNS COMMAND...: times the command and prints one table row;
+# OUTPUT, what the command writes (- for nothing), is removed untimed before each run
 measure() {
-    local key=$1 label=$2 file=$3 n=$4
-    shift 4
+    local key=$1 label=$2 file=$3 output=$4 n=$5
+    shift 5
+    local fresh=()
+    [ "$output" != - ] && fresh=(--fresh "$output")
     local result
-    result=$("$measure" "$n" "$@")
+    result=$("$measure" "${fresh[@]}" "$n" "$@")
     read -r median[$key] _ _ rss[$key] <<<"$result"
     size[$key]=$(stat -c %s "$file")
     awk -v label="$label" -v bytes="${size[$key]}" -v t="${median[$key]}" -v kib="${rss[$key]}" \
@@ -79,15 +83,17 @@ echo
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(nproc) cores; $runs runs each"
 printf "%-30s %9s %10s %8s %10s %9s\n" "command" "input MB" "median s" "MB/s" \
        "peak MiB" "RSS/input"
-measure grid100k "rokconv grid 100k points" grid100k.rok "$runs" "$rokconv" grid100k.rok
-measure grid1m "rokconv grid 1M points" grid1m.rok "$runs" "$rokconv" grid1m.rok
-measure ring "rokconv ring 65535 edges" ring65535.rok "$runs" "$rokconv" ring65535.rok
-measure gridring "rokconv grid of ring's size" grid-ring-size.rok "$runs" "$rokconv" \
-        grid-ring-size.rok
-measure wc "wc -l grid 1M points" grid1m.rok "$runs" wc -l grid1m.rok
+measure grid100k "rokconv grid 100k points" grid100k.rok grid100k.LWO "$runs" \
+        "$rokconv" grid100k.rok
+measure grid1m "rokconv grid 1M points" grid1m.rok grid1m.LWO "$runs" "$rokconv" grid1m.rok
+measure ring "rokconv ring 65535 edges" ring65535.rok ring65535.LWO "$runs" \
+        "$rokconv" ring65535.rok
+measure gridring "rokconv grid of ring's size" grid-ring-size.rok grid-ring-size.LWO "$runs" \
+        "$rokconv" grid-ring-size.rok
+measure wc "wc -l grid 1M points" grid1m.rok - "$runs" wc -l grid1m.rok
 if [ -n "$assimp" ]; then
     assimp_runs=$(( runs < 3 ? runs : 3 ))
-    measure assimp "assimp grid 1M (OBJ to PLY)" grid1m.obj "$assimp_runs" \
+    measure assimp "assimp grid 1M (OBJ to PLY)" grid1m.obj grid1m.ply "$assimp_runs" \
             "$assimp" export grid1m.obj grid1m.ply -fplyb
 fi
 
