@@ -64,8 +64,15 @@ struct Reader {
     std::uint64_t ends = 0;   // the map's line ends not yet read
     std::uint64_t pairs = 0;  // the map's second halves of terminator pairs
     std::size_t window = 0;   // the input offset of the map's first byte
-    // What follows the map: its 64 bytes, and room for the eight-byte reads of the conversions.
-    static constexpr std::size_t kMapRoom = 64 + 16;
+    // What follows the map: its 64 bytes, and room for the word reads of the conversions. A
+    // line from the map starts within its first 63 bytes, so those reads (17 bytes at most,
+    // after a sign) stay within this room and need no check.
+    static constexpr std::size_t kMapRoom = 64 + 24;
+
+    // whether the map holds the next n lines, mapping them afresh if it must
+    [[gnu::always_inline]] bool holds(int n) {
+        return holds_lines(ends, n) || (map_ahead() && holds_lines(ends, n));
+    }
 
     // the reading of a line and its conversion are kept in the loops that use them
     [[gnu::always_inline]] std::string_view next() {
@@ -73,6 +80,10 @@ struct Reader {
             (void)next_line(in, line);
             return line;
         }
+        return take();
+    }
+    // the map's next line; the map holds one
+    [[gnu::always_inline]] std::string_view take() {
         const int e = std::countr_zero(ends);
         ends &= ends - 1;
         const std::size_t end = window + static_cast<std::size_t>(e);
@@ -98,9 +109,7 @@ struct Reader {
     // them takes a few bit operations; the general reading is left for when this fails.
     template <int N>
     [[gnu::always_inline]] bool next_lines(std::string_view (&lines)[N], char close) {
-        if (!holds_lines(ends, N)) {
-            if (!map_ahead() || !holds_lines(ends, N)) return false;
-        }
+        if (!holds(N)) return false;
         if (in.data[in.pos] == static_cast<unsigned char>(close)) return false;
         const char* const base = reinterpret_cast<const char*>(in.data + window);
         std::size_t start = in.pos - window;
@@ -118,16 +127,18 @@ struct Reader {
     // Most lines hold a plain number: an optional '-' and a few digits, with a '.' in reals.
     // Such a line is converted eight bytes at a time, to the value the general conversion
     // gives; any other line goes the general way. The word reads may look past the line, never
-    // past the input.
+    // past the input: a line from the map (Mapped) has room behind it, any other is checked.
+    template <bool Mapped>
     bool words_fit(const char* p, std::size_t n) const {
-        return reinterpret_cast<const unsigned char*>(p) + n <= in.data + in.size;
+        return Mapped || reinterpret_cast<const unsigned char*>(p) + n <= in.data + in.size;
     }
+    template <bool Mapped = false>
     [[gnu::always_inline]] std::int32_t to_int(std::string_view s) const {
         if (s.size() == 1 && static_cast<unsigned char>(s[0] - '0') < 10) return s[0] - '0';
         if (!s.empty()) {
             const std::size_t sign = s[0] == '-';
             const std::size_t k = s.size() - sign;
-            if (k - 1 < 8 && words_fit(s.data(), sign + 8)) {
+            if (k - 1 < 8 && words_fit<Mapped>(s.data(), sign + 8)) {
                 std::uint32_t value;
                 if (plain_digits(digit_word(s.data() + sign), static_cast<unsigned>(k), value)) {
                     return static_cast<std::int32_t>(sign ? 0u - value : value);
@@ -139,12 +150,13 @@ struct Reader {
     // Up to 8 digits, then optionally '.' and up to 7 more. All the digits as one integer are
     // exact in a double, and so is the power of ten that divides it: one correctly rounded
     // operation, as in the general conversion.
+    template <bool Mapped = false>
     [[gnu::always_inline]] double to_real(std::string_view s) const {
         if (!s.empty()) {
             const std::size_t sign = s[0] == '-';
             const char* q = s.data() + sign;
             const std::size_t n = s.size() - sign;
-            if (n - 1 < 16 && words_fit(q, 17)) {
+            if (n - 1 < 16 && words_fit<Mapped>(q, 17)) {
                 const std::uint64_t whole = digit_word(q);
                 const unsigned k = leading_digits(whole);
                 const std::size_t fraction = k < n ? n - k - 1 : 0;
@@ -169,8 +181,21 @@ struct Reader {
         return line_real(s);
     }
 
-    [[gnu::always_inline]] std::int32_t next_int() { return to_int(next()); }
-    [[gnu::always_inline]] double next_real() { return to_real(next()); }
+    // the next line's number; a line from the map is converted without checks
+    [[gnu::always_inline]] std::int32_t next_int() {
+        if (ends == 0 && !map_ahead()) {
+            (void)next_line(in, line);
+            return to_int(line);
+        }
+        return to_int<true>(take());
+    }
+    [[gnu::always_inline]] double next_real() {
+        if (ends == 0 && !map_ahead()) {
+            (void)next_line(in, line);
+            return to_real(line);
+        }
+        return to_real<true>(take());
+    }
     // The first line of a record, as an integer; false when it is instead the keyword that
     // closes the block.
     [[gnu::always_inline]] bool next_record(std::string_view keyword, std::int32_t& value) {
@@ -248,8 +273,9 @@ void read_points(Reader& from, Model& model) {
         std::string_view record[8];
         if (r.next_lines(record, 'L')) {
             append(model.points,
-                   Point{r.to_real(record[5]), r.to_real(record[6]), r.to_real(record[7])}, block,
-                   r);
+                   Point{r.to_real<true>(record[5]), r.to_real<true>(record[6]),
+                         r.to_real<true>(record[7])},
+                   block, r);
             continue;
         }
         r.next();
@@ -271,9 +297,9 @@ void read_edges(Reader& from, Model& model) {
         Edge e;
         std::string_view record[4];
         if (r.next_lines(record, 'F')) {
-            e.first = r.to_int(record[0]);
-            e.second = r.to_int(record[1]);
-            e.line_flag = static_cast<std::int16_t>(r.to_int(record[3]));
+            e.first = r.to_int<true>(record[0]);
+            e.second = r.to_int<true>(record[1]);
+            e.line_flag = static_cast<std::int16_t>(r.to_int<true>(record[3]));
             append(model.edges, e, block, r);
             continue;
         }
@@ -296,8 +322,8 @@ void read_faces(Reader& from, Model& model) {
         Polygon face;
         std::string_view header[3];
         if (r.next_lines(header, 'E')) {
-            face.edge_count = r.to_int(header[0]);
-            face.colour = r.to_int(header[1]);
+            face.edge_count = r.to_int<true>(header[0]);
+            face.colour = r.to_int<true>(header[1]);
         } else {
             if (!r.next_record("END00", face.edge_count)) break;
             face.colour = r.next_int();
