@@ -233,10 +233,9 @@ struct Block {
 };
 
 template <class T>
-[[gnu::noinline]] void grow(std::vector<T>& table, const Block& block, const Reader& r) {
+[[gnu::noinline]] void grow(std::vector<T>& table, const Block& block, std::uint64_t rest) {
     const std::size_t records = table.size();
     std::size_t room = std::max<std::size_t>(4 * records, 256);
-    const std::uint64_t rest = stream_remaining(r.in);
     if (records >= 256 && block.start > rest) {
         // an eighth more, for records that come out shorter than those so far
         const double guess =
@@ -257,7 +256,7 @@ template <class T>
 template <class T>
 [[gnu::always_inline]] inline void append(std::vector<T>& table, const T& value, const Block& block,
                                           const Reader& r) {
-    if (table.size() == table.capacity()) grow(table, block, r);
+    if (table.size() == table.capacity()) grow(table, block, stream_remaining(r.in));
     table.push_back(value);
 }
 
