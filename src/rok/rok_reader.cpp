@@ -28,16 +28,21 @@ unsigned leading_digits(std::uint64_t d) {
     return flags == 0 ? 8u : static_cast<unsigned>(std::countr_zero(flags)) / 8u;
 }
 
-// Whether the first k (1-8) bytes of a digit word are all digits, and if so their value. Moving
-// them to the top of the word drops the bytes after them; the zeros below are leading zeros.
-[[gnu::always_inline]] inline bool plain_digits(std::uint64_t d, unsigned k, std::uint32_t& value) {
+// The value of a digit word's first k (1-8) bytes, which are digits. Moving them to the top of
+// the word drops the bytes after them; the zeros below are leading zeros.
+[[gnu::always_inline]] inline std::uint32_t digits_value(std::uint64_t d, unsigned k) {
     d <<= 8 * (8 - k);
-    if (non_digits(d) != 0) return false;
     d = d * 10 + (d >> 8);
     d = (((d & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
          (((d >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
         32;
-    value = static_cast<std::uint32_t>(d);
+    return static_cast<std::uint32_t>(d);
+}
+
+// whether the first k (1-8) bytes of a digit word are all digits, and if so their value
+[[gnu::always_inline]] inline bool plain_digits(std::uint64_t d, unsigned k, std::uint32_t& value) {
+    if (non_digits(d << (8 * (8 - k))) != 0) return false;
+    value = digits_value(d, k);
     return true;
 }
 
@@ -169,8 +174,8 @@ struct Reader {
                      (fraction == 0 ||
                       plain_digits(digit_word(q + k + 1), static_cast<unsigned>(fraction), low)));
                 if (plain) {
-                    if (k > 0)
-                        (void)plain_digits(whole, k < n ? k : static_cast<unsigned>(n), high);
+                    // the leading digits are known to be digits
+                    if (k > 0) high = digits_value(whole, k < n ? k : static_cast<unsigned>(n));
                     const std::uint64_t value = std::uint64_t{high} * kPowersOfTen[fraction] + low;
                     const double result = static_cast<double>(static_cast<std::int64_t>(value)) /
                                           detail::kExactPowersOfTen[fraction];
