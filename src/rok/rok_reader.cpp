@@ -275,9 +275,9 @@ template <class T>
     table.push_back(value);
 }
 
-// an edge number names an edge of a table of edge_count edges
+// an edge number names an edge of a table of edge_count edges: 1 to edge_count, as one compare
 bool edge_in_range(std::size_t edge_count, std::int32_t edge) {
-    return edge >= 1 && static_cast<std::size_t>(edge) <= edge_count;
+    return static_cast<std::uint64_t>(std::int64_t{edge} - 1) < edge_count;
 }
 
 void read_points(Reader& from, Model& model) {
@@ -347,26 +347,29 @@ void read_faces(Reader& from, Model& model) {
 
         const std::int32_t n = face.edge_count;
         bool keep = n >= 0 && n <= kMaxPolygonEdges;
+        // A face that can be kept has its references stored as they come, and taken back if
+        // one is out of range; the lines of any other are only read.
+        bool in_range = true;
         for (std::int32_t i = 0; i < n; ++i) {
             if (r.in.eof) {
                 // every remaining edge line would repeat the buffer
                 const std::int32_t e = line_int(r.line);
-                if (keep && edge_in_range(edge_count, e)) {
+                in_range = in_range && edge_in_range(edge_count, e);
+                if (keep && in_range) {
                     model.edge_refs.insert(model.edge_refs.end(), static_cast<std::size_t>(n - i),
                                            static_cast<std::uint32_t>(e - 1));
-                } else {
-                    keep = false;
                 }
                 break;
             }
-            const std::int32_t e = r.next_int();
-            if (!keep) continue;
-            if (!edge_in_range(edge_count, e)) {
-                keep = false;
+            if (!keep) {
+                r.next();
                 continue;
             }
+            const std::int32_t e = r.next_int();
+            in_range &= edge_in_range(edge_count, e);
             append(model.edge_refs, static_cast<std::uint32_t>(e - 1), block, r);
         }
+        keep = keep && in_range;
         if (keep) {
             append(model.polygons, face, block, r);
         } else {
