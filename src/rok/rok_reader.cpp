@@ -367,7 +367,8 @@ void read_faces(Reader& from, Model& model) {
             }
             const std::int32_t e = r.next_int();
             in_range &= edge_in_range(edge_count, e);
-            append(model.edge_refs, static_cast<std::uint32_t>(e - 1), block, r);
+            // unsigned, as e may be any number until the face is kept
+            append(model.edge_refs, static_cast<std::uint32_t>(e) - 1u, block, r);
         }
         keep = keep && in_range;
         if (keep) {
