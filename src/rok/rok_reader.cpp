@@ -89,9 +89,12 @@ struct Reader {
         return holds_lines(ends, n) || (map_ahead() && holds_lines(ends, n));
     }
 
+    // whether the next line can come from the map, mapping afresh if it must
+    [[gnu::always_inline]] bool mapped() { return ends != 0 || map_ahead(); }
+
     // the reading of a line and its conversion are kept in the loops that use them
     [[gnu::always_inline]] std::string_view next() {
-        if (ends == 0 && !map_ahead()) {
+        if (!mapped()) {
             (void)next_line(in, line);
             return line;
         }
@@ -198,14 +201,14 @@ struct Reader {
 
     // the next line's number; a line from the map is converted without checks
     [[gnu::always_inline]] std::int32_t next_int() {
-        if (ends == 0 && !map_ahead()) {
+        if (!mapped()) {
             (void)next_line(in, line);
             return to_int(line);
         }
         return to_int<true>(take());
     }
     [[gnu::always_inline]] double next_real() {
-        if (ends == 0 && !map_ahead()) {
+        if (!mapped()) {
             (void)next_line(in, line);
             return to_real(line);
         }
@@ -240,7 +243,7 @@ struct Reader {
 // Appends to a model table. A block's tables are sized from the input: once a table is full,
 // the bytes its records took so far tell how many records the rest of the input could hold if it
 // were all of this block, and the table makes room for that many at once. A model is thereby
-// copied at most once or twice as it grows, instead of at every doubling; the room not used is
+// copied at most once or twice as it grows, instead of at every step; the room not used is
 // address space, not memory. Where that guess is no good (too large to reserve, or the input's
 // size is not known), a full table grows to four times its size.
 struct Block {
