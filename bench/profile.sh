@@ -21,12 +21,12 @@ fi
 
 # optimised as in Release, with line tables for the annotation
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O3 -g -DNDEBUG" -DROKCONV_TESTS=OFF >/dev/null
+      -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O3 -g -DNDEBUG" -DROKCONV_TESTS=OFF -DROKCONV_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target rokconv rokgen >/dev/null
 work=$build/profile
 mkdir -p "$work"
 cd "$work"
-"$build/tools/rokgen" grid "$points" -o grid.rok
+"$build/tests/support/rokgen" grid "$points" -o grid.rok
 echo "callgrind on rokconv, grid of $points points ($(stat -c %s grid.rok) bytes)"
 valgrind --tool=callgrind --callgrind-out-file=callgrind.out "$build/rokconv" grid.rok \
     2>valgrind.log

@@ -45,7 +45,7 @@ if [ "$stages" = 1 ]; then
 fi
 cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
 
-rokgen=$build/tools/rokgen
+rokgen=$build/tests/support/rokgen
 rokconv=$build/rokconv
 measure=$build/bench/rokbench_measure
 data=$build/bench-data

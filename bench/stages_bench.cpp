@@ -6,9 +6,9 @@
 #include <map>
 #include <span>
 #include <string>
+#include <vector>
 
-#include "lwob/lwob.hpp"
-#include "rok/rok.hpp"
+#include "rokconv/rokconv.hpp"
 #include "rokgen.hpp"
 
 namespace {
@@ -34,7 +34,8 @@ void load_rok(benchmark::State& state) {
         model_text(static_cast<Shape>(state.range(0)), static_cast<std::size_t>(state.range(1)));
     for (auto _ : state) {
         rokconv::Model model;
-        if (rokconv::load_rok(bytes_of(text), model) != 0) state.SkipWithError("not read");
+        if (rokconv::load_rok(bytes_of(text), model) != rokconv::LoadStatus::ok)
+            state.SkipWithError("not read");
         benchmark::DoNotOptimize(model.points.data());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
@@ -44,10 +45,12 @@ void save_lwob(benchmark::State& state) {
     const std::string& text =
         model_text(static_cast<Shape>(state.range(0)), static_cast<std::size_t>(state.range(1)));
     rokconv::Model model;
-    if (rokconv::load_rok(bytes_of(text), model) != 0) state.SkipWithError("not read");
+    if (rokconv::load_rok(bytes_of(text), model) != rokconv::LoadStatus::ok)
+        state.SkipWithError("not read");
     for (auto _ : state) {
-        rokconv::ByteSink out;
-        if (rokconv::save_lwob(model, out) != 0) state.SkipWithError("not written");
+        std::vector<unsigned char> out;
+        if (rokconv::save_lwob(model, out) != rokconv::SaveStatus::ok)
+            state.SkipWithError("not written");
         benchmark::DoNotOptimize(out.data());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));

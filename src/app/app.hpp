@@ -23,9 +23,15 @@ std::string base_name(std::string_view path, CharLength char_length = locale_cha
 void set_extension(std::string& name, std::string_view extension,
                    CharLength char_length = locale_char_length);
 
+enum class Outcome {
+    converted,
+    not_rok,  // nothing written and nothing said
+    failed,   // what went wrong has been printed
+};
+
 // Converts the ROK file at path into <name>.LWO in the current directory, printing what went
-// wrong. Returns 0, also for a file that is not a ROK file (nothing is written then), or -1.
-[[nodiscard]] int convert_file(const char* path);
+// wrong.
+[[nodiscard]] Outcome convert_file(const char* path);
 
 // the whole program, from the arguments to the exit status
 [[nodiscard]] int run(int argc, const char* const* argv);

@@ -10,9 +10,8 @@
 #include <vector>
 
 #include "app/app.hpp"
-#include "lwob/lwob.hpp"
-#include "model/model.hpp"
-#include "rok/rok.hpp"
+#include "rokconv/lwob.hpp"
+#include "rokconv/rok.hpp"
 
 #ifndef ROKCONV_VERSION
 #define ROKCONV_VERSION "0.0.0"
@@ -31,11 +30,13 @@ constexpr const char* kUsage =
     "  rokconv --help      show this text\n"
     "  rokconv --version   show the version\n";
 
-// How much of the input is held in memory at a time: the reader works through it and reads on.
-constexpr std::size_t kInputWindow = std::size_t{1} << 18;
-
 std::size_t read_from_file(void* file, unsigned char* out, std::size_t n) {
     return std::fread(out, 1, n, static_cast<std::FILE*>(file));
+}
+
+// a directory opens but cannot be read, and neither can a file with an I/O error
+bool file_failed(void* file) {
+    return std::ferror(static_cast<std::FILE*>(file)) != 0;
 }
 
 // A new file in the current directory, opened exclusively, so it gets the permissions a plain
@@ -58,12 +59,12 @@ std::FILE* create_temporary(std::string& name) {
 
 // Writes bytes to a temporary file and renames it over name once it is complete, so a failed
 // run leaves neither a partial file nor a damaged earlier one under that name.
-int write_output(const std::string& name, const ByteSink& bytes) {
+bool write_output(const std::string& name, const std::vector<unsigned char>& bytes) {
     std::string temporary;
     std::FILE* out = create_temporary(temporary);
     if (!out) {
         std::printf("could not create: %s\n", name.c_str());
-        return -1;
+        return false;
     }
     bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
     written = std::fflush(out) == 0 && written;
@@ -72,69 +73,78 @@ int write_output(const std::string& name, const ByteSink& bytes) {
     if (!written) {
         std::remove(temporary.c_str());
         std::printf("could not write: %s\n", name.c_str());
-        return -1;
+        return false;
     }
     if (std::rename(temporary.c_str(), name.c_str()) != 0) {
         std::remove(temporary.c_str());
         std::printf("could not create: %s\n", name.c_str());
-        return -1;
+        return false;
     }
-    return 0;
+    return true;
 }
 
-int convert(const char* path) {
-    ByteSink bytes;
+Outcome convert(const char* path) {
+    std::string name = base_name(path);
+    set_extension(name, ".LWO");
+    std::vector<unsigned char> bytes;
     {
         Model model;
         {
-            // closed on every way out, a failed allocation included
+            // closed on every way out
             const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"),
                                                                        &std::fclose);
             if (!file) {
                 std::printf("could not open: %s\n", path);
-                return -1;
+                return Outcome::failed;
             }
-            ByteSource source;
-            source.read = &read_from_file;
-            source.context = file.get();
-            source.window.resize(kInputWindow);
+            RokInput input;
+            input.context = file.get();
+            input.read = &read_from_file;
+            input.failed = &file_failed;
             // the reader sizes the model's tables from it; a pipe or device has no size
             std::error_code unknown;
             const std::uintmax_t size = std::filesystem::file_size(path, unknown);
-            if (!unknown) source.unread = size;
-            ByteStream stream = source_stream(source);
-            const int loaded = load_rok(stream, model);
-            // a directory opens but cannot be read, and neither can a file with an I/O error
-            if (std::ferror(file.get()) != 0) {
-                std::printf("could not read: %s\n", path);
-                return -1;
+            if (!unknown) input.size = size;
+            switch (load_rok(input, model)) {
+                case LoadStatus::ok:
+                    break;
+                case LoadStatus::not_rok:
+                    // nothing to convert, and nothing is said
+                    return Outcome::not_rok;
+                case LoadStatus::read_error:
+                    std::printf("could not read: %s\n", path);
+                    return Outcome::failed;
+                case LoadStatus::out_of_memory:
+                    std::printf("not enough memory: %s\n", path);
+                    return Outcome::failed;
             }
-            // not a ROK file: nothing to convert, and nothing is said
-            if (loaded < 0) return 0;
         }
-        if (save_lwob(model, bytes) < 0) bytes.clear();
+        const SaveStatus saved = save_lwob(model, bytes);
+        if (saved == SaveStatus::out_of_memory) {
+            std::printf("not enough memory: %s\n", path);
+            return Outcome::failed;
+        }
+        if (saved != SaveStatus::ok) {
+            // the reader's model is always sound, so this is one too big for LWOB's lengths
+            std::printf("could not write: %s\n", name.c_str());
+            return Outcome::failed;
+        }
     }
-    std::string name = base_name(path);
-    set_extension(name, ".LWO");
-    if (bytes.empty()) {
-        // even an empty model gives a 36-byte file, so this is a model too big for its lengths
-        std::printf("could not write: %s\n", name.c_str());
-        return -1;
-    }
-    return write_output(name, bytes);
+    // the model is gone before the file is written: only the output's bytes are held
+    return write_output(name, bytes) ? Outcome::converted : Outcome::failed;
 }
 
 }  // namespace
 
-int convert_file(const char* path) {
+Outcome convert_file(const char* path) {
     try {
         return convert(path);
     } catch (const std::bad_alloc&) {
         std::printf("not enough memory: %s\n", path);
-        return -1;
+        return Outcome::failed;
     } catch (const std::length_error&) {
         std::printf("not enough memory: %s\n", path);
-        return -1;
+        return Outcome::failed;
     }
 }
 
@@ -151,7 +161,7 @@ int run(int argc, const char* const* argv) {
         std::printf("%s%s", kBanner, kUsage);
         return 1;
     }
-    if (convert_file(argv[1]) < 0) {
+    if (convert_file(argv[1]) == Outcome::failed) {
         std::printf("error occured.\n");
         return 1;
     }

@@ -1,7 +1,8 @@
 #include <cstring>
 #include <limits>
 
-#include "lwob/lwob.hpp"
+#include "lwob/encode.hpp"
+#include "lwob/writer.hpp"
 
 namespace rokconv {
 
@@ -13,31 +14,30 @@ void chunk_open_top(Chunk& chunk, const char (&tag)[5], ByteSink& stream) {
 }
 
 void chunk_open_child(Chunk& chunk, const char (&tag)[5], Chunk& parent) {
-    (void)chunk_append(parent, tag, 4);
+    chunk_append(parent, tag, 4);
     chunk.buffer.clear();
     chunk.parent = &parent;
     chunk.stream = nullptr;
 }
 
-int chunk_append(Chunk& chunk, const void* bytes, std::size_t n) {
+void chunk_append(Chunk& chunk, const void* bytes, std::size_t n) {
     const auto* p = static_cast<const unsigned char*>(bytes);
     chunk.buffer.insert(chunk.buffer.end(), p, p + n);
-    return 0;
 }
 
 unsigned char* chunk_place_child(Chunk& parent, const char (&tag)[5], std::size_t n) {
     if (n > std::numeric_limits<std::uint32_t>::max()) return nullptr;
-    (void)chunk_append(parent, tag, 4);
+    chunk_append(parent, tag, 4);
     put_u4(parent.buffer, static_cast<std::uint32_t>(n));
     const std::size_t at = parent.buffer.size();
     parent.buffer.resize(at + n);
     return parent.buffer.data() + at;
 }
 
-int chunk_close(Chunk& chunk) {
-    int status = 0;
+bool chunk_close(Chunk& chunk) {
+    bool fits = true;
     if (chunk.buffer.size() > std::numeric_limits<std::uint32_t>::max()) {
-        status = -1;
+        fits = false;
     } else if (chunk.stream != nullptr && chunk.stream->size() == 4 &&
                chunk.buffer.capacity() - chunk.buffer.size() >= 8) {
         // A top-level chunk alone in its sink (the FORM that makes up the whole file): its
@@ -46,9 +46,7 @@ int chunk_close(Chunk& chunk) {
         ByteSink& out = *chunk.stream;
         unsigned char header[8];
         std::memcpy(header, out.data(), 4);
-        const auto length = static_cast<std::uint32_t>(chunk.buffer.size());
-        for (int i = 0; i < 4; ++i)
-            header[4 + i] = static_cast<unsigned char>(length >> (24 - 8 * i));
+        store_u4(header + 4, static_cast<std::uint32_t>(chunk.buffer.size()));
         chunk.buffer.insert(chunk.buffer.begin(), header, header + 8);
         out.swap(chunk.buffer);
     } else {
@@ -61,7 +59,7 @@ int chunk_close(Chunk& chunk) {
     chunk.buffer = std::vector<unsigned char>();
     chunk.parent = nullptr;
     chunk.stream = nullptr;
-    return status;
+    return fits;
 }
 
 }  // namespace rokconv

@@ -1,202 +1,151 @@
-#include <bit>
-#include <cstring>
-#include <limits>
-#include <memory>
+#include <algorithm>
+#include <new>
+#include <stdexcept>
 
-#include "lwob/lwob.hpp"
+#include "lwob/encode.hpp"
+#include "lwob/writer.hpp"
+#include "rokconv/ring.hpp"
 
 namespace rokconv {
 
 namespace {
 
-constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
-
-// U2 and U4 at out, which has room for them, each as one store; they return the byte after
-unsigned char* store_u2(unsigned char* out, std::uint32_t value) {
-    auto bytes = static_cast<std::uint16_t>(value);
-    if constexpr (std::endian::native == std::endian::little) {
-        bytes = static_cast<std::uint16_t>((bytes >> 8) | (bytes << 8));
-    }
-    std::memcpy(out, &bytes, 2);
-    return out + 2;
-}
-
-unsigned char* store_u4(unsigned char* out, std::uint32_t value) {
-    if constexpr (std::endian::native == std::endian::little) {
-        value =
-            (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
-    }
-    std::memcpy(out, &value, 4);
-    return out + 4;
-}
+// a polygon's vertex count is a U2
+constexpr std::int32_t kMaxPolygonVertices = 65535;
 
 // a vertex number: the 0-based point number, of which U2 keeps the low 16 bits
 unsigned char* store_vertex(unsigned char* out, std::int32_t point) {
     return store_u2(out, static_cast<std::uint32_t>(point) - 1u);
 }
 
-// The ring walk looks, at each joint, for the lowest-listed edge other than the current one that
-// has the joint as an end point. Small faces search their few edges directly. Larger ones index
-// their edges by point number, keeping for each point the two lowest-listed edges that meet it:
-// whichever of those is not the current edge is the one the search would find, so each step
-// costs the same whatever the face's size.
-constexpr std::uint32_t kDirectSearchEdges = 16;
+// the vertices a face is written with: a face of one edge is drawn as a line, from its edge's
+// first point to its second
+std::size_t vertices(const Polygon& face) {
+    return face.edge_count == 1 ? 2 : static_cast<std::size_t>(face.edge_count);
+}
 
-struct PointSlot {
-    std::int32_t point = 0;
-    std::uint32_t lowest = kNone;  // kNone marks a free slot
-    std::uint32_t next_lowest = kNone;
-};
-
-class JointIndex {
-  public:
-    JointIndex(const Edge* const* edges, std::uint32_t n)
-        : mask_(std::bit_ceil(4u * n) - 1u), slots_(mask_ + 1u) {
-        for (std::uint32_t k = 0; k < n; ++k) {
-            add(edges[k]->first, k);
-            add(edges[k]->second, k);
+// Whether every face and line can be written, before any room is set aside from their counts.
+// On success pols is the size of the POLS contents and longest the largest face.
+SaveStatus check_model(const Model& model, std::size_t& pols, std::int32_t& longest) {
+    pols = 0;
+    longest = 0;
+    for (const Polygon& face : model.polygons) {
+        if (face.edge_count > kMaxPolygonVertices) return SaveStatus::too_large;
+        const std::span<const std::uint32_t> refs = polygon_edges(model, face);
+        if (face.edge_count < 0 || refs.size() != static_cast<std::size_t>(face.edge_count)) {
+            return SaveStatus::invalid_model;
         }
+        // a ring checks its edges as it is made; a face of one edge is drawn without one
+        if (face.edge_count == 1 && refs[0] >= model.edges.size()) return SaveStatus::invalid_model;
+        // a count, the vertex numbers and a surface number, each a U2
+        pols += 4 + 2 * vertices(face);
+        longest = std::max(longest, face.edge_count);
     }
-
-    // the lowest-listed edge other than current that meets point, or kNone
-    std::uint32_t find(std::int32_t point, std::uint32_t current) const {
-        const PointSlot& slot = slots_[locate(point)];
-        if (slot.lowest == kNone) return kNone;
-        return slot.lowest != current ? slot.lowest : slot.next_lowest;
+    for (const Line& line : model.lines) {
+        if (line.edge >= model.edges.size()) return SaveStatus::invalid_model;
     }
+    pols += 8 * model.lines.size();
+    return SaveStatus::ok;
+}
 
-  private:
-    std::size_t locate(std::int32_t point) const {
-        // Fibonacci hashing; linear probing ends at the point's slot or a free one, as the table
-        // is at most half full
-        std::size_t i = (static_cast<std::uint32_t>(point) * 2654435769u) & mask_;
-        while (slots_[i].lowest != kNone && slots_[i].point != point)
-            i = (i + 1) & mask_;
-        return i;
-    }
-
-    // edges come in ascending order, so the first two distinct ones to arrive are the lowest
-    void add(std::int32_t point, std::uint32_t k) {
-        PointSlot& slot = slots_[locate(point)];
-        if (slot.lowest == kNone) {
-            slot.point = point;
-            slot.lowest = k;
-        } else if (slot.lowest != k && slot.next_lowest == kNone) {
-            slot.next_lowest = k;
-        }
-    }
-
-    std::size_t mask_;
-    std::vector<PointSlot> slots_;
-};
-
-// Writes the n vertex numbers of the ring; find(joint, current) is the search.
-template <class Find>
-void walk_ring(unsigned char* out, const Edge* const* edges, std::uint32_t n, bool* visited,
-               Find find) {
-    std::uint32_t lowest_unvisited = 0;
-    std::uint32_t current = 0;
-    bool forward = true;
-    for (std::uint32_t written = 0;;) {
-        const Edge& e = *edges[current];
-        visited[current] = true;
-        out = store_vertex(out, forward ? e.first : e.second);
-        if (++written == n) return;  // a search after the last vertex would find nothing needed
-
-        const std::int32_t joint = forward ? e.second : e.first;
-        std::uint32_t k = find(joint, current);
-        if (k != kNone) {
-            // for each edge the first point is tested before the second
-            forward = edges[k]->first == joint;
+// each face and line: U2 vertex count, the U2 vertex numbers, U2 surface number
+bool store_polygons(unsigned char* w, unsigned char* const end, const Model& model,
+                    const SurfaceTable& surfaces, std::int32_t longest) {
+    std::vector<std::int32_t> ring(static_cast<std::size_t>(longest));
+    for (const Polygon& face : model.polygons) {
+        const std::size_t n = vertices(face);
+        if (static_cast<std::size_t>(end - w) < 4 + 2 * n) return false;
+        w = store_u2(w, static_cast<std::uint32_t>(n));
+        if (face.edge_count == 1) {
+            const Edge& e = model.edges[model.edge_refs[face.first_ref]];
+            w = store_vertex(store_vertex(w, e.first), e.second);
         } else {
-            // the ring is broken: resume at the lowest-listed edge not yet visited; fewer than
-            // n edges have been visited, so there is one
-            while (visited[lowest_unvisited])
-                ++lowest_unvisited;
-            k = lowest_unvisited;
-            forward = true;
+            const std::span<std::int32_t> points(ring.data(), n);
+            if (!face_ring(model, face, points)) return false;
+            for (const std::int32_t point : points)
+                w = store_vertex(w, point);
         }
-        current = k;
+        w = store_u2(w, surface_of(surfaces, face.colour));
     }
+    for (const Line& line : model.lines) {
+        if (end - w < 8) return false;
+        const Edge& e = model.edges[line.edge];
+        w = store_vertex(store_vertex(store_u2(w, 2), e.first), e.second);
+        w = store_u2(w, surface_of(surfaces, line.colour));
+    }
+    return w == end;
 }
 
-// The walk of a face of up to W edges: each search tests all W slots at once, as bits of a mask,
-// so the walk takes no branch on which edge matches and its compares can run side by side. Slots
-// past the face's n edges are masked out.
-template <std::uint32_t W>
-void store_small_ring(unsigned char* out, const Model& model, const std::uint32_t* refs,
-                      std::uint32_t n) {
-    std::int32_t first[W] = {};
-    std::int32_t second[W] = {};
-    std::int32_t ends[W][2] = {};  // an edge's points by index, so the walk takes no branch on them
-    for (std::uint32_t k = 0; k < n; ++k) {
-        const Edge& e = model.edges[refs[k]];
-        first[k] = ends[k][0] = e.first;
-        second[k] = ends[k][1] = e.second;
+SaveStatus save(const Model& model, ByteSink& out) {
+    std::size_t pols = 0;
+    std::int32_t longest = 0;
+    if (const SaveStatus checked = check_model(model, pols, longest); checked != SaveStatus::ok) {
+        return checked;
     }
-    const std::uint32_t edges = (std::uint32_t{1} << n) - 1u;
-    std::uint32_t unvisited = edges;
-    std::uint32_t current = 0;
-    std::uint32_t forward = 1;  // the walk leaves the edge by its second point
-    for (std::uint32_t written = 0;;) {
-        unvisited &= ~(std::uint32_t{1} << current);
-        out = store_vertex(out, ends[current][1 - forward]);
-        if (++written == n) return;
+    // Every size is known from the model, so the FORM's buffer is made large enough at once
+    // and never copied to grow.
+    constexpr std::size_t kNames = kColourSlots * 8;                // at most "ROK15" and a zero
+    constexpr std::size_t kSurfaces = kColourSlots * (8 + 8 + 60);  // tag, length, name, contents
+    const std::size_t form_size = 4 + 3 * 8 + kNames + 12 * model.points.size() + pols + kSurfaces;
 
-        const std::int32_t joint = ends[current][forward];
-        std::uint32_t starts;
-        std::uint32_t meets;
-        detail::joint_masks<W>(first, second, joint, starts, meets);
-        meets = (meets | starts) & edges & ~(std::uint32_t{1} << current);
-        // the lowest-listed edge other than the current one, its first point tested first; or,
-        // where the ring is broken, the lowest-listed edge not yet visited, taken forward
-        const std::uint32_t next = meets != 0 ? meets : unvisited;
-        current = static_cast<std::uint32_t>(std::countr_zero(next));
-        forward = meets != 0 ? (starts >> current) & 1u : 1u;
-    }
-}
+    Chunk form;
+    chunk_open_top(form, "FORM", out);
+    form.buffer.reserve(form_size + 8);  // room to put the FORM's tag and length in front
+    chunk_append(form, "LWOB", 4);
+    const SurfaceTable surfaces = number_surfaces(model);
+    // only colours with a palette entry get a name and a SURF chunk
+    const auto named =
+        static_cast<int>(std::min<std::size_t>(usable_palette(model).size(), kColourSlots));
 
-// the n vertex numbers of a polygon of n > 0 edges, written at out
-void store_ring(unsigned char* out, const Model& model, const Polygon& polygon) {
-    const auto n = static_cast<std::uint32_t>(polygon.edge_count);
-    const std::uint32_t* refs = polygon_edges(model, polygon);
-    if (n <= 4) {
-        store_small_ring<4>(out, model, refs, n);
-        return;
+    bool fits = true;
+    Chunk child;
+    chunk_open_child(child, "SRFS", form);
+    for (int i = 0; i < named; ++i) {
+        if (surfaces.colour_used[i]) append_surface_name(child.buffer, i);
     }
-    if (n <= kDirectSearchEdges) {
-        store_small_ring<kDirectSearchEdges>(out, model, refs, n);
-        return;
+    fits &= chunk_close(child);
+
+    // PNTS and POLS are written in place in the FORM, as their lengths are known. Points are
+    // scaled by 8 with the second axis reversed; each product is formed in double and rounded
+    // to the nearest float.
+    const std::size_t pnts = 12 * model.points.size();
+    unsigned char* w = chunk_place_child(form, "PNTS", pnts);
+    if (w == nullptr) return SaveStatus::too_large;
+    for (const Point& p : model.points) {
+        for (const double v : {p.x * 8.0, p.y * -8.0, p.z * 8.0})
+            w = store_f4(w, static_cast<float>(v));
     }
-    std::vector<const Edge*> edges(n);
-    for (std::uint32_t k = 0; k < n; ++k)
-        edges[k] = &model.edges[refs[k]];
-    const JointIndex index(edges.data(), n);
-    std::unique_ptr<bool[]> visited(new bool[n]());
-    walk_ring(out, edges.data(), n, visited.get(), [&](std::int32_t joint, std::uint32_t current) {
-        return index.find(joint, current);
-    });
+    if (w != form.buffer.data() + form.buffer.size()) return SaveStatus::invalid_model;
+
+    w = chunk_place_child(form, "POLS", pols);
+    if (w == nullptr) return SaveStatus::too_large;
+    if (!store_polygons(w, w + pols, model, surfaces, longest)) return SaveStatus::invalid_model;
+
+    for (int i = 0; i < named; ++i) {
+        if (surfaces.colour_used[i]) {
+            fits &= write_surface(form, child, i, model.palette[static_cast<std::size_t>(i)]);
+        }
+    }
+    fits &= chunk_close(form);
+    return fits ? SaveStatus::ok : SaveStatus::too_large;
 }
 
 }  // namespace
 
-void append_ring(std::vector<unsigned char>& out, const Model& model, const Polygon& polygon) {
-    if (polygon.edge_count <= 0) return;
-    const std::size_t at = out.size();
-    out.resize(at + 2 * static_cast<std::size_t>(polygon.edge_count));
-    store_ring(out.data() + at, model, polygon);
-}
-
 SurfaceTable number_surfaces(const Model& model) {
     SurfaceTable table;
     bool unslotted = false;
-    for (const Polygon& polygon : model.polygons) {
-        if (polygon.colour >= 0 && polygon.colour < kColourSlots) {
-            table.colour_used[polygon.colour] = true;
+    auto use = [&](std::int32_t colour) {
+        if (colour >= 0 && colour < kColourSlots) {
+            table.colour_used[colour] = true;
         } else {
             unslotted = true;
         }
-    }
+    };
+    for (const Polygon& face : model.polygons)
+        use(face.colour);
+    for (const Line& line : model.lines)
+        use(line.colour);
     std::uint16_t counter = 0;
     for (int i = 0; i < kColourSlots; ++i) {
         if (table.colour_used[i]) table.surface_number[i] = ++counter;
@@ -205,70 +154,18 @@ SurfaceTable number_surfaces(const Model& model) {
     return table;
 }
 
-int save_lwob(const Model& model, ByteSink& out) {
-    // Every size is known from the model, so the FORM's buffer is made large enough at once
-    // and never copied to grow: PNTS holds 12 bytes a point, POLS a count, the
-    // vertex numbers (two for a line) and a surface number, each 2 bytes.
-    std::size_t pols = 0;
-    for (const Polygon& polygon : model.polygons) {
-        pols += 4 + 2 * static_cast<std::size_t>(polygon.edge_count == 1 ? 2 : polygon.edge_count);
+SaveStatus save_lwob(const Model& model, std::vector<unsigned char>& out) {
+    const std::size_t before = out.size();
+    SaveStatus status;
+    try {
+        status = save(model, out);
+    } catch (const std::bad_alloc&) {
+        status = SaveStatus::out_of_memory;
+    } catch (const std::length_error&) {
+        status = SaveStatus::out_of_memory;
     }
-    constexpr std::size_t kNames = kColourSlots * 8;                // at most "ROK15" and a zero
-    constexpr std::size_t kSurfaces = kColourSlots * (8 + 8 + 60);  // tag, length, name, contents
-    const std::size_t form_size = 4 + 3 * 8 + kNames + 12 * model.points.size() + pols + kSurfaces;
-
-    Chunk form;
-    chunk_open_top(form, "FORM", out);
-    form.buffer.reserve(form_size + 8);  // room to put the FORM's tag and length in front
-    (void)chunk_append(form, "LWOB", 4);
-    const SurfaceTable surfaces = number_surfaces(model);
-    // only colours with a palette entry get a name and a SURF chunk
-    const int named = usable_palette(model);
-
-    int status = 0;
-    Chunk child;
-    chunk_open_child(child, "SRFS", form);
-    for (int i = 0; i < named; ++i) {
-        if (surfaces.colour_used[i]) append_surface_name(child.buffer, i);
-    }
-    status |= chunk_close(child);
-
-    // scaled by 8 with the second axis reversed; each product is formed in double and rounded
-    // to the nearest float
-    // PNTS and POLS are written in place in the FORM, as their lengths are known
-    unsigned char* w = chunk_place_child(form, "PNTS", 12 * model.points.size());
-    if (w == nullptr) return -1;
-    for (const Point& p : model.points) {
-        for (double v : {p.x * 8.0, p.y * -8.0, p.z * 8.0}) {
-            w = store_u4(w, std::bit_cast<std::uint32_t>(static_cast<float>(v)));
-        }
-    }
-
-    // each polygon: U2 vertex count, the U2 vertex numbers, U2 surface number
-    w = chunk_place_child(form, "POLS", pols);
-    if (w == nullptr) return -1;
-    for (const Polygon& polygon : model.polygons) {
-        if (polygon.edge_count == 1) {
-            // a line: its one edge gives both vertices
-            const Edge& e = model.edges[polygon_edges(model, polygon)[0]];
-            w = store_vertex(store_vertex(store_u2(w, 2), e.first), e.second);
-        } else {
-            w = store_u2(w, static_cast<std::uint32_t>(polygon.edge_count));
-            if (polygon.edge_count > 0) store_ring(w, model, polygon);
-            w += 2 * static_cast<std::size_t>(polygon.edge_count);
-        }
-        const bool slotted = polygon.colour >= 0 && polygon.colour < kColourSlots;
-        w = store_u2(
-            w, slotted ? surfaces.surface_number[polygon.colour] : surfaces.unslotted_surface);
-    }
-
-    for (int i = 0; i < named; ++i) {
-        if (surfaces.colour_used[i]) {
-            status |= write_surface(form, child, i, model.palette[static_cast<std::size_t>(i)]);
-        }
-    }
-    status |= chunk_close(form);
-    return status == 0 ? 0 : -1;
+    if (status != SaveStatus::ok) out.resize(before);
+    return status;
 }
 
 }  // namespace rokconv

@@ -1,6 +1,7 @@
 #include <cstdio>
 
-#include "lwob/lwob.hpp"
+#include "lwob/encode.hpp"
+#include "lwob/writer.hpp"
 
 namespace rokconv {
 
@@ -56,7 +57,7 @@ void append_surface_name(std::vector<unsigned char>& out, int index) {
     if ((len + 1) % 2 != 0) out.push_back(0);
 }
 
-int write_surface(Chunk& form, Chunk& child, int index, const PaletteEntry& entry) {
+bool write_surface(Chunk& form, Chunk& child, int index, const PaletteEntry& entry) {
     chunk_open_child(child, "SURF", form);
     std::vector<unsigned char>& out = child.buffer;
     append_surface_name(out, index);

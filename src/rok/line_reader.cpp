@@ -3,9 +3,21 @@
 #include <limits>
 #include <string>
 
-#include "rok/rok.hpp"
+#include "rok/text.hpp"
 
 namespace rokconv {
+
+namespace {
+
+// reads up to n bytes from the input; fewer than n ends it
+std::size_t pull(ByteSource& source, unsigned char* out, std::size_t n) {
+    const std::size_t got = source.input->read(source.input->context, out, n);
+    source.unread -= got < source.unread ? got : source.unread;
+    source.ended = got < n;
+    return got;
+}
+
+}  // namespace
 
 ByteStream stream_refill(ByteStream stream, std::size_t n) {
     ByteSource& source = *stream.source;
@@ -15,10 +27,7 @@ ByteStream stream_refill(ByteStream stream, std::size_t n) {
         if (source.window.empty()) source.window.resize(n);
         while (gap > 0 && !source.ended) {
             const std::size_t want = gap < source.window.size() ? gap : source.window.size();
-            const std::size_t got = source.read(source.context, source.window.data(), want);
-            source.unread -= got < source.unread ? got : source.unread;
-            gap -= got;
-            source.ended = got < want;
+            gap -= pull(source, source.window.data(), want);
         }
         stream.data = source.window.data();
         stream.size = 0;
@@ -35,9 +44,7 @@ ByteStream stream_refill(ByteStream stream, std::size_t n) {
     }
     unsigned char* window = source.window.data();
     const std::size_t want = source.window.size() - keep;
-    const std::size_t got = source.read(source.context, window + keep, want);
-    source.unread -= got < source.unread ? got : source.unread;
-    source.ended = got < want;
+    const std::size_t got = pull(source, window + keep, want);
     stream.data = window;
     stream.size = keep + got;
     stream.pos = 0;

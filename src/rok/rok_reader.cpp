@@ -2,8 +2,9 @@
 #include <bit>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
-#include "rok/rok.hpp"
+#include "rok/text.hpp"
 
 namespace rokconv {
 
@@ -329,8 +330,10 @@ void read_edges(Reader& from, Model& model) {
     from = r;
 }
 
-// A face is read in full, then kept only if an output polygon can hold it: no negative count,
-// at most kMaxPolygonEdges edges, and every edge number within the edge table.
+// A face is read in full, then kept only if it is sound: no negative count, at most
+// kMaxFaceEdges edges, and every edge number within the edge table. The bound on the count also
+// keeps a damaged file's memory in proportion to the file: a face that claims 2,000,000,000
+// edges at the end of a file has its references settled without storing them.
 void read_faces(Reader& from, Model& model) {
     Reader r = from;
     const Block block{stream_remaining(r.in)};
@@ -349,7 +352,7 @@ void read_faces(Reader& from, Model& model) {
         face.first_ref = model.edge_refs.size();
 
         const std::int32_t n = face.edge_count;
-        bool keep = n >= 0 && n <= kMaxPolygonEdges;
+        bool keep = n >= 0 && n <= kMaxFaceEdges;
         // A face that can be kept has its references stored as they come, and taken back if
         // one is out of range; the lines of any other are only read.
         bool in_range = true;
@@ -383,11 +386,12 @@ void read_faces(Reader& from, Model& model) {
     from = r;
 }
 
-// Only the entries the writer has slots for are stored; the count is kept as read.
+// Only the first kPaletteEntries entries are stored; the count is kept as read.
 void read_palette(Reader& r, Model& model) {
     const std::int32_t n = r.next_int();
     model.palette_count = n;
-    model.palette.assign(static_cast<std::size_t>(std::clamp(n, 0, kColourSlots)), PaletteEntry{});
+    model.palette.assign(static_cast<std::size_t>(std::clamp(n, 0, kPaletteEntries)),
+                         PaletteEntry{});
     r.skip(1);
     for (std::int32_t i = 0; i < n; ++i) {
         if (r.in.eof) {
@@ -402,7 +406,7 @@ void read_palette(Reader& r, Model& model) {
         for (std::int32_t& component : entry.c)
             component = r.next_int();
         r.skip(1);
-        if (i < kColourSlots) model.palette[static_cast<std::size_t>(i)] = entry;
+        if (i < kPaletteEntries) model.palette[static_cast<std::size_t>(i)] = entry;
     }
     r.skip_past("ENDP0");
 }
@@ -419,12 +423,7 @@ void read_lines(Reader& from, Model& model) {
         // an edge number outside the edge table names nothing and is left out
         if (!edge_in_range(model.edges.size(), e)) continue;
         if (model.edges[static_cast<std::size_t>(e - 1)].line_flag != 0) continue;
-        Polygon line;
-        line.first_ref = model.edge_refs.size();
-        line.edge_count = 1;
-        line.colour = colour;
-        append(model.edge_refs, static_cast<std::uint32_t>(e - 1), block, r);
-        append(model.polygons, line, block, r);
+        append(model.lines, Line{static_cast<std::uint32_t>(e - 1), colour}, block, r);
     }
     from = r;
 }
@@ -440,11 +439,8 @@ bool read_magic(ByteStream& in) {
     return std::memcmp(magic, "ROKU4", 5) == 0;
 }
 
-}  // namespace
-
-int load_rok(ByteStream& stream, Model& model) {
-    if (!read_magic(stream)) return -1;
-    Reader r{stream, {}};
+// the whole file after the magic
+void read_model(Reader& r, Model& model) {
     r.next();  // the rest of the magic's line
     r.skip_past("POINT");
     read_points(r, model);
@@ -467,13 +463,57 @@ int load_rok(ByteStream& stream, Model& model) {
             read_lines(r, model);
         }
     }
-    stream = r.in;
-    return 0;
 }
 
-int load_rok(std::span<const unsigned char> bytes, Model& model) {
+// a read error ends the input like its end; whether there was one is asked once it has ended
+bool input_failed(const ByteSource* source) {
+    return source != nullptr && source->input->failed != nullptr &&
+           source->input->failed(source->input->context);
+}
+
+LoadStatus load(ByteStream& stream, Model& model) {
+    try {
+        const bool rok = read_magic(stream);
+        if (rok) {
+            Reader r{stream, {}};
+            read_model(r, model);
+        }
+        if (input_failed(stream.source)) return LoadStatus::read_error;
+        return rok ? LoadStatus::ok : LoadStatus::not_rok;
+    } catch (const std::bad_alloc&) {
+        return LoadStatus::out_of_memory;
+    } catch (const std::length_error&) {
+        return LoadStatus::out_of_memory;
+    } catch (...) {
+        // thrown by the input's read function
+        return LoadStatus::read_error;
+    }
+}
+
+}  // namespace
+
+LoadStatus load_rok(std::span<const unsigned char> bytes, Model& model) {
     ByteStream stream = byte_stream(bytes);
-    return load_rok(stream, model);
+    return load(stream, model);
+}
+
+LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model) {
+    try {
+        ByteSource source;
+        source.input = &input;
+        source.window.resize(window);
+        source.unread = input.size;
+        ByteStream stream = source_stream(source);
+        return load(stream, model);
+    } catch (const std::bad_alloc&) {
+        return LoadStatus::out_of_memory;
+    }
+}
+
+LoadStatus load_rok(const RokInput& input, Model& model) {
+    // how much of the input is held in memory at a time: the reader works through it and reads on
+    constexpr std::size_t kWindow = std::size_t{1} << 18;
+    return load_rok_windowed(input, kWindow, model);
 }
 
 }  // namespace rokconv

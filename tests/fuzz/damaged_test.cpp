@@ -7,6 +7,7 @@
 #include <ostream>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "model_sizes.hpp"
 
@@ -81,12 +82,10 @@ TEST(ClaimedSize, LeavesTheModelAsTheFileSaysIt) {
              {std::uint64_t{0}, std::uint64_t{text.size()}, std::uint64_t{text.size() / 50},
               std::uint64_t{text.size()} * 10}) {
             rokconv::Model m;
-            ASSERT_EQ(rokfuzz::load_windowed(rok, 4096, m, claimed), 0) << claimed;
-            rokconv::ByteSink lwob;
-            ASSERT_EQ(rokconv::save_lwob(m, lwob), 0);
-            EXPECT_EQ(m.points.size(), whole.model.points.size()) << claimed;
-            EXPECT_EQ(m.edges.size(), whole.model.edges.size()) << claimed;
-            EXPECT_EQ(m.polygons.size(), whole.model.polygons.size()) << claimed;
+            ASSERT_EQ(rokfuzz::load_windowed(rok, 4096, m, claimed), rokconv::LoadStatus::ok)
+                << claimed;
+            std::vector<unsigned char> lwob;
+            ASSERT_EQ(rokconv::save_lwob(m, lwob), rokconv::SaveStatus::ok);
             EXPECT_TRUE(lwob == whole.lwob) << "cut " << cut << ", claimed size " << claimed;
         }
     }

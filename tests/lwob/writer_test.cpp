@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/harness.hpp"
-#include "lwob/lwob.hpp"
+#include "harness.hpp"
+#include "lwob/encode.hpp"
+#include "lwob/writer.hpp"
 
 namespace rokconv {
 namespace {
@@ -26,21 +27,24 @@ Bytes operator+(Bytes a, const Bytes& z) {
     return a;
 }
 
-// edges as (first, second) point numbers; each polygon lists 1-based edge numbers
+// edges as (first, second) point numbers; each face lists 1-based edge numbers, each line one
 Model make_model(const std::vector<std::pair<int, int>>& edges,
-                 const std::vector<std::pair<std::vector<std::uint32_t>, int>>& polygons,
-                 std::int32_t palette_count = 0) {
+                 const std::vector<std::pair<std::vector<std::uint32_t>, int>>& faces,
+                 std::int32_t palette_count = 0,
+                 const std::vector<std::pair<std::uint32_t, int>>& lines = {}) {
     Model m;
     for (auto [first, second] : edges)
         m.edges.push_back(Edge{first, second, 0});
-    for (const auto& [refs, colour] : polygons) {
+    for (const auto& [refs, colour] : faces) {
         m.polygons.push_back(
             Polygon{m.edge_refs.size(), static_cast<std::int32_t>(refs.size()), colour});
         for (std::uint32_t e : refs)
             m.edge_refs.push_back(e - 1);
     }
+    for (const auto& [edge, colour] : lines)
+        m.lines.push_back(Line{edge - 1, colour});
     m.palette_count = palette_count;
-    m.palette.resize(static_cast<std::size_t>(std::clamp(palette_count, 0, kColourSlots)));
+    m.palette.resize(static_cast<std::size_t>(std::clamp(palette_count, 0, kPaletteEntries)));
     return m;
 }
 
@@ -49,11 +53,12 @@ Bytes save(const Model& m, const char* chunk = nullptr) {
     rokfuzz::Conversion c;
     c.model = m;
     c.saved = save_lwob(m, c.lwob);
+    EXPECT_EQ(c.saved, SaveStatus::ok);
     EXPECT_EQ(rokfuzz::check(c), "");
     // a sink that already holds bytes gets the same file after them
     Bytes after = b({0x1234}, "ABC");
     const Bytes before = after;
-    EXPECT_EQ(save_lwob(m, after), c.saved);
+    EXPECT_EQ(save_lwob(m, after), SaveStatus::ok);
     EXPECT_EQ(after, before + c.lwob);
     const Bytes& out = c.lwob;
     if (!chunk) return out;
@@ -75,33 +80,21 @@ TEST(SaveLwob, EmptyModelIs36Bytes) {
 }
 
 TEST(SaveLwob, PolygonsFollowTheirEdgeRings) {
-    const struct {
-        std::vector<std::pair<int, int>> edges;
-        Bytes pols;
-    } cases[] = {
-        {{{1, 2}, {3, 1}, {2, 3}}, b({3, 0, 1, 2, 1})},
-        {{{2, 1}, {2, 3}, {3, 1}}, b({3, 1, 0, 2, 1})},  // walked backwards
-        {{{1, 2}, {2, 3}, {3, 4}}, b({3, 0, 1, 2, 1})},  // an open chain
-        // no edge meets the joint: the walk resumes at the lowest edge not yet visited
-        {{{1, 2}, {3, 4}, {5, 6}}, b({3, 0, 2, 4, 1})},
-        {{{70000, 1}, {1, 70000}}, b({2, 69999 & 0xFFFF, 0, 1})},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::uint32_t> all(c.edges.size());
-        for (std::uint32_t k = 0; k < all.size(); ++k)
-            all[k] = k + 1;
-        EXPECT_EQ(save(make_model(c.edges, {{all, 0}}), "POLS"), c.pols) << c.edges.size();
-    }
-    // a line over edge (4, 7), then a polygon of no edges
-    EXPECT_EQ(save(make_model({{9, 9}, {4, 7}}, {{{2}, 0}, {{}, 0}}), "POLS"),
-              b({2, 3, 6, 1, 0, 1}));
+    // the ring's point numbers less one, of which U2 keeps the low 16 bits
+    EXPECT_EQ(save(make_model({{2, 1}, {2, 3}, {3, 1}}, {{{1, 2, 3}, 0}}), "POLS"),
+              b({3, 1, 0, 2, 1}));
+    EXPECT_EQ(save(make_model({{70000, 1}, {1, 70000}}, {{{1, 2}, 0}}), "POLS"),
+              b({2, 69999 & 0xFFFF, 0, 1}));
+    // a face of one edge (4, 7), a line over it, then a face of no edges
+    EXPECT_EQ(save(make_model({{9, 9}, {4, 7}}, {{{2}, 0}, {{}, 0}}, 0, {{2, 0}}), "POLS"),
+              b({2, 3, 6, 1, 0, 1, 2, 3, 6, 1}));
 }
 
 TEST(SaveLwob, SurfacesAreNumberedInColourOrder) {
     // colours 5 and 2 used in that order; 20 and -1 have no slot and share the next number
     const std::vector<std::pair<int, int>> edge = {{1, 2}};
-    const std::vector<std::pair<std::vector<std::uint32_t>, int>> lines = {
-        {{1}, 5}, {{1}, 2}, {{1}, 20}, {{1}, -1}};
+    const std::vector<std::pair<std::vector<std::uint32_t>, int>> faces = {{{1}, 5}, {{1}, 2}};
+    const std::vector<std::pair<std::uint32_t, int>> lines = {{1, 20}, {1, -1}};
     const Bytes pols = b({2, 0, 1, 2, 2, 0, 1, 1, 2, 0, 1, 3, 2, 0, 1, 3});
     const struct {
         std::int32_t palette;
@@ -112,7 +105,7 @@ TEST(SaveLwob, SurfacesAreNumberedInColourOrder) {
                  {3, b({0}, "ROK2"), 12 + 14 + 8 + 40 + 74},
                  {-2, {}, 12 + 8 + 8 + 40}};
     for (const auto& c : cases) {
-        const Model m = make_model(edge, lines, c.palette);
+        const Model m = make_model(edge, faces, c.palette, lines);
         EXPECT_EQ(save(m, "POLS"), pols);
         EXPECT_EQ(save(m, "SRFS"), c.srfs);
         EXPECT_EQ(save(m).size(), c.size);
@@ -129,7 +122,7 @@ TEST(SaveLwob, PointsAreScaledAndMirroredInDoubleThenRounded) {
 
 TEST(SurfaceChunk, ColourAndSpecularLevel) {
     Chunk form, child;
-    ASSERT_EQ(write_surface(form, child, 3, PaletteEntry{{255, 255, 255, 0, 0, 0}}), 0);
+    ASSERT_TRUE(write_surface(form, child, 3, PaletteEntry{{255, 255, 255, 0, 0, 0}}));
     EXPECT_EQ(form.buffer, b({0, 0x42}, "SURF") + b({0x524F, 0x4B33, 0}) +
                                b({4, 0x7F7F, 0x7F00}, "COLR") + b({2, 0x0104}, "FLAG") +
                                b({4, 0x3F46, 0xD3F2}, "SMAN") + b({2, 256}, "DIFF") +
@@ -151,93 +144,66 @@ TEST(SurfaceChunk, ColourAndSpecularLevel) {
     };
     for (const auto& c : cases) {
         Chunk surf, sub;
-        ASSERT_EQ(write_surface(surf, sub, 0, c.entry), 0);
+        ASSERT_TRUE(write_surface(surf, sub, 0, c.entry));
         Bytes got(surf.buffer.begin() + 20, surf.buffer.begin() + 24);
         got.insert(got.end(), surf.buffer.begin() + 64, surf.buffer.begin() + 66);
         EXPECT_EQ(got, c.colr_spec) << c.entry.c[0];
     }
 }
 
-// The search as first written: for each joint, the lowest k other than the current edge whose
-// first or second point is the joint, the first point tested first.
-Bytes reference_ring(const std::vector<Edge>& e) {
-    std::vector<bool> visited(e.size(), false);
-    std::size_t current = 0, written = 0;
-    bool forward = true;
-    Bytes out;
-    while (written++ < e.size()) {
-        visited[current] = true;
-        put_u2(out, static_cast<std::uint32_t>(forward ? e[current].first : e[current].second) - 1);
-        const std::int32_t joint = forward ? e[current].second : e[current].first;
-        std::size_t k = 0;
-        while (k < e.size() && (k == current || (e[k].first != joint && e[k].second != joint)))
-            ++k;
-        forward = k == e.size() || e[k].first == joint;
-        if (k == e.size())
-            k = static_cast<std::size_t>(std::find(visited.begin(), visited.end(), false) -
-                                         visited.begin());
-        current = k % e.size();
-    }
-    return out;
-}
-
-TEST(RingWalk, AgreesWithTheDirectSearch) {
-    std::mt19937 rng(12345);
-    auto check = [](const std::vector<Edge>& edges) {
-        Model m;
-        m.edges = edges;
-        for (std::uint32_t k = 0; k < edges.size(); ++k)
-            m.edge_refs.push_back(k);
-        Bytes out;
-        append_ring(out, m, Polygon{0, static_cast<std::int32_t>(edges.size()), 0});
-        return out == reference_ring(edges);
+// A model the writer must refuse, and out is left as it was.
+TEST(SaveLwob, RefusesWhatItCannotWrite) {
+    const struct {
+        const char* what;
+        void (*spoil)(Model&);
+        SaveStatus status;
+    } cases[] = {
+        {"a face past the references", [](Model& m) { m.polygons[0].first_ref = 1; },
+         SaveStatus::invalid_model},
+        {"a negative edge count", [](Model& m) { m.polygons[0].edge_count = -1; },
+         SaveStatus::invalid_model},
+        {"an edge past the table", [](Model& m) { m.edge_refs[0] = 9; }, SaveStatus::invalid_model},
+        {"a line past the edges",
+         [](Model& m) {
+             m.lines.push_back(Line{2, 0});
+         },
+         SaveStatus::invalid_model},
+        {"a one-edge face past the edges",
+         [](Model& m) {
+             m.polygons.push_back(Polygon{2, 1, 0});
+             m.edge_refs.push_back(5);
+         },
+         SaveStatus::invalid_model},
+        {"65,536 edges",
+         [](Model& m) {
+             m.edge_refs.assign(65536, 0);
+             m.polygons[0].edge_count = 65536;
+         },
+         SaveStatus::too_large},
     };
-    // rings over scattered point numbers, edges shuffled and some reversed
-    for (std::uint32_t n : {3u, 16u, 17u, 100u, 1000u}) {
-        std::vector<Edge> edges;
-        for (std::uint32_t i = 0; i < n; ++i) {
-            const auto a = static_cast<std::int32_t>(i * 7919 % 65521 + 1);
-            const auto b = static_cast<std::int32_t>((i + 1) % n * 7919 % 65521 + 1);
-            edges.push_back(rng() % 2 ? Edge{a, b, 0} : Edge{b, a, 0});
-        }
-        std::shuffle(edges.begin(), edges.end(), rng);
-        EXPECT_TRUE(check(edges)) << n;
-    }
-    // few distinct points: lists that branch, repeat, break and loop back
-    for (int trial = 0; trial < 3000; ++trial) {
-        std::vector<Edge> edges(1 + rng() % 60);
-        const auto spread = static_cast<std::int32_t>(1 + rng() % 12);
-        for (Edge& e : edges)
-            e = Edge{static_cast<std::int32_t>(rng() % spread) - 2,
-                     static_cast<std::int32_t>(rng() % spread) - 2, 0};
-        ASSERT_TRUE(check(edges)) << trial;
+    for (const auto& c : cases) {
+        Model m = make_model({{1, 2}, {2, 1}}, {{{1, 2}, 0}});
+        c.spoil(m);
+        Bytes out = b({}, "keep");
+        EXPECT_EQ(save_lwob(m, out), c.status) << c.what;
+        EXPECT_EQ(out, b({}, "keep")) << c.what;
     }
 }
 
-// the search over four edges at a compare finds the edges the one-at-a-time search finds
-template <std::uint32_t W>
-void expect_same_joint_masks(std::mt19937& rng) {
-    for (int trial = 0; trial < 2000; ++trial) {
-        std::int32_t first[W];
-        std::int32_t second[W];
-        const auto spread = static_cast<std::uint32_t>(1 + rng() % 6);
-        for (std::uint32_t k = 0; k < W; ++k) {
-            first[k] = static_cast<std::int32_t>(rng() % spread) - 3;
-            second[k] = static_cast<std::int32_t>(rng() % spread) - 3;
-        }
-        const auto point = static_cast<std::int32_t>(rng() % spread) - 3;
-        std::uint32_t starts[2], ends[2];
-        detail::joint_masks<W>(first, second, point, starts[0], ends[0]);
-        detail::joint_masks_portable<W>(first, second, point, starts[1], ends[1]);
-        ASSERT_EQ(starts[0], starts[1]) << W << ", trial " << trial;
-        ASSERT_EQ(ends[0], ends[1]) << W << ", trial " << trial;
+// A face of 65,535 edges is the largest a polygon holds: all of its vertices are written.
+TEST(SaveLwob, LargestFace) {
+    std::vector<std::pair<int, int>> edges;
+    std::vector<std::uint32_t> all;
+    for (int k = 1; k <= 65535; ++k) {
+        edges.emplace_back(k, k % 65535 + 1);
+        all.push_back(static_cast<std::uint32_t>(k));
     }
-}
-
-TEST(RingWalk, JointMasksAgreeWithThePortableSearch) {
-    std::mt19937 rng(7);
-    expect_same_joint_masks<4>(rng);
-    expect_same_joint_masks<16>(rng);
+    const Bytes pols = save(make_model(edges, {{all, 0}}), "POLS");
+    ASSERT_EQ(pols.size(), 4u + 2u * 65535u);
+    Bytes head(pols.begin(), pols.begin() + 6);
+    Bytes tail(pols.end() - 4, pols.end());
+    EXPECT_EQ(head, b({65535, 0, 1}));
+    EXPECT_EQ(tail, b({65534, 1}));
 }
 
 }  // namespace

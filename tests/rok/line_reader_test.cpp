@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "rok/rok.hpp"
+#include "rok/text.hpp"
 
 namespace rokconv {
 namespace {

@@ -1,22 +1,50 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
+#include <ostream>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "rok/rok.hpp"
+#include "rok/text.hpp"
 
 namespace rokconv {
 namespace {
 
 // A ROK file written with '|' between lines, each line then ended by eol.
-int load(const std::string& lines, Model& model, const std::string& eol = "\n") {
+LoadStatus load(const std::string& lines, Model& model, const std::string& eol = "\n") {
     std::string text;
     for (char c : lines)
         text += c == '|' ? eol : std::string(1, c);
     text += eol;
     return load_rok({reinterpret_cast<const unsigned char*>(text.data()), text.size()}, model);
+}
+
+constexpr LoadStatus kOk = LoadStatus::ok;
+constexpr LoadStatus kNotRok = LoadStatus::not_rok;
+
+}  // namespace
+
+// readable records in failures
+void PrintTo(const Point& p, std::ostream* out) {
+    *out << "(" << p.x << ", " << p.y << ", " << p.z << ")";
+}
+void PrintTo(const Edge& e, std::ostream* out) {
+    *out << "(" << e.first << ", " << e.second << ", flag " << e.line_flag << ")";
+}
+void PrintTo(const Line& l, std::ostream* out) {
+    *out << "(edge " << l.edge << ", colour " << l.colour << ")";
+}
+
+namespace {
+
+std::vector<std::array<std::int32_t, 6>> palette(const Model& m) {
+    std::vector<std::array<std::int32_t, 6>> out;
+    for (const PaletteEntry& e : usable_palette(m))
+        out.push_back({e.c[0], e.c[1], e.c[2], e.c[3], e.c[4], e.c[5]});
+    return out;
 }
 
 // three points (lines 1-5 of a record are not used, even "POINT"), four edges, one face
@@ -26,30 +54,24 @@ const std::string kGeometry =
 const std::string kPalette = "|PALC0|2|x|255|255|255|0|0|0|x|10|20|30|40|50|60|x|ENDP0";
 
 std::vector<std::uint32_t> refs(const Model& m, std::size_t polygon) {
-    const std::uint32_t* r = polygon_edges(m, m.polygons[polygon]);
-    return {r, r + m.polygons[polygon].edge_count};
+    const auto r = polygon_edges(m, m.polygons[polygon]);
+    return {r.begin(), r.end()};
 }
 
 TEST(LoadRok, FillsEveryTableInFileOrderWithAnyLineEnd) {
     for (const char* eol : {"\n", "\r\n", "\n\r", "\r"}) {
         Model m;
         // the line over edge 4 (flag 65536, so 0) is kept, the one over edge 1 (flag 1) is not
-        ASSERT_EQ(load(kGeometry + kPalette + "|LINE2|4|0|6|0|1|0|0|0|ENDL2", m, eol), 0);
-        ASSERT_EQ(m.points.size(), 3u);
-        EXPECT_EQ(m.points[0].x + m.points[0].y + m.points[0].z, 29.5);
-        EXPECT_EQ(m.points[1].y + m.points[2].z, 9.0);
-        ASSERT_EQ(m.edges.size(), 4u);
-        EXPECT_EQ(m.edges[1].first * 10 + m.edges[1].second, 31);
-        EXPECT_EQ(m.edges[1].line_flag, 1);
-        EXPECT_EQ(m.edges[3].line_flag, 0);
-        ASSERT_EQ(m.polygons.size(), 2u);
+        ASSERT_EQ(load(kGeometry + kPalette + "|LINE2|4|0|6|0|1|0|0|0|ENDL2", m, eol), kOk);
+        EXPECT_EQ(m.points, (std::vector<Point>{{1.5, -2, 30}, {0, 1, 0.25}, {-0.0, 7, 8}}));
+        EXPECT_EQ(m.edges, (std::vector<Edge>{{1, 2, 1}, {3, 1, 1}, {2, 3, 1}, {1, 3, 0}}));
+        ASSERT_EQ(m.polygons.size(), 1u);
         EXPECT_EQ(refs(m, 0), (std::vector<std::uint32_t>{0, 2, 1}));
         EXPECT_EQ(m.polygons[0].colour, 1);
-        EXPECT_EQ(refs(m, 1), (std::vector<std::uint32_t>{3}));
-        EXPECT_EQ(m.polygons[1].colour, 6);
+        EXPECT_EQ(m.lines, (std::vector<Line>{{3, 6}}));
         ASSERT_EQ(m.palette_count, 2);
-        EXPECT_EQ(m.palette[0].c[0] + m.palette[0].c[5], 255);
-        EXPECT_EQ(m.palette[1].c[2] + m.palette[1].c[3], 70);
+        EXPECT_EQ(palette(m), (std::vector<std::array<std::int32_t, 6>>{{255, 255, 255, 0, 0, 0},
+                                                                        {10, 20, 30, 40, 50, 60}}));
     }
 }
 
@@ -58,57 +80,66 @@ TEST(LoadRok, RecognisesTheMagicOnlyAtItsPlace) {
     const std::string preamble = std::string(1, '\0') + std::string(127, 'p');
     const struct {
         std::string text;
-        int result;
-    } cases[] = {{"ROKU4" + body, 0},
-                 {preamble + "ROKU4" + body, 0},
-                 {preamble + "ROKU5" + body, -1},
-                 {std::string(1, '\0') + "ROKU4" + body, -1},
-                 {"xROKU4" + body, -1},
-                 {"ROKU", -1},
-                 {preamble + "ROK", -1},
-                 {"ROKU4", 0}};
+        LoadStatus result;
+    } cases[] = {{"ROKU4" + body, kOk},
+                 {preamble + "ROKU4" + body, kOk},
+                 {preamble + "ROKU5" + body, kNotRok},
+                 {std::string(1, '\0') + "ROKU4" + body, kNotRok},
+                 {"xROKU4" + body, kNotRok},
+                 {"ROKU", kNotRok},
+                 {preamble + "ROK", kNotRok},
+                 {"ROKU4", kOk}};
     for (const auto& c : cases) {
         Model m;
         EXPECT_EQ(load(c.text, m), c.result) << c.text.size();
-        EXPECT_EQ(m.points.size(), c.result == 0 && c.text.size() > 5 ? 1u : 0u) << c.text.size();
+        const bool point = c.result == kOk && c.text.size() > 5;
+        EXPECT_EQ(m.points.size(), point ? 1u : 0u);
+        if (point) {
+            EXPECT_EQ(m.points[0], (Point{1, 2, 3}));
+        }
     }
     Model empty;
-    EXPECT_EQ(load_rok({}, empty), -1);
+    EXPECT_EQ(load_rok(std::span<const unsigned char>{}, empty), kNotRok);
 }
 
 // After a final CR LF the indicator is still clear, so the loop that is running reads one more,
-// empty line; one that has not met its closing keyword takes it as a record of zeros.
+// empty line; one that has not met its closing keyword takes it as a record of zeros. A final
+// LF adds nothing.
 TEST(LoadRok, EmptyLineAfterAFinalCrLfOpensARecord) {
     const struct {
         std::string lines;
-        std::size_t points, edges, polygons;  // with CR LF ends; a final LF adds nothing
+        std::size_t points, edges, faces;  // with CR LF ends
     } cases[] = {{"ROKU4|POINT", 1, 0, 0},
                  {"ROKU4|POINT|LINE0", 0, 1, 0},
                  {"ROKU4|POINT|LINE0|FACE0", 0, 0, 1},
                  {kGeometry + "|LINE2", 3, 4, 1}};  // edge 0 names nothing
     for (const auto& c : cases) {
         Model crlf, lf;
-        ASSERT_EQ(load(c.lines, crlf, "\r\n"), 0);
-        ASSERT_EQ(load(c.lines, lf, "\n"), 0);
-        EXPECT_EQ(crlf.points.size() * 100 + crlf.edges.size() * 10 + crlf.polygons.size(),
-                  c.points * 100 + c.edges * 10 + c.polygons);
-        const bool closed = c.lines.size() > 30;
-        EXPECT_EQ(lf.points.size() + lf.edges.size() + lf.polygons.size(), closed ? 8u : 0u);
+        ASSERT_EQ(load(c.lines, crlf, "\r\n"), kOk);
+        ASSERT_EQ(load(c.lines, lf, "\n"), kOk);
+        const bool closed = c.faces == 1 && c.points > 0;
+        EXPECT_EQ(crlf.points.size(), c.points) << c.lines;
+        EXPECT_EQ(crlf.edges.size(), c.edges) << c.lines;
+        EXPECT_EQ(crlf.polygons.size(), c.faces) << c.lines;
+        EXPECT_TRUE(crlf.lines.empty()) << c.lines;
+        EXPECT_EQ(lf.points.size(), closed ? 3u : 0u) << c.lines;
+        EXPECT_EQ(lf.edges.size(), closed ? 4u : 0u) << c.lines;
+        EXPECT_EQ(lf.polygons.size(), closed ? 1u : 0u) << c.lines;
         if (!closed) {
             for (const Point& p : crlf.points)
-                EXPECT_EQ(p.x + p.y + p.z, 0.0);
+                EXPECT_EQ(p, (Point{0, 0, 0}));
             for (const Edge& e : crlf.edges)
-                EXPECT_EQ(e.first + e.second + e.line_flag, 0);
+                EXPECT_EQ(e, (Edge{0, 0, 0}));
             for (const Polygon& f : crlf.polygons)
-                EXPECT_EQ(f.edge_count + f.colour, 0);
+                EXPECT_TRUE(f.edge_count == 0 && f.colour == 0);
         }
     }
     // a record cut short repeats the last line after a single LF, and reads 0 after CR LF
     Model lf, crlf;
-    ASSERT_EQ(load("ROKU4|POINT||||||1.5", lf), 0);
-    ASSERT_EQ(load("ROKU4|POINT||||||1.5", crlf, "\r\n"), 0);
-    EXPECT_EQ(lf.points.at(0).z, 1.5);
-    EXPECT_EQ(crlf.points.at(0).y, 0.0);
+    ASSERT_EQ(load("ROKU4|POINT||||||1.5", lf), kOk);
+    ASSERT_EQ(load("ROKU4|POINT||||||1.5", crlf, "\r\n"), kOk);
+    EXPECT_EQ(lf.points, (std::vector<Point>{{1.5, 1.5, 1.5}}));
+    EXPECT_EQ(crlf.points, (std::vector<Point>{{1.5, 0, 0}}));
 }
 
 TEST(LoadRok, TrailingBlocks) {
@@ -119,17 +150,16 @@ TEST(LoadRok, TrailingBlocks) {
                        // count 0 still discards one line, then skips to ENDP0
                        "|PALC0|0|LINE2|4|0|0|0|ENDL2|ENDP0",
                    m),
-              0);
-    ASSERT_EQ(m.polygons.size(), 2u);
-    EXPECT_EQ(m.polygons[1].colour, 8);
+              kOk);
+    EXPECT_EQ(m.lines, (std::vector<Line>{{3, 8}}));
     EXPECT_EQ(m.palette_count, 0);
+    EXPECT_TRUE(palette(m).empty());
 
     // count 3, the file ends after the first entry: the count stays, the rest repeats "9"
     Model cut;
-    ASSERT_EQ(load(kGeometry + "|PALC0|3|x|1|2|3|4|5|6|9", cut), 0);
-    ASSERT_EQ(usable_palette(cut), 3);
-    EXPECT_EQ(cut.palette[0].c[5], 6);
-    EXPECT_EQ(cut.palette[1].c[0] + cut.palette[2].c[5], 18);
+    ASSERT_EQ(load(kGeometry + "|PALC0|3|x|1|2|3|4|5|6|9", cut), kOk);
+    EXPECT_EQ(palette(cut), (std::vector<std::array<std::int32_t, 6>>{
+                                {1, 2, 3, 4, 5, 6}, {9, 9, 9, 9, 9, 9}, {9, 9, 9, 9, 9, 9}}));
 }
 
 // Damaged records are read in full, so the records after them are found, and then left out.
@@ -137,18 +167,50 @@ TEST(LoadRok, TrailingBlocks) {
 // would repeat.
 TEST(LoadRok, DamagedRecords) {
     const std::string edge = "ROKU4|POINT|LINE0|1|2|0|0|FACE0|";
-    Model bad, huge, fits, palette;
-    ASSERT_EQ(load(edge + "2|0|0|0|1|1|7|0|1|END00|LINE2|0|0|1|0|1|0|2|0", bad), 0);
-    EXPECT_EQ(bad.polygons.size(), 2u);
-    EXPECT_EQ(bad.edge_refs, (std::vector<std::uint32_t>{0, 0}));
-    ASSERT_EQ(load(edge + "2147483647|0|0|1|1", huge), 0);
+    Model bad, huge, palette_end;
+    // faces over edges 0, 1 and 7 of a table of one, then LINE2 over edges 0 and 1
+    ASSERT_EQ(load(edge + "2|0|0|0|1|1|3|0|7|1|4|0|1|END00|LINE2|0|0|1|0|1|0|2|0", bad), kOk);
+    ASSERT_EQ(bad.polygons.size(), 1u);
+    EXPECT_EQ(refs(bad, 0), (std::vector<std::uint32_t>{0}));
+    EXPECT_EQ(bad.polygons[0].colour, 4);
+    EXPECT_EQ(bad.lines, (std::vector<Line>{{0, 2}}));
+    ASSERT_EQ(load(edge + "2147483647|0|0|1|1", huge), kOk);
     EXPECT_TRUE(huge.polygons.empty() && huge.edge_refs.empty());
-    ASSERT_EQ(load(edge + "60000|0|0|1", fits), 0);
-    EXPECT_EQ(fits.edge_refs, std::vector<std::uint32_t>(60000, 0));
-    ASSERT_EQ(load(edge + "END00|PALC0|2147483647|x|1|2|3|4|5|6|7", palette), 0);
-    EXPECT_EQ(palette.palette_count, 2147483647);
-    ASSERT_EQ(palette.palette.size(), static_cast<std::size_t>(kColourSlots));
-    EXPECT_EQ(palette.palette[0].c[5] * 10 + palette.palette[15].c[0], 67);
+    ASSERT_EQ(load(edge + "END00|PALC0|2147483647|x|1|2|3|4|5|6|7", palette_end), kOk);
+    EXPECT_EQ(palette_end.palette_count, 2147483647);
+    auto entries = palette(palette_end);
+    ASSERT_EQ(entries.size(), static_cast<std::size_t>(kPaletteEntries));
+    EXPECT_EQ(entries[0], (std::array<std::int32_t, 6>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(entries[15], (std::array<std::int32_t, 6>{7, 7, 7, 7, 7, 7}));
+}
+
+// A face holds at most 65,535 edges, whether they are all in the file or settled from its last
+// line; one more, or a negative count, is read past and left out, and the next face is kept.
+TEST(LoadRok, FaceEdgeCountBounds) {
+    for (const bool listed : {true, false}) {
+        for (const std::int32_t n : {65535, 65536, -1}) {
+            if (n < 0 && !listed) continue;  // its "1" would open the next face
+            std::string text =
+                "ROKU4\nPOINT\nLINE0\n1\n2\n0\n0\nFACE0\n" + std::to_string(n) + "\n3\n0\n";
+            for (std::int32_t i = 0; listed && i < n; ++i)
+                text += "1\n";
+            if (listed) text += "1\n5\n0\n1\nEND00\n";  // a one-edge face after it
+            if (!listed) text += "1\n";                 // the rest repeats this line
+            Model m;
+            ASSERT_EQ(
+                load_rok({reinterpret_cast<const unsigned char*>(text.data()), text.size()}, m),
+                kOk);
+            const bool kept = n == kMaxFaceEdges;
+            ASSERT_EQ(m.polygons.size(), (kept ? 1u : 0u) + (listed ? 1u : 0u)) << n;
+            EXPECT_EQ(m.edge_refs.size(), (kept ? 65535u : 0u) + (listed ? 1u : 0u)) << n;
+            if (kept) {
+                EXPECT_EQ(m.polygons[0].edge_count, 65535);
+            }
+            if (listed) {
+                EXPECT_EQ(m.polygons.back().colour, 5) << n;
+            }
+        }
+    }
 }
 
 // Points and edges hold whatever their number lines convert to through line_real and line_int,
@@ -186,7 +248,7 @@ TEST(LoadRok, RecordsHoldWhatTheConversionsGive) {
         text += std::string("FACE0") + eol;
         Model m;
         ASSERT_EQ(load_rok({reinterpret_cast<const unsigned char*>(text.data()), text.size()}, m),
-                  0);
+                  kOk);
         ASSERT_EQ(m.points.size(), 3000u);
         ASSERT_EQ(m.edges.size(), 3000u);
         for (std::size_t i = 0; i < m.points.size(); ++i) {

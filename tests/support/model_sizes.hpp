@@ -28,13 +28,13 @@ inline ::testing::AssertionResult as_expected(const rokfuzz::Conversion& c,
                                               const rokgen::Expect& x) {
     const std::string fault = rokfuzz::check(c);
     if (!fault.empty()) return ::testing::AssertionFailure() << fault;
-    if ((c.loaded == 0) != x.rok) {
-        return ::testing::AssertionFailure() << "load_rok returned " << c.loaded;
+    if ((c.loaded == rokconv::LoadStatus::ok) != x.rok) {
+        return ::testing::AssertionFailure() << "load_rok returned " << static_cast<int>(c.loaded);
     }
     const rokconv::Model& m = c.model;
     for (auto result :
          {within("points", m.points.size(), x.points), within("edges", m.edges.size(), x.edges),
-          within("polygons", m.polygons.size(), x.polygons)}) {
+          within("faces and lines", m.polygons.size() + m.lines.size(), x.polygons)}) {
         if (!result) return result;
     }
     if (!x.palette_count.holds(m.palette_count)) {

@@ -1,5 +1,5 @@
-// Reading ROK text: a byte stream over memory, the line reader, its number conversions, and the
-// ROK file reader that fills a Model.
+// The ROK reader's text layer: a byte stream over memory or a window onto the input, the line
+// reader and its number conversions, and the line maps that find many lines at once.
 #pragma once
 
 #include <bit>
@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/model.hpp"
+#include "rokconv/rok.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -18,12 +18,9 @@
 
 namespace rokconv {
 
-// Where a stream's bytes come from when memory holds only a window onto the input. read puts up
-// to n bytes at out and returns how many; fewer than n means the input has ended (or failed,
-// which the caller of the read function finds out for itself).
+// Where a stream's bytes come from when memory holds only a window onto the input.
 struct ByteSource {
-    std::size_t (*read)(void* context, unsigned char* out, std::size_t n) = nullptr;
-    void* context = nullptr;
+    const RokInput* input = nullptr;
     std::vector<unsigned char> window;  // its size is how much is read ahead
     bool ended = false;
     // How many bytes the input still holds beyond those read, when that is known (a file's size
@@ -93,20 +90,11 @@ char* text_line(char* buffer, std::size_t capacity, ByteStream& stream);
 // Decimal integer of a line: leading white space, optional sign, digits up to the first
 // non-digit. No digits gives 0; overflow wraps modulo 2^32.
 std::int32_t line_int(std::string_view line);
-inline std::int32_t line_int(const char* line) {
-    return line_int(std::string_view(line));
-}
 
 // Decimal real of a line, correctly rounded and independent of the locale: leading white space,
 // optional sign, digits, optional fraction, optional exponent introduced by e, E, d or D. Anything
 // after the number is ignored; no number gives 0.0.
 double line_real(std::string_view line);
-inline double line_real(const char* line) {
-    return line_real(std::string_view(line));
-}
-
-// the most edges one output polygon can hold (its vertex count is a U2)
-inline constexpr std::int32_t kMaxPolygonEdges = 65535;
 
 namespace detail {
 
@@ -257,9 +245,8 @@ inline bool next_line(ByteStream& stream, std::string_view& line, std::size_t li
     return true;
 }
 
-// Fills model, which must be empty, from a ROK file. Returns 0, or -1 with nothing stored when
-// the file does not start with the magic (optionally after a 128-byte preamble).
-[[nodiscard]] int load_rok(ByteStream& stream, Model& model);
-[[nodiscard]] int load_rok(std::span<const unsigned char> bytes, Model& model);
+// load_rok through a window of the given size onto input; the window's size matters only to the
+// tests, which make it small so that its edge falls at every place in a record
+[[nodiscard]] LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model);
 
 }  // namespace rokconv

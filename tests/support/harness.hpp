@@ -1,0 +1,280 @@
+// The check the fuzzer and the corpus replay share: convert bytes in memory, whole and through a
+// small window, then walk the LWOB output and hold every chunk against the model it was written
+// from.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rok/text.hpp"
+#include "rokconv/rokconv.hpp"
+
+namespace rokfuzz {
+
+struct Conversion {
+    rokconv::LoadStatus loaded = rokconv::LoadStatus::ok;
+    rokconv::SaveStatus saved = rokconv::SaveStatus::ok;  // when the file was read
+    rokconv::Model model;
+    std::vector<unsigned char> lwob;
+    bool window_differs = false;  // reading through a small window gave another result
+};
+
+// the bytes as an input that hands them out as asked, the way a file does
+struct MemoryInput {
+    std::span<const unsigned char> bytes;
+    std::size_t pos = 0;
+
+    static std::size_t read(void* context, unsigned char* out, std::size_t n) {
+        auto& self = *static_cast<MemoryInput*>(context);
+        const std::size_t got = std::min(n, self.bytes.size() - self.pos);
+        if (got > 0) std::memcpy(out, self.bytes.data() + self.pos, got);
+        self.pos += got;
+        return got;
+    }
+};
+
+// load_rok through a window of the given size, refilled as the reader goes; claimed is the input
+// size the input tells the reader (0: none, as for a pipe)
+inline rokconv::LoadStatus load_windowed(std::span<const unsigned char> rok, std::size_t window,
+                                         rokconv::Model& model, std::uint64_t claimed = 0) {
+    MemoryInput memory{rok};
+    const rokconv::RokInput input{&memory, &MemoryInput::read, nullptr, claimed};
+    return rokconv::load_rok_windowed(input, window, model);
+}
+
+// A window a little larger than the most the reader asks to have ahead, so that it is refilled
+// every few lines and its edge falls at every place in a record.
+inline constexpr std::size_t kSmallWindow = 97;
+
+inline Conversion convert(std::span<const unsigned char> rok) {
+    Conversion c;
+    c.loaded = rokconv::load_rok(rok, c.model);
+    if (c.loaded == rokconv::LoadStatus::ok) c.saved = rokconv::save_lwob(c.model, c.lwob);
+
+    rokconv::Model windowed;
+    std::vector<unsigned char> lwob;
+    const rokconv::LoadStatus loaded = load_windowed(rok, kSmallWindow, windowed);
+    if (loaded == rokconv::LoadStatus::ok) (void)rokconv::save_lwob(windowed, lwob);
+    c.window_differs =
+        loaded != c.loaded || lwob != c.lwob || windowed.palette_count != c.model.palette_count;
+    return c;
+}
+
+// big-endian reads; one past the end sets failed and yields 0
+struct Cursor {
+    std::span<const unsigned char> data;
+    std::size_t pos = 0;
+    bool failed = false;
+
+    bool take(std::size_t n) {
+        failed = failed || data.size() - pos < n;
+        if (!failed) pos += n;
+        return !failed;
+    }
+    std::uint32_t u2() { return take(2) ? std::uint32_t{data[pos - 2]} << 8 | data[pos - 1] : 0; }
+    std::uint32_t u4() { return u2() << 16 | u2(); }
+    std::string_view tag() {
+        return take(4) ? std::string_view(reinterpret_cast<const char*>(&data[pos - 4]), 4) : "";
+    }
+};
+
+// Whether the face's edges form one closed ring: each point an end of exactly two of them, no
+// edge from a point to itself, every point number within 1-65536 (so no two fold into one U2),
+// and the edges hang together.
+inline bool closed_ring(const rokconv::Model& m, const rokconv::Polygon& face) {
+    const std::span<const std::uint32_t> refs = rokconv::polygon_edges(m, face);
+    std::vector<std::int32_t> ends;
+    for (const std::uint32_t ref : refs) {
+        const rokconv::Edge& e = m.edges[ref];
+        if (e.first == e.second || std::min(e.first, e.second) < 1 ||
+            std::max(e.first, e.second) > 65536) {
+            return false;
+        }
+        ends.push_back(e.first);
+        ends.push_back(e.second);
+    }
+    std::sort(ends.begin(), ends.end());
+    for (std::size_t i = 0; i < ends.size(); i += 2) {
+        if (ends[i] != ends[i + 1] || (i + 2 < ends.size() && ends[i + 2] == ends[i])) return false;
+    }
+    return true;  // hanging together is what the walk shows: it visits each point once
+}
+
+// one POLS record's vertices against its face: they start at the first edge's first point, are
+// all ends of its edges, and a closed ring is walked once round along its edges
+inline std::string check_ring(const rokconv::Model& m, const rokconv::Polygon& face,
+                              const std::vector<std::uint32_t>& v) {
+    const std::span<const std::uint32_t> refs = rokconv::polygon_edges(m, face);
+    auto vertex = [](std::int32_t point) {
+        return (static_cast<std::uint32_t>(point) - 1) & 0xFFFF;
+    };
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> sides;
+    for (const std::uint32_t ref : refs) {
+        const std::uint32_t a = vertex(m.edges[ref].first);
+        const std::uint32_t b = vertex(m.edges[ref].second);
+        sides.emplace_back(std::min(a, b), std::max(a, b));
+    }
+    if (refs.empty()) return {};
+    const rokconv::Edge& e0 = m.edges[refs[0]];
+    if (v[0] != vertex(e0.first)) return "a face does not start at its first edge's first point";
+    if (refs.size() == 1) return v[1] == vertex(e0.second) ? "" : "a one-edge face is not its edge";
+    for (const std::uint32_t x : v) {
+        if (std::none_of(sides.begin(), sides.end(),
+                         [x](auto s) { return s.first == x || s.second == x; })) {
+            return "a face has a vertex that none of its edges ends at";
+        }
+    }
+    if (!closed_ring(m, face)) return {};
+    if (v[1] != vertex(e0.second)) return "a ring does not follow its first edge's direction";
+    std::vector<std::uint32_t> seen(v);
+    std::sort(seen.begin(), seen.end());
+    if (std::adjacent_find(seen.begin(), seen.end()) != seen.end()) return "a ring repeats a point";
+    std::sort(sides.begin(), sides.end());
+    for (std::size_t k = 0; k < v.size(); ++k) {
+        const std::uint32_t a = v[k];
+        const std::uint32_t b = v[(k + 1) % v.size()];
+        if (!std::binary_search(sides.begin(), sides.end(),
+                                std::pair(std::min(a, b), std::max(a, b))))
+            return "a ring steps between points that no edge joins";
+    }
+    return {};
+}
+
+// An empty string when the conversion is sound, else what is wrong. Sound means: a file without
+// the magic leaves the model empty; otherwise the output is one FORM LWOB whose chunks SRFS,
+// PNTS, POLS and SURF... fill it exactly, each with an even length, holding the model's points,
+// its faces and lines, and one surface for each palette colour they use.
+inline std::string check(const Conversion& c) {
+    const rokconv::Model& m = c.model;
+    if (c.window_differs) return "reading through a small window gave another result";
+    if (c.loaded == rokconv::LoadStatus::not_rok) {
+        const bool empty = m.points.empty() && m.edges.empty() && m.polygons.empty() &&
+                           m.lines.empty() && m.palette_count == 0;
+        return empty ? "" : "a file without the magic left something in the model";
+    }
+    if (c.loaded != rokconv::LoadStatus::ok) return "the file was not read";
+    if (c.saved != rokconv::SaveStatus::ok) return "the model was not written";
+
+    // surfaces 1, 2, ... for the used colours 0-15 in ascending order, then one for any other;
+    // names only for those below the palette count
+    bool used[16] = {};
+    bool other = false;
+    auto use = [&](std::int32_t colour) {
+        (colour >= 0 && colour < 16 ? used[colour] : other) = true;
+    };
+    for (const rokconv::Polygon& p : m.polygons)
+        use(p.colour);
+    for (const rokconv::Line& l : m.lines)
+        use(l.colour);
+    std::uint32_t surface[17] = {};
+    std::string srfs;
+    std::vector<int> named;
+    for (int i = 0; i < 16; ++i) {
+        if (!used[i]) continue;
+        surface[i] = ++surface[16];
+        if (i >= m.palette_count) continue;
+        named.push_back(i);
+        srfs += "ROK" + std::to_string(i) + '\0';
+        if (srfs.size() % 2 != 0) srfs += '\0';
+    }
+    const std::uint32_t others = other ? surface[16] + 1 : 0;
+
+    Cursor in{c.lwob};
+    if (in.tag() != "FORM" || in.u4() != c.lwob.size() - 8 || in.tag() != "LWOB") {
+        return "the output is not one FORM LWOB of its size";
+    }
+    std::vector<std::pair<std::string_view, Cursor>> chunks;
+    while (in.pos < c.lwob.size()) {
+        const std::string_view tag = in.tag();
+        const std::uint32_t length = in.u4();
+        const std::size_t at = in.pos;
+        if (length % 2 != 0 || !in.take(length)) return "a chunk is odd or runs past the FORM";
+        chunks.emplace_back(tag, Cursor{std::span(c.lwob).subspan(at, length)});
+    }
+    std::string tags;
+    std::string want = "SRFSPNTSPOLS";
+    for (const auto& chunk : chunks)
+        tags += chunk.first;
+    for (std::size_t i = 0; i < named.size(); ++i)
+        want += "SURF";
+    if (tags != want) return "expected the chunks " + want + ", found " + tags;
+    auto text = [](std::span<const unsigned char> bytes, std::size_t n) {
+        return std::string_view(reinterpret_cast<const char*>(bytes.data()), n);
+    };
+    if (text(chunks[0].second.data, chunks[0].second.data.size()) != srfs) {
+        return "SRFS does not name the used colours";
+    }
+
+    Cursor& pnts = chunks[1].second;
+    if (pnts.data.size() != 12 * m.points.size()) return "PNTS does not hold 12 bytes a point";
+    for (const rokconv::Point& p : m.points) {
+        // scaled by 8, the second axis reversed, rounded once to single precision
+        for (const double v : {p.x * 8.0, p.y * -8.0, p.z * 8.0}) {
+            if (pnts.u4() != std::bit_cast<std::uint32_t>(static_cast<float>(v)))
+                return "a point is not the model's point at PNTS byte " + std::to_string(pnts.pos);
+        }
+    }
+
+    Cursor& pols = chunks[2].second;
+    std::vector<std::uint32_t> v;
+    auto record = [&](std::size_t count, std::int32_t colour) -> std::string {
+        const std::size_t start = pols.pos;
+        v.clear();
+        if (pols.u2() != count) return "a polygon has the wrong vertex count";
+        for (std::size_t k = 0; k < count; ++k)
+            v.push_back(pols.u2());
+        const std::uint32_t number = pols.u2();
+        if (pols.failed) return "POLS ends inside a polygon";
+        const bool slotted = colour >= 0 && colour < 16;
+        if (number != (slotted ? surface[colour] : others))
+            return "the polygon at POLS byte " + std::to_string(start) + " has the wrong surface";
+        return {};
+    };
+    for (const rokconv::Polygon& face : m.polygons) {
+        const auto n = static_cast<std::size_t>(face.edge_count);
+        std::string fault = record(n == 1 ? 2 : n, face.colour);
+        if (fault.empty()) fault = check_ring(m, face, v);
+        if (!fault.empty()) return fault + " (POLS byte " + std::to_string(pols.pos) + ")";
+    }
+    for (const rokconv::Line& line : m.lines) {
+        std::string fault = record(2, line.colour);
+        const rokconv::Edge& e = m.edges[line.edge];
+        if (fault.empty() && (v[0] != ((static_cast<std::uint32_t>(e.first) - 1) & 0xFFFF) ||
+                              v[1] != ((static_cast<std::uint32_t>(e.second) - 1) & 0xFFFF)))
+            fault = "a line's vertices are not its edge's points";
+        if (!fault.empty()) return fault;
+    }
+    if (pols.pos != pols.data.size()) return "POLS holds more than the faces and lines";
+
+    // each SURF: the name, then seven sub-chunks with U2 lengths, in this order
+    constexpr std::pair<std::string_view, std::uint32_t> kSubChunks[] = {
+        {"COLR", 4}, {"FLAG", 2}, {"SMAN", 4}, {"DIFF", 2}, {"TRAN", 2}, {"SPEC", 2}, {"GLOS", 2}};
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        Cursor& surf = chunks[3 + i].second;
+        std::string name = "ROK" + std::to_string(named[i]) + '\0';
+        if (name.size() % 2 != 0) name += '\0';
+        if (surf.data.size() < name.size() || text(surf.data, name.size()) != name ||
+            !surf.take(name.size()))
+            return "a SURF chunk is not the one for " + name;
+        for (const auto& [tag, length] : kSubChunks) {
+            if (surf.tag() != tag || surf.u2() != length || !surf.take(length))
+                return "expected the SURF sub-chunk " + std::string(tag);
+        }
+        if (surf.pos != surf.data.size()) return "a SURF chunk holds more than its sub-chunks";
+    }
+    return {};
+}
+
+// what the fuzzer runs on each input
+inline std::string run(std::span<const unsigned char> rok) {
+    return check(convert(rok));
+}
+
+}  // namespace rokfuzz
