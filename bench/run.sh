@@ -4,22 +4,26 @@
 # each converted RUNS times (median wall time, peak RSS), next to `wc -l` and, when installed,
 # assimp on the same 1M grid written as OBJ. Each run, rokconv's and assimp's alike, starts with
 # its output file removed (untimed), as a first conversion finds it.
-#   usage: bench/run.sh [--runs N] [--build DIR] [--stages]
+#   usage: bench/run.sh [--runs N] [--build DIR] [--stages] [--baseline ROKCONV]
 #     --runs N     timed runs of each command (default 5), after one untimed run
 #     --build DIR  build directory (default build-bench); the models go to DIR/bench-data
 #     --stages     also run rokconv_stage_bench: load_rok and save_lwob timed in process
+#     --baseline ROKCONV  another build of rokconv (an earlier version, say), timed in the same
+#                  run on the grids; its outputs must be byte-identical to this build's
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-bench
 runs=5
 stages=0
+baseline=
 while [ $# -gt 0 ]; do
     case $1 in
         --runs) runs=$2; shift 2 ;;
         --build) build=$2; shift 2 ;;
         --stages) stages=1; shift ;;
-        -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+        --baseline) baseline=$(realpath "$2"); shift 2 ;;
+        -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
         *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -90,6 +94,15 @@ measure ring "rokconv ring 65535 edges" ring65535.rok ring65535.LWO "$runs" \
         "$rokconv" ring65535.rok
 measure gridring "rokconv grid of ring's size" grid-ring-size.rok grid-ring-size.LWO "$runs" \
         "$rokconv" grid-ring-size.rok
+if [ -n "$baseline" ]; then
+    for model in grid100k grid1m; do
+        "$rokconv" $model.rok && mv $model.LWO $model.new.LWO && "$baseline" $model.rok
+        cmp -s $model.LWO $model.new.LWO || { echo "bench/run.sh: outputs differ on $model" >&2; exit 1; }
+    done
+    measure base100k "baseline grid 100k points" grid100k.rok grid100k.LWO "$runs" \
+            "$baseline" grid100k.rok
+    measure base1m "baseline grid 1M points" grid1m.rok grid1m.LWO "$runs" "$baseline" grid1m.rok
+fi
 measure wc "wc -l grid 1M points" grid1m.rok - "$runs" wc -l grid1m.rok
 if [ -n "$assimp" ]; then
     assimp_runs=$(( runs < 3 ? runs : 3 ))
@@ -125,6 +138,10 @@ per_byte=$(awk -v t1="${median[grid1m]}" -v s1="${size[grid1m]}" -v t0="${median
 check "1M / 100k time, as for 10x the bytes" "$per_byte" "<=" 11 "%10.2f"
 check "ring 65535 / grid of the same size (time)" \
       "$(ratio "${median[ring]}" "${median[gridring]}")" "<=" 2 "%10.2f"
+if [ -n "$baseline" ]; then
+    echo "rokconv / baseline, time: 100k grid $(ratio "${median[grid100k]}" "${median[base100k]}")," \
+         "1M grid $(ratio "${median[grid1m]}" "${median[base1m]}")"
+fi
 echo "(1M / 100k: raw time ratio $(ratio "${median[grid1m]}" "${median[grid100k]}") for" \
      "$(ratio "${size[grid1m]}" "${size[grid100k]}")x the bytes)"
 

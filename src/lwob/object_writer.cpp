@@ -24,27 +24,20 @@ std::size_t vertices(const Polygon& face) {
     return face.edge_count == 1 ? 2 : static_cast<std::size_t>(face.edge_count);
 }
 
-// Whether every face and line can be written, before any room is set aside from their counts.
-// On success pols is the size of the POLS contents and longest the largest face.
-SaveStatus check_model(const Model& model, std::size_t& pols, std::int32_t& longest) {
-    pols = 0;
+// Whether every face's count can be written, before any room is set aside from the counts. On
+// success pols is the size of the POLS contents and longest the largest face. (The edges are
+// checked as the faces are written: a ring checks its own, and a line or a face of one edge its
+// one.)
+SaveStatus check_counts(const Model& model, std::size_t& pols, std::int32_t& longest) {
+    pols = 8 * model.lines.size();
     longest = 0;
     for (const Polygon& face : model.polygons) {
+        if (face.edge_count < 0) return SaveStatus::invalid_model;
         if (face.edge_count > kMaxPolygonVertices) return SaveStatus::too_large;
-        const std::span<const std::uint32_t> refs = polygon_edges(model, face);
-        if (face.edge_count < 0 || refs.size() != static_cast<std::size_t>(face.edge_count)) {
-            return SaveStatus::invalid_model;
-        }
-        // a ring checks its edges as it is made; a face of one edge is drawn without one
-        if (face.edge_count == 1 && refs[0] >= model.edges.size()) return SaveStatus::invalid_model;
         // a count, the vertex numbers and a surface number, each a U2
         pols += 4 + 2 * vertices(face);
         longest = std::max(longest, face.edge_count);
     }
-    for (const Line& line : model.lines) {
-        if (line.edge >= model.edges.size()) return SaveStatus::invalid_model;
-    }
-    pols += 8 * model.lines.size();
     return SaveStatus::ok;
 }
 
@@ -57,7 +50,10 @@ bool store_polygons(unsigned char* w, unsigned char* const end, const Model& mod
         if (static_cast<std::size_t>(end - w) < 4 + 2 * n) return false;
         w = store_u2(w, static_cast<std::uint32_t>(n));
         if (face.edge_count == 1) {
-            const Edge& e = model.edges[model.edge_refs[face.first_ref]];
+            if (face.first_ref >= model.edge_refs.size()) return false;
+            const std::uint32_t ref = model.edge_refs[face.first_ref];
+            if (ref >= model.edges.size()) return false;
+            const Edge& e = model.edges[ref];
             w = store_vertex(store_vertex(w, e.first), e.second);
         } else {
             const std::span<std::int32_t> points(ring.data(), n);
@@ -68,7 +64,7 @@ bool store_polygons(unsigned char* w, unsigned char* const end, const Model& mod
         w = store_u2(w, surface_of(surfaces, face.colour));
     }
     for (const Line& line : model.lines) {
-        if (end - w < 8) return false;
+        if (end - w < 8 || line.edge >= model.edges.size()) return false;
         const Edge& e = model.edges[line.edge];
         w = store_vertex(store_vertex(store_u2(w, 2), e.first), e.second);
         w = store_u2(w, surface_of(surfaces, line.colour));
@@ -79,7 +75,7 @@ bool store_polygons(unsigned char* w, unsigned char* const end, const Model& mod
 SaveStatus save(const Model& model, ByteSink& out) {
     std::size_t pols = 0;
     std::int32_t longest = 0;
-    if (const SaveStatus checked = check_model(model, pols, longest); checked != SaveStatus::ok) {
+    if (const SaveStatus checked = check_counts(model, pols, longest); checked != SaveStatus::ok) {
         return checked;
     }
     // Every size is known from the model, so the FORM's buffer is made large enough at once

@@ -53,13 +53,15 @@ inline void joint_masks(const std::int32_t* first, const std::int32_t* second, s
 
 // The walk of a face of up to W edges: each search tests all W slots at once, as bits of a mask,
 // so the walk takes no branch on which edge matches and its compares can run side by side. Slots
-// past the face's n edges are masked out.
+// past the face's n edges are masked out. False, writing nothing, when an edge is past the table.
 template <std::uint32_t W>
-void small_ring(std::int32_t* out, const Edge* edges, const std::uint32_t* refs, std::uint32_t n) {
+bool small_ring(std::int32_t* out, std::span<const Edge> edges, const std::uint32_t* refs,
+                std::uint32_t n) {
     std::int32_t first[W] = {};
     std::int32_t second[W] = {};
     std::int32_t ends[W][2] = {};  // an edge's points by index, so the walk takes no branch on them
     for (std::uint32_t k = 0; k < n; ++k) {
+        if (refs[k] >= edges.size()) return false;
         const Edge& e = edges[refs[k]];
         first[k] = ends[k][0] = e.first;
         second[k] = ends[k][1] = e.second;
@@ -71,7 +73,7 @@ void small_ring(std::int32_t* out, const Edge* edges, const std::uint32_t* refs,
     for (std::uint32_t written = 0;;) {
         unvisited &= ~(std::uint32_t{1} << current);
         *out++ = ends[current][1 - forward];
-        if (++written == n) return;  // a search after the last point would find nothing needed
+        if (++written == n) return true;  // a search after the last point would find nothing needed
 
         const std::int32_t joint = ends[current][forward];
         std::uint32_t starts;
@@ -166,27 +168,24 @@ void large_ring(std::int32_t* out, const Edge* edges, const std::uint32_t* refs,
 }  // namespace
 
 bool face_ring(const Model& model, const Polygon& face, std::span<std::int32_t> ring) {
-    const std::span<const std::uint32_t> refs = polygon_edges(model, face);
-    if (face.edge_count < 0 || ring.size() != static_cast<std::size_t>(face.edge_count) ||
-        refs.size() != ring.size()) {
+    const std::size_t n = ring.size();
+    if (face.edge_count < 0 || n != static_cast<std::size_t>(face.edge_count) ||
+        face.first_ref > model.edge_refs.size() || model.edge_refs.size() - face.first_ref < n) {
         return false;
+    }
+    const std::uint32_t* refs = model.edge_refs.data() + face.first_ref;
+    const auto count = static_cast<std::uint32_t>(n);
+    if (count == 0) return true;
+    if (count <= 4) return small_ring<4>(ring.data(), model.edges, refs, count);
+    if (count <= kDirectSearchEdges) {
+        return small_ring<kDirectSearchEdges>(ring.data(), model.edges, refs, count);
     }
     // one compare an edge, and no branch on it
     bool in_table = true;
-    for (const std::uint32_t ref : refs)
-        in_table &= ref < model.edges.size();
-    if (!in_table) return false;
-
-    const auto n = static_cast<std::uint32_t>(refs.size());
-    if (n == 0) return true;
-    if (n <= 4) {
-        small_ring<4>(ring.data(), model.edges.data(), refs.data(), n);
-    } else if (n <= kDirectSearchEdges) {
-        small_ring<kDirectSearchEdges>(ring.data(), model.edges.data(), refs.data(), n);
-    } else {
-        large_ring(ring.data(), model.edges.data(), refs.data(), n);
-    }
-    return true;
+    for (std::size_t k = 0; k < n; ++k)
+        in_table &= refs[k] < model.edges.size();
+    if (in_table) large_ring(ring.data(), model.edges.data(), refs, count);
+    return in_table;
 }
 
 }  // namespace rokconv
