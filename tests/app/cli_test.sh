@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The program as a user meets it: messages, exit statuses, and the files it leaves.
-# usage: cli_test.sh ROKCONV EXAMPLES_DIR
+# usage: cli_test.sh ROKCONV EXAMPLES_DIR FAIL_CLOSE_LIBRARY
 set -u
 rokconv=$(realpath "$1")
 examples=$(realpath "$2")
+fail_close=$(realpath "$3")
 work=$(mktemp -d)
 errors=$(mktemp)
 trap 'rm -rf "$work" "$errors"' EXIT
@@ -79,6 +80,16 @@ check "write failure status" test "$rc" = 1
 check "write failure message" test "$out" = $'could not write: cube.LWO\nerror occured.'
 check "earlier output kept" test "$(cat cube.LWO)" = old
 check "temporary file removed" test -z "$(find . -name '.rokconv-*')"
+
+# a close that fails (the last data reaching the disk only then) is reported the same way; the
+# sanitizers' runtime must come first, so not under them
+if ! nm "$rokconv" 2>/dev/null | grep -q __asan_init; then
+    out=$(LD_PRELOAD=$fail_close "$rokconv" "$examples/cube.rok")
+    rc=$?
+    check "close failure reported" test "$rc:$out" = $'1:could not write: cube.LWO\nerror occured.'
+    check "earlier output kept after a failed close" test "$(cat cube.LWO)" = old
+    check "temporary file removed after a failed close" test -z "$(find . -name '.rokconv-*')"
+fi
 
 # an output name taken by a directory cannot be created
 mkdir taken.LWO
