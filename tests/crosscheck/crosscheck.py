@@ -1,0 +1,563 @@
+#!/usr/bin/env python3
+"""Compares rokconv byte for byte with the independent converter in tests/support/rokref.py.
+
+    tests/crosscheck/crosscheck.py --rokconv build/rokconv [--rokgen build/tests/support/rokgen]
+        [--count N] [--seed S] [--sweep] [--coverage] [--keep DIR] [--break RULE]
+
+Inputs: fuzz/corpus/*.rok, examples/*.rok, hand-made edge cases, then N generated ones (rokgen's
+grids, rings and damaged kinds, and our own rough random models, in every line-end style, with
+and without preamble, cut short, with lines and bytes mutated); `--sweep` adds a small model cut
+at every byte. rokconv must exit 0, print nothing, leave no stray file and write what rokref
+writes; the output naming is checked too. Every difference is saved and reported with the chunk
+and record it lies in, and makes the exit status 1. `--break RULE` changes one of rokref's rules
+on purpose, to show that the comparison catches it (`--break list`). With each differing input
+DIR/mismatch-N.rok, rokref's output is saved as DIR/mismatch-N.expected.LWO.
+"""
+
+import argparse
+import math
+import os
+import random
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+from fractions import Fraction
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+import rokref  # noqa: E402
+
+CR, LF = 13, 10
+
+
+def locate(out, off):
+    """Names the chunk, and the record in it, that holds byte `off` of `out`."""
+    if off < 12:
+        return "FORM header"
+    for tag, body, size in rokref.chunks(out):
+        if off >= body + size:
+            continue
+        tag, rel, where = tag.decode("latin-1"), off - body, ""
+        if rel < 0:
+            return tag + " chunk header"
+        if tag == "PNTS":
+            where = ", point %d coordinate %d" % (rel // 12 + 1, rel % 12 // 4)
+        elif tag == "POLS":
+            where = next((", polygon %d (%d vertices)" % (k + 1, len(v)) for k, (p, v, _)
+                          in enumerate(rokref.polygons(out, body, size))
+                          if off < p + 4 + 2 * len(v)), "")
+        elif tag == "SURF":
+            nm = out[body:body + size].split(b"\0")[0]
+            subs = rokref.chunks(out, body + len(nm) + 1 + (len(nm) + 1) % 2, body + size, 6)
+            where = " " + nm.decode("latin-1") + next(
+                (", sub-chunk " + t.decode("latin-1") for t, b, s in subs if off < b + s), "")
+        return "%s chunk, byte %d of its data%s" % (tag, rel, where)
+    return "after the last chunk"
+
+
+def describe(exp, got):
+    if exp == got:
+        return None
+    if exp is None:
+        return "model: not a ROK file (no output); rokconv wrote %d bytes" % len(got)
+    if got is None:
+        return "model: %d bytes of output; rokconv wrote no file" % len(exp)
+    off = next((i for i, (a, b) in enumerate(zip(exp, got)) if a != b), min(len(exp), len(got)))
+    lo = max(off - 8, 0)
+    return ("first difference at byte %d (%s); sizes %d (model) vs %d (rokconv)\n"
+            "      model:   %s\n      rokconv: %s" % (off, locate(exp, off), len(exp), len(got),
+                                                      exp[lo:off + 16].hex(" "),
+                                                      got[lo:off + 16].hex(" ")))
+
+
+# Inputs ---------------------------------------------------------------------------------------
+
+EOLS = {"lf": b"\n", "crlf": b"\r\n", "lfcr": b"\n\r", "cr": b"\r"}
+KEYWORDS = [b"POINT", b"LINE0", b"FACE0", b"END00", b"PALC0", b"ENDP0", b"BAKC0", b"ENDB0",
+            b"LIT00", b"ENDL0", b"VIEW0", b"ENDV0", b"LINE2", b"ENDL2"]
+ODD_INTS = [b"0", b"-1", b"1", b"2", b"15", b"16", b"17", b"-0", b"+3", b" 4", b"\t5", b"\v6x",
+            b"\r2", b"7 8", b"65535", b"65536", b"65537", b"-65536", b"2147483647",
+            b"-2147483648", b"2147483648", b"4294967295", b"4294967296", b"4294967299",
+            b"99999999999999999999", b"-99999999999999999998", b"x", b"", b"--1", b"+-1",
+            b"1e3", b"0x10", b"\xa05", b"\x855", b"3\x009", b"- 1", b"+ 1", b" \t\r\v\f-3",
+            b"000000000000000000000000000000000000000000000000000000000000000000000007",
+            b"-00000000000000000000000000000000000000000000000000000000004294967295"]
+ODD_REALS = [b"0", b"-0", b"-0.0", b"+.5", b".5", b"5.", b".", b"-.", b"-", b"+", b"1e", b"1e+",
+             b"1d", b"1.5d2", b"-2.5D-1", b"3E+2", b"7e-3x", b"  \t1.25", b"1.25  ", b"inf",
+             b"-inf", b"nan", b"infinity", b"0x1p3", b"0X10", b"1e400", b"-1e400", b"1e-400",
+             b"-1e-400", b"4.9e-324", b"2.4703282292062328e-324", b"1e-46", b"-1.4e-45",
+             b"1.401298464324817e-45", b"3.4028234663852886e38", b"3.4028235e38",
+             b"4.2535295865117308e37", b"4.25352958651173e37", b"4.253529672e37",
+             b"-4.253529672e37", b"1d308", b"2.2250738585072014e-308", b"1e99999999999999",
+             b"1e-99999999999999", b"0e999999999999", b"1.7976931348623157e308", b"1.8e308",
+             b"12345678901234567890123456789012345678901234567890",
+             b"0.1000000000000000055511151231257827021181583404541015625",
+             b"0.100000000000000005551115123125782702118158340454101562500001",
+             b"9007199254740993", b"1.00000005960464477539062", b"1.0000000596046447753906",
+             b"\xa01.5", b"1\x002", b"1,5", b"1_0", b"\x0c\x0b2.5d+01", b"1.5d", b"1.5e+d",
+             b"1.5de3", b"1.5D+03", b".d5", b"5.d5", b"-.5d-1", b"1e0005", b"1e-0", b"00001.5",
+             b"1.5dd2", b"1.5 d2", b"0d0", b"-0d5", b"1.7976931348623158e308",
+             b"1.7976931348623159e308", b"-1.7976931348623159d308", b"2.4703282292062327e-324",
+             b"2.4703282292062328d-324", b"4.2535296e37", b"4.25352958651173079e37",
+             b"4.2535297e37", b"1e38", b"-5e38", b"1.17549435e-38", b"1.4e-45", b"7e-46",
+             b"7.1e-46", b"1.401298464324817e-45d0", b"+0", b"+", b"e5", b"d5", b"1e+-5",
+             b"1.e5", b"1.d-5", b"-1.E+5", b"1e" + b"0" * 60 + b"5", b"0." + b"0" * 60 + b"1e63",
+             b"1" + b"0" * 60 + b"d-60", b"0" * 70 + b"2.5", b"." + b"0" * 70 + b"3d71",
+             b"1e-" + b"0" * 70 + b"2", b"9" * 78, b"0." + b"9" * 76]
+
+EDGE1 = b"ROKU4\nPOINT\nLINE0\n1\n2\n0\n0\n"
+PAL3 = b"PALC0\n3\n0\n255\n255\n255\n0\n0\n0\n0\n255\n255\n255\n0\n0\n0\n0\n"
+FIXED = [b"", b"R", b"ROKU", b"ROKU4", b"ROKU4\n", b"ROKU4\r", b"ROKU4\r\n", b"ROKU4\n\r",
+         b"rOKU4\n", b"\0", b"\0ROKU4", b"\0" * 128 + b"ROKU4", b"\0" * 128 + b"ROKU",
+         b"\0" * 127 + b"ROKU4", b"\0" * 129 + b"ROKU4", b"\x01" + b"\0" * 127 + b"ROKU4",
+         b"\0" * 128 + b"ROKU4\r\nPOINT\r\n", b"ROKU4\r\nPOINT\r\n", b"ROKU4\nPOINT\n",
+         b"ROKU4\nPOINT", b"ROKU4\nPOINT\r", b"ROKU4\nPOINT\n\r", b"ROKU4\nPOINT\n\n",
+         b"ROKU4\nPOINT\n1\n2\n3\n4\n5\n6\n7\n8\nLINE0\n1\n1\n0\n0\nFACE0\n1\n0\n0\n1\n"
+         b"END00\nLINE2\n1\n0\n3\n0\r\n",
+         b"ROKU4\nPOINT\nLINE0\n1\n2\n0\n0\n2\n3\n0\n0\n3\n1\n0\n0\nFACE0\n3\n5\n0\n1\n2\n3\n"
+         b"3\n2\n0\n3\n2\n1\nEND00\nPALC0\n6\n0\n" + b"200\n100\n50\n100\n50\n25\n0\n" * 6
+         + b"ENDP0\n",
+         EDGE1 + b"FACE0\n3\n1\n0\n1\n1\n1\nEND00\n" + PAL3 + b"7\r\n",
+         EDGE1 + b"FACE0\n3\n1\n0\n1\n1\n1\nEND00\n" + PAL3 + b"7\n",
+         EDGE1 + b"FACE0\n1\n1\n0\n1\nEND00\n" + PAL3 + b"ENDP0\nPALC0",
+         EDGE1 + b"FACE0\n1\n1\n0\n1\nEND00\n" + PAL3 + b"ENDP0\nPALC0\n",
+         EDGE1 + b"FACE0\n1\n1\n0\n1\nEND00\n" + PAL3 + b"ENDP0\nPALC0\r\n",
+         EDGE1 + b"FACE0\n1\n1\n0\n1\nEND00\nPALC0\n5\n0\n3\n4",
+         EDGE1 + b"2\n5\n0\n0\n3\n4\n0\n0\nFACE0\n4\n0\n0\n1\n2\n1\n3\nEND00\n",
+         EDGE1 + b"2\n3\n0\n0\nFACE0\n65535\n0\n0\n1\n2\n1\n",
+         EDGE1 + b"2\n3\n0\n0\nFACE0\n65535\n0\n0\n1\n2\n2",
+         b"ROKU4\nPOINT\nLINE0\n1\n1\n0\n0\n2\n3\n0\n0\nFACE0\n65535\n0\n0\n2\n1",
+         EDGE1 + b"2\n3\n0\n0\nFACE0\n65536\n0\n0\n1\n2\n1\n",
+         EDGE1 + b"FACE0\nEND00\nLINE2\n1\n0\n2\n0\r\n"]
+
+SWEEP_LINES = (b"ROKU4 sweep|comment|POINT|0|1|2|3|4|1.5|-2.25d1|3e-1|0|1|2|3|4|-1|2|0.125|"
+               b"0|1|2|3|4|7|7|7|LINE0|1|2|0|0|3|2|0|1|3|1|0|65536|FACE0|3|1|0|2|1|3|2|4|0|1|2|"
+               b"END00|BAKC0|9|ENDB0|PALC0|2|0|200|100|50|100|50|25|0|255|255|255|0|0|0|0|ENDP0|"
+               b"LINE2|1|0|1|0|3|0|0|0|ENDL2|VIEW0|1").split(b"|")
+
+
+def sweep_inputs():
+    """One small model in every line-end style, with and without preamble, cut at every byte."""
+    for eol in (b"\n", b"\r\n", b"\n\r", b"\r"):
+        for pre in (b"", b"\0" + b"p" * 127):
+            full = pre + eol.join(SWEEP_LINES) + eol
+            for cut in range(len(pre), len(full) + 1):
+                yield full[:cut], "sweep eol=%r preamble=%d cut at %d" % (eol, bool(pre), cut)
+
+
+def decimal_text(x, digits=80):
+    """Decimal text of the rational x, exact when it terminates within `digits` places."""
+    ip, rest, out = abs(x).numerator // abs(x).denominator, abs(x) % 1, ""
+    while rest and len(out) < digits:
+        rest *= 10
+        out += str(rest.numerator // rest.denominator)
+        rest %= 1
+    return "%s%d.%s" % ("-" if x < 0 else "", ip, out or "0")
+
+
+def rand_int(rng, lo=-2, hi=20):
+    return b"%d" % rng.randint(lo, hi) if rng.random() < 0.75 else rng.choice(ODD_INTS)
+
+
+def next_float(f):
+    bits = int.from_bytes(struct.pack(">f", f), "big")
+    return struct.unpack(">f", (bits + 1).to_bytes(4, "big"))[0]
+
+
+def rand_real(rng):
+    r = rng.random()
+    if r < 0.35:
+        return b"%.6f" % rng.uniform(-3, 3)
+    if r < 0.5:
+        return repr(rng.uniform(-1e6, 1e6)).encode()
+    if r < 0.6:     # a double between two floats: x*8 rounds to one of them
+        f = struct.unpack(">f", struct.pack(">f", rng.uniform(-100, 100)))[0]
+        mid = (f + next_float(f)) / 2 + rng.choice([0.0, 0.0, 1e-15 * abs(f), -1e-15 * abs(f)])
+        return repr(mid / 8).encode()
+    if r < 0.65:
+        # exactly halfway between two doubles, at a single-precision midpoint once times 8:
+        # only a correctly rounded reading lands on the right float
+        f = struct.unpack(">f", struct.pack(">f", rng.uniform(-100, 100)))[0]
+        x = Fraction((f + next_float(f)) / 2) / 8
+        ulp = Fraction(math.ulp(float(x)))
+        x += ulp / 2 * rng.choice([1, -1, 1 - Fraction(1, 10 ** 6), -1 + Fraction(1, 10 ** 6)])
+        text = decimal_text(x)
+        if len(text) <= 79:
+            return text.encode()
+    if r < 0.7:
+        mant = b"%d.%d" % (rng.randint(0, 999), rng.randint(0, 10 ** 9))
+        return mant + rng.choice([b"d", b"D", b"e", b"E"]) + b"%+d" % rng.randint(-50, 50)
+    if r < 0.75:
+        digits = "".join(rng.choice("0123456789") for _ in range(rng.randint(20, 70)))
+        e = rng.choice(["", "", "d-330", "e-310", "D+300", "e-40", "d-44", "e38"])
+        return ("%s.%s%s" % (digits[:rng.randint(1, 4)], digits[4:], e)).encode()
+    if r < 0.8:     # single-precision subnormals and the overflow edge, where x and x*8 round apart
+        v = rng.choice([rng.uniform(2.0 ** -152, 2.0 ** -120),
+                        rng.uniform(3.3e38 / 8, 3.5e38 / 8)]) * rng.choice([1, -1])
+        return (repr(v) if rng.random() < 0.7 else "%.9e" % v).encode().replace(
+            b"e", rng.choice([b"e", b"d", b"E", b"D"]))
+    return rng.choice(ODD_REALS)
+
+
+def junk_line(rng):
+    r = rng.random()
+    if r < 0.5:
+        return rand_int(rng)
+    if r < 0.7:
+        return rng.choice([b"abc", b"# comment", b"POINT ", b" POINT", b"point", b"END0",
+                           b"PALC", b"ROKU4", b"\x00", b"\xff\xfe"])
+    return rng.choice(KEYWORDS) if r < 0.8 else rand_real(rng)
+
+
+def synth(rng):
+    """A random ROK model as a list of lines, rough around the edges."""
+    L = [rng.choice([b"ROKU4", b"ROKU4", b"ROKU4 1.0", b"ROKU41", b"ROKU4" + b"x" * 80,
+                     b"ROKU4POINT", b"ROKU4" + b"x" * 79 + b"POINT", b"ROKU4" + b"x" * 74,
+                     b"ROKU4" + b"x" * 73])]
+    L += [junk_line(rng) for _ in range(rng.choice([0, 0, 1, 3]))] + [b"POINT"]
+    for _ in range(rng.choice([0, 1, 2, 3, 4, 5, 6, 8])):
+        L += [junk_line(rng) if rng.random() < 0.3 else rand_int(rng) for _ in range(5)]
+        L += [rand_real(rng) for _ in range(3)]
+    L.append(b"LINE0")
+    # edges: a few closed rings over a small pool of point numbers, plus odd edges
+    pool = [1, 2, 3, 4, 5, 6] + rng.sample([0, -1, 7, 8, 65537, 65536, 131073, 2147483647,
+                                            -2147483648, 100000], 3)
+    edges, rings = [], []
+    for _ in range(rng.choice([0, 1, 1, 2, 3])):
+        k = rng.randint(2, 6)
+        pts = rng.sample(pool, k)
+        for j in range(k):
+            a, b = pts[j], pts[(j + 1) % k]
+            edges.append((b, a) if rng.random() < 0.5 else (a, b))
+        rings.append(list(range(len(edges) - k + 1, len(edges) + 1)))
+    for _ in range(rng.choice([0, 0, 1, 2, 4])):
+        a = rng.choice(pool)
+        edges.append((a, a if rng.random() < 0.3 else rng.choice(pool)))
+    tangle = []                 # edges over three points only: many edges meet at each joint
+    for _ in range(rng.choice([0, 0, 3, 6])):
+        edges.append((rng.randint(1, 3), rng.randint(1, 3)))
+        tangle.append(len(edges))
+    tangle = tangle or list(range(1, len(edges) + 1))
+    for a, b in edges:
+        flag = rng.choice([b"0", b"0", b"1", b"65536", b"-65536", b"2", b"131072", b"x"])
+        L += [b"%d" % a, b"%d" % b, rand_int(rng), flag]
+    L.append(b"FACE0")
+    ne = len(edges)
+    for _ in range(rng.choice([0, 1, 2, 3, 4, 6])):
+        r = rng.random()
+        if rings and r < 0.5:
+            refs = list(rng.choice(rings))
+            rng.shuffle(refs)
+        elif r < 0.8:
+            refs = [rng.randint(1, max(ne, 1)) for _ in range(rng.randint(0, 6))]
+        elif r < 0.85 and ne:   # a broken chain that lists an edge twice: the walk must resume
+            refs = [rng.randint(1, ne) for _ in range(rng.randint(2, 5))]
+            refs.insert(rng.randint(0, len(refs)), rng.choice(refs))
+        elif r < 0.9 or not ne:
+            refs = [rng.choice([0, -1, ne, ne + 1, 1, 65536 + 1]) for _ in range(rng.randint(1, 3))]
+        else:
+            refs = [rng.choice(tangle) for _ in range(rng.randint(1, 8))]
+        n = b"%d" % len(refs)
+        if rng.random() < 0.05:
+            n = rng.choice([b"%d" % (len(refs) + (1 << 32)), b" +%d" % len(refs),
+                            b"%dz" % len(refs), b"\t%d\0 9" % len(refs)])
+        if rng.random() < 0.08:
+            n = rng.choice([b"-1", b"-3", b"65535", b"65536", b"70000", b"2000000000", b"0"])
+        colour = rand_int(rng, 0, 17) if rng.random() < 0.9 else rng.choice(
+            [b"-1", b"16", b"4294967297", b"2147483647"])
+        L += [n, colour, rand_int(rng)] + [b"%d" % e if rng.random() < 0.95 else
+                                           b"%d" % (e - (1 << 32)) for e in refs]
+    if rng.random() < 0.03:     # a face that runs into the end of the file
+        return L + [rng.choice([b"65535", b"65536", b"%d" % rng.randint(2, 70000), b"2000000000"]),
+                    rand_int(rng, 0, 3), b"0"] + [b"%d" % rng.randint(1, ne or 1)
+                                                  for _ in range(rng.randint(0, 3))]
+    L.append(b"END00")
+    for _ in range(rng.choice([0, 1, 2, 3, 4])):
+        r = rng.random()
+        if r < 0.35:
+            n = rng.choice([0, 1, 2, 3, 5, 16, 17, 18, -1, -2])
+            L += [b"PALC0", b"%d" % n, rand_int(rng)]
+            for _ in range(max(n, 0)):
+                L += [b"%d" % rng.randint(0, 255) if rng.random() < 0.8 else rng.choice(
+                      [b"-1", b"256", b"1000", b"-1000", b"2147483647", b"-2147483648",
+                       b"300", b"511", b"x", b"-255", b"1785", b"2000", b"600", b"-3",
+                       b"%d" % rng.randint(-3000, 3000), b"%d" % rng.randint(-2**31, 2**31 - 1)])
+                      for _ in range(6)] + [rand_int(rng)]
+            L += [junk_line(rng)] if rng.random() < 0.3 else []
+            L += [b"ENDP0"] if rng.random() < 0.9 else []
+        elif r < 0.55:
+            L.append(b"LINE2")
+            for _ in range(rng.randint(0, 4)):
+                L += [b"%d" % rng.randint(0, ne + 1), rand_int(rng), rand_int(rng, -1, 17),
+                      rand_int(rng)]
+            L += [b"ENDL2"] if rng.random() < 0.8 else []
+        elif r < 0.8:
+            k = rng.choice(list(rokref.SKIPPED))
+            L += [k] + [junk_line(rng) for _ in range(rng.randint(0, 5))]
+            L += [rokref.SKIPPED[k]] if rng.random() < 0.85 else []
+        else:
+            L.append(junk_line(rng))
+    return L
+
+
+def mutate_lines(rng, L):
+    for _ in range(rng.choice([0, 0, 1, 1, 2, 3])):
+        if not L:
+            break
+        i = rng.randrange(len(L))
+        op = rng.randrange(10)
+        if op == 0:
+            del L[i]
+        elif op in (1, 2, 7):
+            L.insert(i, L[i] if op == 1 else rng.choice(KEYWORDS) if op == 2 else b"")
+        elif op == 3:
+            L[i] = rng.choice(ODD_INTS)
+        elif op == 4:
+            L[i] = rand_real(rng)
+        elif op == 5:   # lines around the 79-byte split, sometimes ending in a keyword
+            k = rng.choice([77, 78, 79, 80, 81, 100, 157, 158, 159, 200])
+            tail = rng.choice([b"", b"", rng.choice(KEYWORDS)])
+            L.insert(i, b"".join(bytes([rng.choice(b"0123456789 ab")]) for _ in range(k)) + tail)
+        elif op == 6:
+            j = rng.randrange(len(L[i]) + 1)
+            L[i] = L[i][:j] + b"\0" + L[i][j:]
+        elif op == 8 and i + 1 < len(L):
+            L[i], L[i + 1] = L[i + 1], L[i]
+        elif op == 9:
+            L[i] = b"2000000000" if rng.random() < 0.5 else b"-2000000000"
+    return L
+
+
+def join_lines(rng, L):
+    style = rng.choice(["lf", "crlf", "lfcr", "cr", "mixed"])
+    if style == "mixed":
+        eols = [rng.choice([b"\n", b"\r\n", b"\n\r", b"\r", b"\n\n", b"\r\r", b"\r\n\r\n",
+                            b"\n\r\n"]) for _ in L]
+    else:
+        eols = [EOLS[style]] * len(L)
+    out = b"".join(line + e for line, e in zip(L, eols))
+    if L and rng.random() < 0.25:           # last line without its terminator
+        out = out[:len(out) - len(eols[-1])]
+    return out
+
+
+def preamble(rng, data):
+    r = rng.random()
+    if r < 0.7:
+        return data
+    if r < 0.9:
+        return b"\0" + bytes(rng.randrange(256) for _ in range(127)) + data
+    return rng.choice([b"\0" * 127, b"\0" * 129, b"\x01" + b"\0" * 127, b"\0"]) + data
+
+
+def mutate_bytes(rng, data):
+    d = bytearray(data)
+    for _ in range(rng.choice([0, 0, 0, 1, 1, 2, 4])):
+        if not d:
+            break
+        i = rng.randrange(len(d))
+        op = rng.randrange(6)
+        if op == 0:
+            d[i] ^= 1 << rng.randrange(8)
+        elif op == 1:
+            d[i:i] = rng.choice([b"\r", b"\n", b"\r\n", b"\n\r", b"\r\r", b"\n\n"])
+        elif op == 2 and d[i] in (CR, LF):
+            d[i] = LF if d[i] == CR else CR
+        elif op == 3:
+            d[i:i] = b"\0"
+        elif op == 4:
+            del d[i]
+        elif op == 5:
+            d[i] = rng.choice(b"0123456789-+.dDeE \t\r\n\0")
+    return bytes(d)
+
+
+def rokgen_input(rng, rokgen, tmp):
+    kind = rng.random()
+    args = [rokgen]
+    eol = rng.choice(["lf", "crlf", "lfcr", "cr"])
+    if kind < 0.35:
+        args += ["grid", str(rng.choice([1, 2, 3, 4, 6, 9, 12, 20, 40] * 40 + [2000]))]
+    elif kind < 0.55:
+        args += ["ring", str(rng.choice([3, 4, 5, 7, 12, 30, 100] * 60 + [65535]))]
+    else:
+        dk = rng.choice(["truncated", "huge-face", "huge-palette", "negative-count", "edge-range"])
+        args += ["damaged", dk]
+        if dk == "truncated" and rng.random() < 0.8:
+            args += ["--at", str(rng.randrange(1, 3000))]
+    args += ["--seed", str(rng.randrange(1, 1 << 30)), "--eol", eol]
+    args += ["--preamble"] if rng.random() < 0.4 else []
+    path = os.path.join(tmp, "gen.rok")
+    subprocess.run(args + ["-o", path], check=True, stdout=subprocess.DEVNULL)
+    with open(path, "rb") as f:
+        data = f.read()
+    label = "rokgen " + " ".join(args[1:])
+    r = rng.random()
+    if r < 0.25:
+        data = data[:rng.randrange(len(data) + 1)]
+        label += " | cut at %d" % len(data)
+    elif r < 0.45:
+        data = mutate_bytes(rng, data)
+        label += " | byte mutations"
+    elif r < 0.6:
+        start = 128 if data[:1] == b"\0" else 0
+        lines = re.split(rb"\r\n|\n\r|\r|\n", data[start:])
+        data = data[:start] + join_lines(rng, mutate_lines(rng, lines))
+        label += " | line mutations, new line ends"
+    return data, label
+
+
+def own_input(rng):
+    data = mutate_bytes(rng, preamble(rng, join_lines(rng, mutate_lines(rng, synth(rng)))))
+    if data and rng.random() < 0.2:
+        data = data[:rng.randrange(len(data) + 1)]
+    return data, "synthetic"
+
+
+# Running rokconv ------------------------------------------------------------------------------
+
+def lwo_name(path):
+    """Output name: the file name after the last / \\ or :, its extension replaced by .LWO."""
+    base = re.split(rb"[/\\:]", path)[-1]
+    return (base[:base.rfind(b".")] if b"." in base else base) + b".LWO"
+
+
+NAMES = [b"car.rok", b"a.b.rok", b"car", b".rok", b"Model.Rok", b"x.ROK", b"a:b.rok",
+         b"a\\b.rok", b"dir/sub/Model.Rok", b"d.x/car", b"a.b\\c", b"a..", b"a.", b"--help.rok",
+         b"\xc3\xa9t\xc3\xa9.rok", b"x:y:z", b"sub/.hidden.rok"]
+
+
+def check_names(rokconv, tmp, data):
+    """Converts one model under several names; the output must appear under the right name."""
+    problems, work = [], os.path.join(tmp, "names").encode()
+    for nm in NAMES:
+        shutil.rmtree(work, ignore_errors=True)
+        for d in (b"dir/sub", b"d.x", b"sub"):
+            os.makedirs(os.path.join(work, d), exist_ok=True)
+        with open(os.path.join(work, nm), "wb") as f:
+            f.write(data)
+        before = set(os.listdir(work))
+        p = subprocess.run([rokconv, nm], cwd=work, capture_output=True)
+        new, want = set(os.listdir(work)) - before, lwo_name(nm)
+        if p.returncode or p.stdout or p.stderr or new != {want}:
+            problems.append("name %r: exit %d, output %r, new files %r (expected %r)"
+                            % (nm, p.returncode, p.stdout + p.stderr, sorted(new), want))
+        elif open(os.path.join(work, want), "rb").read() != rokref.convert(data):
+            problems.append("name %r: contents differ" % nm)
+    shutil.rmtree(work, ignore_errors=True)
+    return problems
+
+
+def run_rokconv(rokconv, data, work):
+    """(problem, output bytes or None) of converting `data` with rokconv in `work`."""
+    out = os.path.join(work, "in.LWO")
+    with open(os.path.join(work, "in.rok"), "wb") as f:
+        f.write(data)
+    if os.path.exists(out):
+        os.remove(out)
+    p = subprocess.run([rokconv, "in.rok"], cwd=work, capture_output=True, timeout=20)
+    if p.returncode or p.stderr or p.stdout:
+        return "exit %d, stdout %r, stderr %r" % (p.returncode, p.stdout, p.stderr), None
+    left = sorted(set(os.listdir(work)) - {"in.rok", "in.LWO"})
+    if left:
+        return "files left behind: %r" % left, None
+    if not os.path.exists(out):
+        return None, None
+    with open(out, "rb") as f:
+        return None, f.read()
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--rokconv", help="the rokconv program to compare with")
+    ap.add_argument("--rokgen", help="rokgen (default: next to rokconv in tests/support/)")
+    ap.add_argument("--count", type=int, default=2000)
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--keep", help="directory for the inputs that differ (default: a temp dir)")
+    ap.add_argument("--extra", nargs="*", help="input files (default: fuzz/corpus, examples)")
+    ap.add_argument("--break", dest="brk", default="none", help="change one rule ('list')")
+    ap.add_argument("--max-report", type=int, default=20)
+    ap.add_argument("--sweep", action="store_true", help="also cut a small model at every byte")
+    ap.add_argument("--coverage", action="store_true", help="how often each rule was exercised")
+    a = ap.parse_args()
+    if a.brk == "list":
+        for k, v in rokref.BREAKS.items():
+            print("%-20s %s" % (k, v))
+        return 0
+    if a.brk not in rokref.BREAKS:
+        ap.error("unknown rule %r" % a.brk)
+    rokref.BROKEN = a.brk
+    if not a.rokconv:
+        ap.error("--rokconv is needed")
+    rokconv = os.path.abspath(a.rokconv)
+    rokgen = a.rokgen or os.path.join(os.path.dirname(rokconv), "tests", "support", "rokgen")
+    if not os.path.exists(rokgen):
+        if a.rokgen:
+            ap.error("no rokgen at " + a.rokgen)
+        print("no rokgen at %s: no rokgen-based inputs" % rokgen)
+    extra = a.extra
+    if extra is None:
+        extra = [os.path.join(ROOT, d, f) for d in ("fuzz/corpus", "examples")
+                 for f in sorted(os.listdir(os.path.join(ROOT, d))) if f.endswith(".rok")]
+    tmp = tempfile.mkdtemp(prefix="crosscheck-")
+    keep = a.keep or os.path.join(tmp, "mismatch")
+    work = os.path.join(tmp, "work")
+    os.makedirs(keep, exist_ok=True)
+    os.makedirs(work)
+    rng = random.Random(a.seed)
+
+    def inputs():
+        for p in extra:
+            with open(p, "rb") as f:
+                yield f.read(), "file " + os.path.relpath(p, ROOT)
+        yield from ((data, "file fixed-%d" % i) for i, data in enumerate(FIXED))
+        if a.sweep:
+            yield from sweep_inputs()
+        for _ in range(a.count):
+            if os.path.exists(rokgen) and rng.random() < 0.4:
+                yield rokgen_input(rng, rokgen, tmp)
+            else:
+                yield own_input(rng)
+
+    stats = dict.fromkeys(["file", "sweep", "rokgen", "synthetic", "no output"], 0)
+    with open(os.path.join(ROOT, "examples", "cube.rok"), "rb") as f:
+        mismatches = ["output naming: " + p for p in check_names(rokconv, tmp, f.read())]
+    for m in mismatches:
+        print("MISMATCH " + m)
+    for data, label in inputs():
+        stats[label.split()[0]] += 1
+        exp = rokref.convert(data)
+        stats["no output"] += exp is None
+        err, got = run_rokconv(rokconv, data, work)
+        diff = err or describe(exp, got)
+        if not diff:
+            continue
+        mismatches.append(label)
+        path = os.path.join(keep, "mismatch-%04d.rok" % len(mismatches))
+        with open(path, "wb") as f:
+            f.write(data)
+        if exp is not None:
+            with open(path[:-4] + ".expected.LWO", "wb") as f:
+                f.write(exp)
+        if len(mismatches) <= a.max_report:
+            print("MISMATCH %s (%s, %d bytes)\n    %s" % (path, label, len(data), diff))
+    print("compared %d inputs (%d rokgen-based, %d synthetic, %d files, %d cut-short sweeps; "
+          "%d not ROK files): %d mismatches%s"
+          % (sum(stats[k] for k in ("file", "sweep", "rokgen", "synthetic")), stats["rokgen"],
+             stats["synthetic"], stats["file"], stats["sweep"], stats["no output"],
+             len(mismatches), ", inputs in " + keep if mismatches else ""))
+    if a.coverage:
+        for k in sorted(rokref.SEEN):
+            print("  %7d  %s" % (rokref.SEEN[k], k))
+    shutil.rmtree(work if mismatches and not a.keep else tmp)
+    if a.keep and not os.listdir(keep):
+        os.rmdir(keep)
+    return 1 if mismatches else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,335 @@
+"""An independent reading of ROK and LWOB, shared by the checks under tests/.
+
+Written from the format description and the choices listed in the README ("Damaged files"); it
+shares no code with src/. load_rok emulates the byte stream that the converter reads (end-of-file
+flag set only by a read that finds nothing, one byte of push-back, the 79-byte line split, the
+128-byte preamble) and gives the model; ring walks a face; save_lwob writes the whole LWOB file;
+chunks and polygons take an LWOB file apart again.
+
+BROKEN names one rule of BREAKS that is changed on purpose, to show that a comparison catches it;
+SEEN counts how often each rule was exercised.
+"""
+
+import re
+import struct
+
+BREAKS = {
+    "none": "model as documented",
+    "ring-first-wins": "ring search prefers an edge starting at the joint to a lower-listed "
+                       "edge ending there",
+    "ring-resume-last": "a broken ring resumes at the highest-listed unvisited edge",
+    "specular-no-cap": "SPEC is 0 instead of 64 when there is no headroom",
+    "crlf-no-extra": "a final CR LF pair sets the end-of-file flag at once (no extra empty line)",
+    "split-80": "lines are split after 80 bytes instead of 79",
+    "line-flag-32": "the line flag keeps 32 bits instead of 16",
+    "colour-out-zero": "colours outside 0-15 get surface number 0",
+    "no-d-exponent": "reals do not accept d/D exponents",
+    "preamble-ignored": "the 128-byte preamble is not recognised",
+}
+BROKEN = "none"
+SEEN = {}
+CR, LF = 13, 10
+SKIPPED = {b"BAKC0": b"ENDB0", b"LIT00": b"ENDL0", b"VIEW0": b"ENDV0"}
+
+
+def seen(what):
+    SEEN[what] = SEEN.get(what, 0) + 1
+
+
+class Reader:
+    """The buffered input stream as the converter reads it, and its 80-byte line buffer."""
+
+    def __init__(self, data):
+        self.data, self.pos, self.eof, self.back, self.buf = data, 0, False, -1, b""
+
+    def getc(self):
+        if self.back >= 0:
+            c, self.back = self.back, -1
+            return c
+        if self.pos >= len(self.data):
+            self.eof = True
+            return -1
+        self.pos += 1
+        return self.data[self.pos - 1]
+
+    def next(self):
+        """Reads one line into the buffer; False, leaving the buffer as it was, after the end."""
+        if self.eof:
+            return False
+        out = bytearray()
+        limit = 80 if BROKEN == "split-80" else 79
+        while len(out) < limit:
+            c = self.getc()
+            if c < 0:
+                break
+            if c in (CR, LF):
+                d = self.getc()
+                if d < 0:
+                    break
+                if d == c or d not in (CR, LF):
+                    self.back = d
+                elif BROKEN == "crlf-no-extra" and self.pos >= len(self.data) and self.back < 0:
+                    self.eof = True
+                break
+            out.append(c)
+        self.buf = bytes(out)
+        if len(out) == limit:
+            seen("line: split at 79 bytes")
+        if b"\0" in self.buf:
+            seen("line: zero byte")
+        return True
+
+    @property
+    def text(self):
+        """The line as a C string: up to its first zero byte."""
+        return self.buf.split(b"\0", 1)[0]
+
+
+INT_RE = re.compile(rb"[ \t\n\v\f\r]*([+-]?)([0-9]*)")
+REAL_RE = re.compile(rb"[ \t\n\v\f\r]*([+-]?)([0-9]*)(?:\.([0-9]*))?")
+EXP_RE = {True: re.compile(rb"[eE]([+-]?[0-9]+)"), False: re.compile(rb"[eEdD]([+-]?[0-9]+)")}
+
+
+def to_int(line):
+    """Decimal integer: white space, sign, digits; wraps modulo 2^32 to signed 32 bits."""
+    sign, digits = INT_RE.match(line).groups()
+    v = int(digits or b"0") * (-1 if sign == b"-" else 1) & 0xFFFFFFFF
+    return v - (1 << 32) if v >= 1 << 31 else v
+
+
+def to_real(line):
+    """Decimal real, correctly rounded; e, E, d or D for the exponent; 0.0 without a number."""
+    m = REAL_RE.match(line)
+    sign, ip, fp = m.group(1), m.group(2), m.group(3) or b""
+    if not ip and not fp:
+        return 0.0
+    text = sign + (ip or b"0") + b"." + (fp or b"0")
+    e = EXP_RE[BROKEN == "no-d-exponent"].match(line, m.end())
+    if e:
+        text += b"e" + e.group(1)
+        if e.group(0)[:1] in b"dD":
+            seen("real: d exponent")
+    return float(text)
+
+
+class Model:
+    def __init__(self):
+        self.points = []    # (x, y, z)
+        self.edges = []     # (first point, second point, 16-bit line flag)
+        self.polys = []     # (colour, [edge index from 0, ...], from LINE2)
+        self.pal_count = 0  # the palette's count as read
+        self.pal = []       # its first entries, at most 16, each 6 components
+
+
+def load_rok(data):
+    """The model in `data`, or None when it is not a ROK file."""
+    r = Reader(data)
+    if BROKEN != "preamble-ignored" and data[:1] == b"\0":
+        r.pos = 128     # the first five bytes are read, then the reader seeks 123 on
+        seen("magic: preamble" + (" accepted" if data[128:133] == b"ROKU4" else " rejected"))
+    if data[r.pos:r.pos + 5] != b"ROKU4":
+        return None
+    r.pos += 5
+    m = Model()
+
+    def line():
+        r.next()
+        return r.text
+
+    def ints(count, take):
+        """Reads `count` lines as integers and hands back the first `take`. After the end every
+        further line repeats the buffer, so the rest of the count is settled without reading."""
+        vals = []
+        for i in range(count):
+            if r.eof:
+                return vals + [to_int(r.text)] * (min(count, take) - len(vals))
+            r.next()
+            if i < take:
+                vals.append(to_int(r.text))
+        return vals
+
+    def block(end):
+        """Records up to the keyword `end` or the end of the file: yields each first line."""
+        while not r.eof:
+            first = line()
+            if first == end:
+                return
+            yield first
+
+    line()                                  # the rest of the magic's line
+    list(block(b"POINT"))
+    for _ in block(b"LINE0"):
+        if r.eof and not r.buf:
+            seen("reader: record opened by the empty line at the end")
+        for _ in range(4):
+            line()
+        m.points.append(tuple(to_real(line()) for _ in range(3)))
+    for first in block(b"FACE0"):
+        a, b = to_int(first), to_int(line())
+        line()
+        f = to_int(line())
+        m.edges.append((a, b, f if BROKEN == "line-flag-32" else f & 0xFFFF))
+    for first in block(b"END00"):
+        n = to_int(first)
+        colour = to_int(line())
+        r.next()
+        refs = ints(max(n, 0), n if 0 <= n <= 65535 else 0)
+        if not 0 <= n <= 65535:
+            seen("face: dropped for its count")
+        elif all(1 <= e <= len(m.edges) for e in refs):
+            m.polys.append((colour, [e - 1 for e in refs], False))
+            seen("face: kept, %s edges" % ("0" if n == 0 else "1" if n == 1 else "2+"))
+        else:
+            seen("face: dropped for an edge number")
+    for key in block(None):
+        if key == b"PALC0":
+            m.pal_count = n = to_int(line())
+            seen("palette: count %s" % ("< 0" if n < 0 else "> 16" if n > 16 else "0-16"))
+            r.next()
+            flat = ints(7 * max(n, 0), 7 * 16)
+            m.pal = [flat[i:i + 6] for i in range(0, len(flat), 7)]
+            list(block(b"ENDP0"))
+        elif key in SKIPPED:
+            list(block(SKIPPED[key]))
+        elif key == b"LINE2":
+            for first in block(b"ENDL2"):
+                e = to_int(first)
+                line()
+                colour = to_int(line())
+                line()
+                if 1 <= e <= len(m.edges) and m.edges[e - 1][2] == 0:
+                    m.polys.append((colour, [e - 1], True))
+                    seen("line2: kept")
+                else:
+                    seen("line2: left out")
+    return m
+
+
+def ring(edges):
+    """Vertex ring of a face given as a list of (first point, second point)."""
+    n = len(edges)
+    firsts, seconds = {}, {}
+    for k, (a, b) in enumerate(edges):
+        firsts.setdefault(a, []).append(k)
+        seconds.setdefault(b, []).append(k)
+
+    def lowest(ks, cur):
+        ks = [k for k in ks[:2] if k != cur]
+        return ks[0] if ks else None
+
+    out, visited, scan, cur, fwd = [], [False] * n, 0, 0, True
+    while len(out) < n:
+        visited[cur] = True
+        a, b = edges[cur] if fwd else edges[cur][::-1]
+        out.append(a)
+        kf, ks = lowest(firsts.get(b, []), cur), lowest(seconds.get(b, []), cur)
+        if kf is not None and ks is not None:
+            seen("ring: an edge starts and another ends at the joint")
+        if kf is not None and (ks is None or kf <= ks or BROKEN == "ring-first-wins"):
+            cur, fwd = kf, True
+        elif ks is not None:
+            cur, fwd = ks, False
+        elif len(out) < n:
+            seen("ring: resumed")
+            if BROKEN == "ring-resume-last":
+                cur = max(k for k in range(n) if not visited[k])
+            else:
+                while visited[scan]:
+                    scan += 1
+                cur = scan
+            fwd = True
+    return out
+
+
+def polygon_points(m, refs):
+    """The point numbers of a polygon of `m`, in the order they are written."""
+    es = [m.edges[k][:2] for k in refs]
+    return list(es[0]) if len(es) == 1 else ring(es)
+
+
+def tdiv(a, b):
+    q = abs(a) // abs(b)
+    return q if (a >= 0) == (b >= 0) else -q
+
+
+def surface_look(c):
+    """Colour (low 8 bits of the means) and specular level of palette entry `c`."""
+    rgb = [tdiv(c[i] + c[i + 3], 2) & 0xFF for i in range(3)]
+    l1, l2 = 2 * c[0] + 4 * c[1] + c[2], 2 * c[3] + 4 * c[4] + c[5]
+    a = tdiv(l1 + l2, 2)
+    if l2 >= l1:
+        return rgb, 0
+    if 1785 - a <= 0:
+        seen("surf: no headroom")
+        return rgb, 0 if BROKEN == "specular-no-cap" else 64
+    return rgb, tdiv(tdiv((l1 - a) * 256, 1785 - a), 4)
+
+
+def position(p):
+    """A ROK point as written: scaled by 8, second axis reversed, in single precision (a double
+    halfway between FLT_MAX and 2^128 or beyond rounds to infinity)."""
+    out = []
+    for v in (p[0] * 8.0, p[1] * -8.0, p[2] * 8.0):
+        if abs(v) >= 2.0 ** 128 - 2.0 ** 103:
+            seen("pnts: beyond single precision")
+            v = v * float("inf")
+        out.append(struct.unpack(">f", struct.pack(">f", v))[0])
+    return tuple(out)
+
+
+def u2(v):
+    return (v & 0xFFFF).to_bytes(2, "big")
+
+
+def name(i):
+    b = b"ROK%d\0" % i
+    return b + b"\0" * (len(b) % 2)
+
+
+def save_lwob(m):
+    used = [any(c == i for c, _, _ in m.polys) for i in range(16)]
+    number = [sum(used[:i + 1]) for i in range(16)]
+    other = 0 if BROKEN == "colour-out-zero" else sum(used) + 1
+    named = [i for i in range(min(m.pal_count, 16)) if used[i]]
+    pols = bytearray()
+    for colour, refs, _ in m.polys:
+        pts = polygon_points(m, refs)
+        pols += u2(len(pts)) + b"".join(u2(p - 1) for p in pts)
+        if not 0 <= colour < 16:
+            seen("surface: colour outside 0-15")
+        pols += u2(number[colour] if 0 <= colour < 16 else other)
+    out = [(b"SRFS", b"".join(name(i) for i in named)),
+           (b"PNTS", b"".join(struct.pack(">3f", *position(p)) for p in m.points)),
+           (b"POLS", bytes(pols))]
+    for i in named:
+        rgb, spec = surface_look(m.pal[i])
+        out.append((b"SURF", name(i) + b"COLR\0\4" + bytes(rgb + [0]) + b"FLAG\0\2\1\4"
+                    + b"SMAN\0\4\x3f\x46\xd3\xf2DIFF\0\2\1\0TRAN\0\2\0\0SPEC\0\2" + u2(spec)
+                    + b"GLOS\0\2\0\0"))
+    body = b"LWOB" + b"".join(t + len(d).to_bytes(4, "big") + d for t, d in out)
+    return b"FORM" + len(body).to_bytes(4, "big") + body
+
+
+def convert(data):
+    m = load_rok(data)
+    return None if m is None else save_lwob(m)
+
+
+def chunks(data, start=12, end=None, head=8):
+    """(tag, offset of the data, size) of each IFF chunk in data[start:end]; head=6 for the
+    sub-chunks of a SURF."""
+    pos, end = start, len(data) if end is None else end
+    while pos + head <= end:
+        size = int.from_bytes(data[pos + 4:pos + head], "big")
+        yield bytes(data[pos:pos + 4]), pos + head, size
+        pos += head + size + (size & 1)
+
+
+def polygons(data, body, size):
+    """(offset, [vertex], surface) of each polygon in the POLS data at `body`."""
+    pos = body
+    while pos + 2 <= body + size:
+        n = int.from_bytes(data[pos:pos + 2], "big")
+        v = [int.from_bytes(data[pos + 2 * i:pos + 2 * i + 2], "big") for i in range(1, n + 2)]
+        yield pos, v[:n], v[n] if len(v) > n else None
+        pos += 4 + 2 * n
