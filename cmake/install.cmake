@@ -1,23 +1,34 @@
 # Installation and Debian packaging of rokconv.
 #
-# Installs the program and its manual page, nothing else:
+# Installs the program and its manual page (component "program") and the library for other
+# programs to build on (component "dev"):
 #   bin/rokconv
-#   share/man/man1/rokconv.1.gz   (plain rokconv.1 when gzip is not found)
+#   share/man/man1/rokconv.1.gz                 (plain rokconv.1 when gzip is not found)
+#   LIBDIR/librokconv.a
+#   include/rokconv/*.hpp
+#   LIBDIR/cmake/rokconv/                       find_package(rokconv 1.0 CONFIG): rokconv::rokconv
+#   LIBDIR/pkgconfig/rokconv.pc                 pkg-config --cflags --libs rokconv
+# LIBDIR is GNUInstallDirs' CMAKE_INSTALL_LIBDIR: on Debian lib/<multiarch triplet> when the
+# build is configured with CMAKE_INSTALL_PREFIX=/usr, plain lib for any other prefix; so the
+# build that makes the Debian packages is best configured for /usr.
 #
 #   cmake --install BUILD_DIR --prefix /usr/local
-#   cd BUILD_DIR && cpack -G DEB     # gives rokconv_<version>_<arch>.deb
+#   cd BUILD_DIR && cpack -G DEB     # gives rokconv_<version>_<arch>.deb (program and manual
+#                                    # page) and librokconv-dev_<version>_<arch>.deb (the rest)
 
 include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
 
 set(ROKCONV_MANPAGE ${CMAKE_CURRENT_LIST_DIR}/../rokconv.1)
 get_filename_component(ROKCONV_MANPAGE ${ROKCONV_MANPAGE} ABSOLUTE)
+set(ROKCONV_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/rokconv)
 
 # Directories that the install creates are rwxr-xr-x (never group- or world-writable, even
 # under a loose umask such as 002); a stricter umask still narrows them.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-install(TARGETS rokconv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS rokconv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 
 # Debian wants manual pages compressed with gzip -9n (no name, no time stamp, so the file is
 # the same from build to build). The compressed page is made at build time, so
@@ -35,29 +46,88 @@ if(ROKCONV_GZIP)
     COMMENT "Compressing the manual page"
     VERBATIM)
   add_custom_target(rokconv_manpage ALL DEPENDS ${ROKCONV_MANPAGE_GZ})
-  install(FILES ${ROKCONV_MANPAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${ROKCONV_MANPAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 else()
-  install(FILES ${ROKCONV_MANPAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${ROKCONV_MANPAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 endif()
 
-# Debian package
+# The library: the static archive, its public headers, and two ways to find them. Both the
+# CMake package and rokconv.pc locate the installation from where they lie, so a prefix
+# keeps working when it is moved (and the Debian package, made under /usr from a build
+# configured for /usr/local, points at /usr).
+install(TARGETS rokconv_lib EXPORT rokconvTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/rokconv
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev
+        FILES_MATCHING PATTERN "*.hpp")
+install(EXPORT rokconvTargets NAMESPACE rokconv:: DESTINATION ${ROKCONV_CMAKEDIR} COMPONENT dev)
+
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/rokconvConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/rokconvConfig.cmake
+  INSTALL_DESTINATION ${ROKCONV_CMAKEDIR})
+# any 1.x will do for a program written for 1.0; a package built for another pointer size is
+# turned down
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/rokconvConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/rokconvConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/rokconvConfigVersion.cmake
+        DESTINATION ${ROKCONV_CMAKEDIR} COMPONENT dev)
+
+# rokconv.pc: the prefix is found from the file's own folder, LIBDIR/pkgconfig, so that the
+# installation can be moved; an absolute LIBDIR or INCLUDEDIR is written as it is
+set(ROKCONV_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(IS_ABSOLUTE ${ROKCONV_PC_DIR})
+  set(ROKCONV_PC_PREFIX ${CMAKE_INSTALL_PREFIX})
+else()
+  file(RELATIVE_PATH ROKCONV_PC_PREFIX /${ROKCONV_PC_DIR} /)
+  string(REGEX REPLACE "/$" "" ROKCONV_PC_PREFIX "\${pcfiledir}/${ROKCONV_PC_PREFIX}")
+endif()
+foreach(dir LIBDIR INCLUDEDIR)
+  set(ROKCONV_PC_${dir} ${CMAKE_INSTALL_${dir}})
+  if(NOT IS_ABSOLUTE ${CMAKE_INSTALL_${dir}})
+    set(ROKCONV_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/rokconv.pc.in ${CMAKE_CURRENT_BINARY_DIR}/rokconv.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/rokconv.pc DESTINATION ${ROKCONV_PC_DIR} COMPONENT dev)
+
+# Debian packages: rokconv (the program and its manual page) and librokconv-dev (the library,
+# headers, CMake package and rokconv.pc). Neither needs the other: the program links the
+# library statically, and building on the library needs no program.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME rokconv)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "rokconv developers")
 set(CPACK_PACKAGE_CONTACT "rokconv developers <rokconv@example.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "converter from ROK 3D models to LightWave objects")
-set(CPACK_PACKAGE_DESCRIPTION
-    "rokconv reads a 3D model saved in the line-oriented ROK text format and\n\
+# Each package's description starts with its own summary line; an empty shared summary keeps
+# CPack from putting one line before both.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_COMPONENTS_ALL program dev)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "rokconv developers <rokconv@example.org>")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME rokconv)
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PROGRAM_DESCRIPTION
+    "converter from ROK 3D models to LightWave objects\n\
+rokconv reads a 3D model saved in the line-oriented ROK text format and\n\
 writes it as a LightWave object file (an IFF FORM of type LWOB) into the\n\
 current directory. Points, faces, free-standing lines and the palette\n\
 colours that they use are carried over; every used colour becomes one named\n\
 surface. Damaged or truncated files are converted as far as they go.")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "rokconv developers <rokconv@example.org>")
-set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME librokconv-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEV_DESCRIPTION
+    "library for reading ROK 3D models and writing LightWave objects\n\
+The rokconv library (C++20, static) reads 3D models in the ROK text format\n\
+into memory, orders each face's edges into a ring of points, and writes\n\
+models as LightWave object files (LWOB), as the rokconv program does.\n\
+This package holds the static library, its headers, a CMake package\n\
+(find_package(rokconv)) and a pkg-config file.")
 include(CPack)
