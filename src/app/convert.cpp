@@ -1,5 +1,3 @@
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "app/app.hpp"
+#include "app/output.hpp"
 #include "rokconv/lwob.hpp"
 #include "rokconv/rok.hpp"
 
@@ -37,50 +36,6 @@ std::size_t read_from_file(void* file, unsigned char* out, std::size_t n) {
 // a directory opens but cannot be read, and neither can a file with an I/O error
 bool file_failed(void* file) {
     return std::ferror(static_cast<std::FILE*>(file)) != 0;
-}
-
-// A new file in the current directory, opened exclusively, so it gets the permissions a plain
-// create would give. Its name starts with a dot and is unlikely to be taken; a taken one is
-// skipped.
-std::FILE* create_temporary(std::string& name) {
-    static unsigned counter = 0;
-    const auto seed = static_cast<unsigned long long>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char buffer[64];
-        std::snprintf(buffer, sizeof buffer, ".rokconv-%08llx-%u.tmp", seed & 0xffffffffULL,
-                      counter++);
-        name = buffer;
-        std::FILE* out = std::fopen(name.c_str(), "wbx");
-        if (out || errno != EEXIST) return out;
-    }
-    return nullptr;
-}
-
-// Writes bytes to a temporary file and renames it over name once it is complete, so a failed
-// run leaves neither a partial file nor a damaged earlier one under that name.
-bool write_output(const std::string& name, const std::vector<unsigned char>& bytes) {
-    std::string temporary;
-    std::FILE* out = create_temporary(temporary);
-    if (!out) {
-        std::printf("could not create: %s\n", name.c_str());
-        return false;
-    }
-    bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    written = std::fflush(out) == 0 && written;
-    written = std::ferror(out) == 0 && written;
-    written = std::fclose(out) == 0 && written;
-    if (!written) {
-        std::remove(temporary.c_str());
-        std::printf("could not write: %s\n", name.c_str());
-        return false;
-    }
-    if (std::rename(temporary.c_str(), name.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        std::printf("could not create: %s\n", name.c_str());
-        return false;
-    }
-    return true;
 }
 
 Outcome convert(const char* path) {
@@ -131,7 +86,17 @@ Outcome convert(const char* path) {
         }
     }
     // the model is gone before the file is written: only the output's bytes are held
-    return write_output(name, bytes) ? Outcome::converted : Outcome::failed;
+    switch (write_file(name, bytes)) {
+        case WriteResult::written:
+            return Outcome::converted;
+        case WriteResult::not_created:
+            std::printf("could not create: %s\n", name.c_str());
+            return Outcome::failed;
+        case WriteResult::not_written:
+            break;
+    }
+    std::printf("could not write: %s\n", name.c_str());
+    return Outcome::failed;
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The program as a user meets it: messages, exit statuses, and the files it leaves.
-# usage: cli_test.sh ROKCONV EXAMPLES_DIR FAIL_CLOSE_LIBRARY
+# usage: cli_test.sh ROKCONV EXAMPLES_DIR IO_FAULTS_LIBRARY
 set -u
 rokconv=$(realpath "$1")
 examples=$(realpath "$2")
-fail_close=$(realpath "$3")
+io_faults=$(realpath "$3")
 work=$(mktemp -d)
 errors=$(mktemp)
 trap 'rm -rf "$work" "$errors"' EXIT
@@ -84,7 +84,7 @@ check "temporary file removed" test -z "$(find . -name '.rokconv-*')"
 # a close that fails (the last data reaching the disk only then) is reported the same way; the
 # sanitizers' runtime must come first, so not under them
 if ! nm "$rokconv" 2>/dev/null | grep -q __asan_init; then
-    out=$(LD_PRELOAD=$fail_close "$rokconv" "$examples/cube.rok")
+    out=$(ROKCONV_TEST_FAIL_CLOSE=1 LD_PRELOAD=$io_faults "$rokconv" "$examples/cube.rok")
     rc=$?
     check "close failure reported" test "$rc:$out" = $'1:could not write: cube.LWO\nerror occured.'
     check "earlier output kept after a failed close" test "$(cat cube.LWO)" = old
