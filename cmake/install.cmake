@@ -15,6 +15,9 @@
 #   cmake --install BUILD_DIR --prefix /usr/local
 #   cd BUILD_DIR && cpack -G DEB     # gives rokconv_<version>_<arch>.deb (program and manual
 #                                    # page) and librokconv-dev_<version>_<arch>.deb (the rest)
+# Each Debian package also carries share/doc/<package>/copyright (LICENSE in Debian's
+# machine-readable format) and share/doc/<package>/changelog.gz (packaging/changelog); a plain
+# `cmake --install` leaves these two out.
 
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -108,6 +111,8 @@ set(CPACK_COMPONENTS_ALL program dev)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "rokconv developers <rokconv@example.org>")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# both packages come from the one source, whose changelog they carry
+set(CPACK_DEBIAN_PACKAGE_SOURCE rokconv)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME rokconv)
@@ -130,4 +135,54 @@ into memory, orders each face's edges into a ring of points, and writes\n\
 models as LightWave object files (LWOB), as the rokconv program does.\n\
 This package holds the static library, its headers, a CMake package\n\
 (find_package(rokconv)) and a pkg-config file.")
+
+# /usr/share/doc/<package>/copyright and changelog.gz, which Debian wants in every package.
+# The copyright file is LICENSE in the machine-readable format (Format 1.0): the notice's
+# year and holders go to Copyright, the permission text, each line indented and each blank
+# line a lone ".", to License: Expat. The changelog (Debian's syntax; native version, so one
+# entry per release) is compressed like the manual page. Both are installed with EXCLUDE_FROM_ALL:
+# cpack installs one component at a time and so takes them, while a plain `cmake --install`,
+# which is not making a Debian package, leaves them out.
+set(ROKCONV_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ROKCONV_LICENSE})
+file(READ ${ROKCONV_LICENSE} ROKCONV_LICENSE_TEXT)
+string(FIND "${ROKCONV_LICENSE_TEXT}" "Permission is hereby granted" ROKCONV_PERMISSION_AT)
+if(NOT ROKCONV_LICENSE_TEXT MATCHES "\nCopyright \\(c\\) ([^\n]+)" OR ROKCONV_PERMISSION_AT LESS 0)
+  message(FATAL_ERROR "${ROKCONV_LICENSE} is not the MIT licence with a \"Copyright (c)\" line")
+endif()
+set(ROKCONV_COPYRIGHT "${CMAKE_MATCH_1}")
+string(SUBSTRING "${ROKCONV_LICENSE_TEXT}" ${ROKCONV_PERMISSION_AT} -1 ROKCONV_LICENSE_TEXT)
+string(STRIP "${ROKCONV_LICENSE_TEXT}" ROKCONV_LICENSE_TEXT)
+string(REPLACE "\n\n" "\n.\n" ROKCONV_LICENSE_TEXT "${ROKCONV_LICENSE_TEXT}")
+string(REPLACE "\n" "\n " ROKCONV_LICENSE_TEXT " ${ROKCONV_LICENSE_TEXT}")
+set(ROKCONV_DEBIAN_DOC ${CMAKE_CURRENT_BINARY_DIR}/debian-doc)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in ${ROKCONV_DEBIAN_DOC}/copyright @ONLY)
+set(ROKCONV_DEBIAN_DOC_FILES ${ROKCONV_DEBIAN_DOC}/copyright)
+
+set(ROKCONV_CHANGELOG ${PROJECT_SOURCE_DIR}/packaging/changelog)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ROKCONV_CHANGELOG})
+file(STRINGS ${ROKCONV_CHANGELOG} ROKCONV_CHANGELOG_TOP LIMIT_COUNT 1)
+if(NOT ROKCONV_CHANGELOG_TOP MATCHES "^rokconv \\(${PROJECT_VERSION}\\) ")
+  message(WARNING "The newest entry of ${ROKCONV_CHANGELOG} is not for ${PROJECT_VERSION}: "
+                  "\"${ROKCONV_CHANGELOG_TOP}\"")
+endif()
+if(ROKCONV_GZIP)
+  add_custom_command(
+    OUTPUT ${ROKCONV_DEBIAN_DOC}/changelog.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${ROKCONV_CHANGELOG} ${ROKCONV_DEBIAN_DOC}/changelog
+    COMMAND ${ROKCONV_GZIP} -9nf ${ROKCONV_DEBIAN_DOC}/changelog
+    DEPENDS ${ROKCONV_CHANGELOG}
+    COMMENT "Compressing the Debian changelog"
+    VERBATIM)
+  add_custom_target(rokconv_changelog ALL DEPENDS ${ROKCONV_DEBIAN_DOC}/changelog.gz)
+  list(APPEND ROKCONV_DEBIAN_DOC_FILES ${ROKCONV_DEBIAN_DOC}/changelog.gz)
+else()
+  message(WARNING "gzip not found: the Debian packages will lack changelog.gz")
+endif()
+foreach(component PROGRAM DEV)
+  string(TOLOWER ${component} name)
+  install(FILES ${ROKCONV_DEBIAN_DOC_FILES}
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${component}_PACKAGE_NAME}
+          COMPONENT ${name} EXCLUDE_FROM_ALL)
+endforeach()
 include(CPack)

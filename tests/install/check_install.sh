@@ -5,14 +5,19 @@
 #
 # BUILD_DIR must be configured and built already.
 #   1. `cmake --install` into a scratch prefix installs the program, its manual page and the
-#      library (archive, headers, CMake package, rokconv.pc), nothing else, with the right modes.
+#      library (archive, headers, CMake package, rokconv.pc), nothing else, with the right modes;
+#      a hardened build's program is PIE, has full RELRO and calls the stack protector and
+#      (built by g++) glibc's checked functions.
 #   2. examples/embed, copied out of the source tree, builds against that prefix with
 #      find_package(rokconv) and with pkg-config, prints the counts of examples/cube.rok and
 #      reports a missing file, a file that is not ROK and a lack of memory.
 #   3. `cpack -G DEB` gives rokconv (program and manual page) and librokconv-dev (the library)
-#      holding exactly those files; apt-get installs both, the program runs from PATH, man finds
-#      the page, examples/embed builds against /usr with no search path given, and apt-get
-#      removes both without leaving files behind. This step needs root (and apt, dpkg, man).
+#      holding exactly those files plus each its own /usr/share/doc/PACKAGE/copyright (LICENSE in
+#      Debian's machine-readable format) and changelog.gz (gzip -n, this version on top);
+#      lintian finds no error and no warning in either; apt-get installs both, the program runs
+#      from PATH, man finds the page, examples/embed builds against /usr with no search path
+#      given, and apt-get removes both without leaving files behind. This step needs root (and
+#      apt, dpkg, dpkg-dev, man, lintian).
 # Prints one line per check and "check_install: N passed, N failed" at the end; the exit
 # status is 0 only when every check passed.
 set -u
@@ -35,6 +40,7 @@ version=$(cached CMAKE_PROJECT_VERSION)
 libdir=$(cached CMAKE_INSTALL_LIBDIR)
 includedir=$(cached CMAKE_INSTALL_INCLUDEDIR)
 config=$(cached CMAKE_BUILD_TYPE | tr A-Z a-z)
+harden=$(cached ROKCONV_HARDEN)
 [ -n "$version" ] || die "no project version in $build/CMakeCache.txt"
 case "$libdir $includedir" in /* | *" /"*) die "the check needs relative install directories" ;; esac
 unset PKG_CONFIG_PATH CMAKE_PREFIX_PATH
@@ -178,6 +184,26 @@ out=$("$prefix/bin/rokconv" --version 2>&1)
 check "installed rokconv --version prints \"rokconv $version\" (got \"$out\")" test "$out" = "rokconv $version"
 check "installed rokconv converts examples/cube.rok into ./cube.LWO" converts "$prefix/bin/rokconv" "$scratch/run-install"
 
+# hardened PROGRAM [fortified]: a position-independent executable, bound at load time with its
+# relocations made read-only (full RELRO), calling the stack protector and, when "fortified" is
+# given, some of glibc's checked functions (g++ only: glibc 2.36 checks printf and the like
+# only under GCC, and clang 14 calls the plain functions)
+hardened() {
+    local dynamic symbols
+    dynamic=$(readelf -dW "$1") && symbols=$(readelf --dyn-syms -W "$1") || return 1
+    echo "$dynamic" | grep -Eq 'FLAGS_1.* NOW' && echo "$dynamic" | grep -Eq 'FLAGS_1.* PIE' &&
+        readelf -lW "$1" | grep -q GNU_RELRO && echo "$symbols" | grep -q ' __stack_chk_fail@' &&
+        { [ $# -eq 1 ] || echo "$symbols" | grep -Eq ' __[a-z]+_chk@'; }
+}
+compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER_ID "\(.*\)")$/\1/p' "$build"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n 1)
+fortified=
+[ "$compiler" = GNU ] && fortified=fortified
+case "$harden:$config" in
+    ON:release | ON:relwithdebinfo)
+        check "installed rokconv is PIE with full RELRO and stack protector${fortified:+, $fortified}" \
+            hardened "$prefix/bin/rokconv" $fortified ;;
+esac
+
 # --- 2. a program built on the installed library --------------------------------------------
 cp -R "$source_dir/examples/embed" "$scratch/embed"
 embed_builds "$prefix"
@@ -204,7 +230,7 @@ if [ "$(id -u)" -ne 0 ]; then
     not_ok "the Debian package checks need root (apt-get install)"
     finish
 fi
-for tool in cpack dpkg dpkg-deb apt-get man; do
+for tool in cpack dpkg dpkg-deb dpkg-parsechangelog apt-get man; do
     command -v "$tool" >/dev/null || { not_ok "$tool is available"; finish; }
 done
 present=$(dpkg-query -W -f '${db:Status-Status} ${Package}\n' $packages 2>/dev/null | awk '$1 != "not-installed" { print $2 }')
@@ -220,11 +246,13 @@ check "cpack -G DEB gives $(basename "$deb") and $(basename "$devdeb")" test -f 
 
 # contents DEB: mode, owner and path of each file in the package, sorted
 contents() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort; }
-expected="-rw-r--r-- root/root ./usr/share/man/man1/rokconv.1.gz
--rwxr-xr-x root/root ./usr/bin/rokconv"
-check "rokconv holds /usr/bin/rokconv (755) and /usr/share/man/man1/rokconv.1.gz (644), owned by root, and nothing else" \
+# doc_files PACKAGE: what Debian wants in every package's documentation folder
+doc_files() { printf "share/doc/$1/%s\n" copyright changelog.gz; }
+expected=$({ echo "-rwxr-xr-x root/root ./usr/bin/rokconv"
+    { echo share/man/man1/rokconv.1.gz; doc_files rokconv; } | sed 's|^|-rw-r--r-- root/root ./usr/|'; } | sort)
+check "rokconv holds /usr/bin/rokconv (755), its manual page and documentation (644), owned by root, and nothing else" \
     test "$(contents "$deb")" = "$expected"
-expected=$(dev_files | sed 's|^|-rw-r--r-- root/root ./usr/|' | sort)
+expected=$({ dev_files; doc_files librokconv-dev; } | sed 's|^|-rw-r--r-- root/root ./usr/|' | sort)
 check "librokconv-dev holds the library's files under /usr (644, owned by root) and nothing else$(
     diff <(echo "$expected") <(contents "$devdeb") | sed -n 's/^[<>]/;&/p' | tr -d '\n')" \
     test "$(contents "$devdeb")" = "$expected"
@@ -239,9 +267,49 @@ check "librokconv-dev's fields: $(fields "$devdeb")" \
 check "librokconv-dev depends on nothing (got: $(dpkg-deb -f "$devdeb" Depends))" \
     test -z "$(dpkg-deb -f "$devdeb" Depends Pre-Depends Recommends)"
 
+# doc_file DEB PACKAGE FILE: prints /usr/share/doc/PACKAGE/FILE of DEB
+doc_file() { dpkg-deb --fsys-tarfile "$1" | tar -xOf - "./usr/share/doc/$2/$3"; }
+# the text under "License: Expat" of a machine-readable copyright file, unindented, with " ." as
+# a blank line (a line of blanks alone would end the paragraph)
+expat_text() { awk '/^License: Expat$/ { on = 1; next } on && /^ +[^ ]/ { print ($0 == " ." ? "" : substr($0, 2)); next } { on = 0 }'; }
+holder=$(sed -n 's/^Copyright (c) //p' "$source_dir/LICENSE")
+permission=$(sed -n '/^Permission is hereby granted/,$p' "$source_dir/LICENSE")
+# debian_copyright DEB PACKAGE: Format 1.0, all files under LICENSE's holder and its text as Expat
+debian_copyright() {
+    local text
+    text=$(doc_file "$1" "$2" copyright) || return 1
+    [ "$(echo "$text" | head -n 1)" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] &&
+        echo "$text" | grep -qx 'Files: \*' && echo "$text" | grep -qxF "Copyright: $holder" &&
+        [ -n "$holder" ] && [ "$(echo "$text" | expat_text)" = "$permission" ]
+}
+# debian_changelog DEB PACKAGE: gzip -9n (no name, no time stamp: the same bytes in every build)
+# of a Debian changelog whose newest entry is rokconv VERSION for unstable
+debian_changelog() {
+    doc_file "$1" "$2" changelog.gz >"$scratch/changelog.gz" &&
+        [ "$(od -An -tu1 -N8 "$scratch/changelog.gz" | xargs)" = "31 139 8 0 0 0 0 0" ] &&
+        gzip -dc "$scratch/changelog.gz" >"$scratch/changelog" &&
+        [ "$(dpkg-parsechangelog -l "$scratch/changelog" 2>/dev/null |
+            sed -n 's/^\(Source\|Version\|Distribution\): //p' | xargs)" = "rokconv $version unstable" ]
+}
+for package in $packages; do
+    file=$deb
+    [ "$package" = rokconv ] || file=$devdeb
+    check "$package's copyright is LICENSE in Debian's machine-readable format" debian_copyright "$file" "$package"
+    check "$package's changelog.gz (gzip -n) starts with rokconv ($version) unstable" debian_changelog "$file" "$package"
+done
+if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning "$deb" "$devdeb" >"$scratch/lintian.log" 2>&1
+    status=$?
+    tags=$(grep -E '^[EW]: ' "$scratch/lintian.log" | tr '\n' ';')
+    check "lintian reports no error and no warning (status $status${tags:+: $tags})" test "$status" = 0 -a -z "$tags"
+else
+    not_ok "lintian is available (apt-get install lintian)"
+fi
+
 installed_by_us=1
 if apt-get install -y -o DPkg::Lock::Timeout=600 \
     -o DPkg::Options::=--path-include=/usr/share/man/man1/rokconv.1.gz \
+    -o DPkg::Options::=--path-include='/usr/share/doc/*rokconv*' \
     "$deb" "$devdeb" >"$scratch/apt-install.log" 2>&1; then
     ok "apt-get install $(basename "$deb") $(basename "$devdeb")"
 else
@@ -276,7 +344,7 @@ for package in $packages; do
     check "$package is no longer installed (state: ${state:-unknown})" \
         test -z "$state" -o "$state" = not-installed -o "$state" = config-files
 done
-left=$(cd /usr && ls -d bin/rokconv share/man/man1/rokconv.1.gz $(dev_files) "$includedir/rokconv" \
+left=$(cd /usr && ls -d bin/rokconv share/man/man1/rokconv.1.gz $(dev_files) "$includedir/rokconv" share/doc/*rokconv* \
     "$libdir/cmake/rokconv" 2>/dev/null | tr '\n' ' ')
 check "the packages' files are gone${left:+ (left: $left)}" test -z "$left"
 
