@@ -4,7 +4,7 @@
 
 #include "lwob/encode.hpp"
 #include "lwob/writer.hpp"
-#include "rokconv/ring.hpp"
+#include "model/ring_walk.hpp"
 
 namespace rokconv {
 
@@ -24,47 +24,50 @@ std::size_t vertices(const Polygon& face) {
     return face.edge_count == 1 ? 2 : static_cast<std::size_t>(face.edge_count);
 }
 
-// Whether every face's count can be written, before any room is set aside from the counts. On
-// success pols is the size of the POLS contents and longest the largest face. (The edges are
-// checked as the faces are written: a ring checks its own, and a line or a face of one edge its
-// one.)
-SaveStatus check_counts(const Model& model, std::size_t& pols, std::int32_t& longest) {
+// Whether every face and line can be written, before any room is set aside from their counts:
+// each face's edges lie within the reference table, and every reference and line within the
+// edge table. On success pols is the size of the POLS contents.
+SaveStatus check_model(const Model& model, std::size_t& pols) {
     pols = 8 * model.lines.size();
-    longest = 0;
+    // one compare a reference, and no branch on it
+    bool in_table = true;
+    for (const std::uint32_t ref : model.edge_refs)
+        in_table &= ref < model.edges.size();
+    for (const Line& line : model.lines)
+        in_table &= line.edge < model.edges.size();
+    if (!in_table) return SaveStatus::invalid_model;
     for (const Polygon& face : model.polygons) {
-        if (face.edge_count < 0) return SaveStatus::invalid_model;
+        if (face.edge_count < 0 || face.first_ref > model.edge_refs.size() ||
+            model.edge_refs.size() - face.first_ref < static_cast<std::size_t>(face.edge_count)) {
+            return SaveStatus::invalid_model;
+        }
         if (face.edge_count > kMaxPolygonVertices) return SaveStatus::too_large;
         // a count, the vertex numbers and a surface number, each a U2
         pols += 4 + 2 * vertices(face);
-        longest = std::max(longest, face.edge_count);
     }
     return SaveStatus::ok;
 }
 
 // each face and line: U2 vertex count, the U2 vertex numbers, U2 surface number
 bool store_polygons(unsigned char* w, unsigned char* const end, const Model& model,
-                    const SurfaceTable& surfaces, std::int32_t longest) {
-    std::vector<std::int32_t> ring(static_cast<std::size_t>(longest));
+                    const SurfaceTable& surfaces) {
     for (const Polygon& face : model.polygons) {
         const std::size_t n = vertices(face);
         if (static_cast<std::size_t>(end - w) < 4 + 2 * n) return false;
         w = store_u2(w, static_cast<std::uint32_t>(n));
         if (face.edge_count == 1) {
-            if (face.first_ref >= model.edge_refs.size()) return false;
-            const std::uint32_t ref = model.edge_refs[face.first_ref];
-            if (ref >= model.edges.size()) return false;
-            const Edge& e = model.edges[ref];
+            const Edge& e = model.edges[model.edge_refs[face.first_ref]];
             w = store_vertex(store_vertex(w, e.first), e.second);
         } else {
-            const std::span<std::int32_t> points(ring.data(), n);
-            if (!face_ring(model, face, points)) return false;
-            for (const std::int32_t point : points)
-                w = store_vertex(w, point);
+            unsigned char* v = w;
+            (void)walk_ring<false>(model, face,
+                                   [&v](std::int32_t point) { v = store_vertex(v, point); });
+            w = v;
         }
         w = store_u2(w, surface_of(surfaces, face.colour));
     }
     for (const Line& line : model.lines) {
-        if (end - w < 8 || line.edge >= model.edges.size()) return false;
+        if (end - w < 8) return false;
         const Edge& e = model.edges[line.edge];
         w = store_vertex(store_vertex(store_u2(w, 2), e.first), e.second);
         w = store_u2(w, surface_of(surfaces, line.colour));
@@ -74,8 +77,7 @@ bool store_polygons(unsigned char* w, unsigned char* const end, const Model& mod
 
 SaveStatus save(const Model& model, ByteSink& out) {
     std::size_t pols = 0;
-    std::int32_t longest = 0;
-    if (const SaveStatus checked = check_counts(model, pols, longest); checked != SaveStatus::ok) {
+    if (const SaveStatus checked = check_model(model, pols); checked != SaveStatus::ok) {
         return checked;
     }
     // Every size is known from the model, so the FORM's buffer is made large enough at once
@@ -115,7 +117,7 @@ SaveStatus save(const Model& model, ByteSink& out) {
 
     w = chunk_place_child(form, "POLS", pols);
     if (w == nullptr) return SaveStatus::too_large;
-    if (!store_polygons(w, w + pols, model, surfaces, longest)) return SaveStatus::invalid_model;
+    if (!store_polygons(w, w + pols, model, surfaces)) return SaveStatus::invalid_model;
 
     for (int i = 0; i < named; ++i) {
         if (surfaces.colour_used[i]) {
