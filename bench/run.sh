@@ -63,7 +63,7 @@ echo "generating the models in $data"
 "$rokgen" grid --bytes "$(stat -c %s ring65535.rok)" -o grid-ring-size.rok
 assimp=$(command -v assimp || true)
 if [ -n "$assimp" ]; then
-    "$rokgen" grid 1000000 --obj -o grid1m.obj
+    "$rokgen" grid 1000000 --obj -o grid1m-in.obj
 fi
 
 declare -A median size rss
@@ -109,11 +109,21 @@ if [ -n "$baseline" ]; then
         echo "$a $b"
     done | awk '{ print $1 / $2 }' | sort -g | awk '{ r[NR] = $1 } END { print r[int((NR + 1) / 2)] }')
 fi
+measure glb "rokconv -f glb grid 1M points" grid1m.rok grid1m.glb "$runs" \
+        "$rokconv" -f glb grid1m.rok
+measure obj "rokconv -f obj grid 1M points" grid1m.rok grid1m.obj "$runs" \
+        "$rokconv" -f obj grid1m.rok
+measure ringglb "rokconv -f glb ring 65535" ring65535.rok ring65535.glb "$runs" \
+        "$rokconv" -f glb ring65535.rok
+measure gridringglb "rokconv -f glb grid of ring's size" grid-ring-size.rok grid-ring-size.glb \
+        "$runs" "$rokconv" -f glb grid-ring-size.rok
 measure wc "wc -l grid 1M points" grid1m.rok - "$runs" wc -l grid1m.rok
 if [ -n "$assimp" ]; then
     assimp_runs=$(( runs < 3 ? runs : 3 ))
-    measure assimp "assimp grid 1M (OBJ to PLY)" grid1m.obj grid1m.ply "$assimp_runs" \
-            "$assimp" export grid1m.obj grid1m.ply -fplyb
+    measure assimp "assimp grid 1M (OBJ to PLY)" grid1m-in.obj grid1m.ply "$assimp_runs" \
+            "$assimp" export grid1m-in.obj grid1m.ply -fplyb
+    measure assimpglb "assimp grid 1M (OBJ to GLB)" grid1m-in.obj grid1m-assimp.glb \
+            "$assimp_runs" "$assimp" export grid1m-in.obj grid1m-assimp.glb -fglb2
 fi
 
 echo
@@ -137,6 +147,18 @@ else
     printf "%-44s %10s\n" "assimp / rokconv, 1M grid (time)" "skipped"
     echo "  assimp is not installed: apt-get install assimp-utils to compare with it"
 fi
+if [ -n "$assimp" ]; then
+    check "assimp (to GLB) / rokconv -f glb, 1M grid" \
+          "$(ratio "${median[assimpglb]}" "${median[glb]}")" ">=" 5 "%10.2f"
+    check "assimp (to GLB) / rokconv -f obj, 1M grid" \
+          "$(ratio "${median[assimpglb]}" "${median[obj]}")" ">=" 5 "%10.2f"
+fi
+check "peak RSS / input, 1M grid, -f glb" "$(ratio "$(( rss[glb] * 1024 ))" "${size[grid1m]}")" \
+      "<=" 2 "%10.2f"
+check "peak RSS / input, 1M grid, -f obj" "$(ratio "$(( rss[obj] * 1024 ))" "${size[grid1m]}")" \
+      "<=" 2 "%10.2f"
+check "ring 65535 / grid of its size, -f glb (time)" \
+      "$(ratio "${median[ringglb]}" "${median[gridringglb]}")" "<=" 3 "%10.2f"
 check "peak RSS / input size, 1M grid" "$(ratio "$(( rss[grid1m] * 1024 ))" "${size[grid1m]}")" \
       "<=" 2 "%10.2f"
 per_byte=$(awk -v t1="${median[grid1m]}" -v s1="${size[grid1m]}" -v t0="${median[grid100k]}" \
@@ -156,4 +178,4 @@ if [ "$stages" = 1 ]; then
     echo
     "$build/bench/rokconv_stage_bench" --benchmark_min_time=0.5
 fi
-rm -f ./*.LWO ./*.ply
+rm -f ./*.LWO ./*.ply ./*.glb ./grid1m.obj ./grid1m.mtl ./*.mtl

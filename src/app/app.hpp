@@ -23,15 +23,17 @@ std::string base_name(std::string_view path, CharLength char_length = locale_cha
 void set_extension(std::string& name, std::string_view extension,
                    CharLength char_length = locale_char_length);
 
+enum class Format { lwo, obj, glb, gltf };
+
 enum class Outcome {
     converted,
     not_rok,  // nothing written and nothing said
     failed,   // what went wrong has been printed
 };
 
-// Converts the ROK file at path into <name>.LWO in the current directory, printing what went
-// wrong.
-[[nodiscard]] Outcome convert_file(const char* path);
+// Converts the ROK file at path into <name>.LWO (or .obj and .mtl, .glb, .gltf and .bin) in the
+// current directory, printing what went wrong.
+[[nodiscard]] Outcome convert_file(const char* path, Format format = Format::lwo);
 
 // the whole program, from the arguments to the exit status
 [[nodiscard]] int run(int argc, const char* const* argv);

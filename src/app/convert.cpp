@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -9,7 +11,9 @@
 
 #include "app/app.hpp"
 #include "app/output.hpp"
+#include "rokconv/gltf.hpp"
 #include "rokconv/lwob.hpp"
+#include "rokconv/obj.hpp"
 #include "rokconv/rok.hpp"
 
 #ifndef ROKCONV_VERSION
@@ -21,11 +25,16 @@ namespace rokconv {
 namespace {
 
 constexpr const char* kBanner =
-    "rokconv " ROKCONV_VERSION " - converts a ROK model into a LightWave object (LWOB)\n";
+    "rokconv " ROKCONV_VERSION
+    " - converts ROK models into LightWave objects (LWOB), Wavefront OBJ or glTF 2.0\n";
 constexpr const char* kUsage =
-    "usage: rokconv FILE\n"
+    "usage: rokconv [-f FORMAT] FILE\n"
     "  Reads the ROK model FILE and writes it as a LightWave object into the current\n"
     "  directory, named after FILE with the extension .LWO (car.rok gives car.LWO).\n"
+    "  -f, --format FORMAT  lwo: a LightWave object, NAME.LWO (the default)\n"
+    "                       obj: Wavefront OBJ, NAME.obj with its materials in NAME.mtl\n"
+    "                       glb: binary glTF 2.0, NAME.glb\n"
+    "                       gltf: glTF 2.0 as JSON, NAME.gltf with its buffer in NAME.bin\n"
     "  rokconv --help      show this text\n"
     "  rokconv --version   show the version\n";
 
@@ -38,10 +47,40 @@ bool file_failed(void* file) {
     return std::ferror(static_cast<std::FILE*>(file)) != 0;
 }
 
-Outcome convert(const char* path) {
+// a file name as a URI reference: bytes other than unreserved ones percent-encoded
+std::string uri_of(std::string_view name) {
+    std::string uri;
+    for (const char c : name) {
+        const auto b = static_cast<unsigned char>(c);
+        if (std::isalnum(b) != 0 && b < 0x80) {
+            uri += c;
+        } else if (c == '-' || c == '.' || c == '_' || c == '~') {
+            uri += c;
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", b);
+            uri += escaped;
+        }
+    }
+    return uri;
+}
+
+// the output file name: path's file name with the extension
+std::string output_name(const char* path, std::string_view extension) {
     std::string name = base_name(path);
-    set_extension(name, ".LWO");
-    std::vector<unsigned char> bytes;
+    set_extension(name, extension);
+    return name;
+}
+
+Outcome convert(const char* path, Format format) {
+    const char* const extensions[][2] = {
+        {".LWO", nullptr}, {".obj", ".mtl"}, {".glb", nullptr}, {".gltf", ".bin"}};
+    const auto& ext = extensions[static_cast<int>(format)];
+    std::vector<OutputFile> files;
+    files.push_back({output_name(path, ext[0]), {}});
+    if (ext[1] != nullptr) files.push_back({output_name(path, ext[1]), {}});
+
+    std::vector<unsigned char> bytes[2];
     {
         Model model;
         {
@@ -74,36 +113,53 @@ Outcome convert(const char* path) {
                     return Outcome::failed;
             }
         }
-        const SaveStatus saved = save_lwob(model, bytes);
+        SaveStatus saved = SaveStatus::ok;
+        switch (format) {
+            case Format::lwo:
+                saved = save_lwob(model, bytes[0]);
+                break;
+            case Format::obj:
+                saved = save_obj(model, files[1].name, bytes[0], bytes[1]);
+                break;
+            case Format::glb:
+                saved = save_glb(model, bytes[0]);
+                break;
+            case Format::gltf:
+                saved = save_gltf(model, uri_of(files[1].name), bytes[0], bytes[1]);
+                break;
+        }
         if (saved == SaveStatus::out_of_memory) {
             std::printf("not enough memory: %s\n", path);
             return Outcome::failed;
         }
         if (saved != SaveStatus::ok) {
-            // the reader's model is always sound, so this is one too big for LWOB's lengths
-            std::printf("could not write: %s\n", name.c_str());
+            // the reader's model is always sound, so this is one too big for the format
+            std::printf("could not write: %s\n", files[0].name.c_str());
             return Outcome::failed;
         }
     }
-    // the model is gone before the file is written: only the output's bytes are held
-    switch (write_file(name, bytes)) {
+    // the model is gone before the files are written: only the outputs' bytes are held
+    for (std::size_t i = 0; i < files.size(); ++i)
+        files[i].bytes = bytes[i];
+    std::size_t failed = 0;
+    switch (write_files(files, failed)) {
         case WriteResult::written:
             return Outcome::converted;
         case WriteResult::not_created:
-            std::printf("could not create: %s\n", name.c_str());
+            std::printf("could not create: %s\n", files[failed].name.c_str());
             return Outcome::failed;
         case WriteResult::not_written:
             break;
     }
-    std::printf("could not write: %s\n", name.c_str());
+    std::printf("could not write: %s\n", files[failed].name.c_str());
     return Outcome::failed;
 }
 
 }  // namespace
 
-Outcome convert_file(const char* path) {
+Outcome convert_file(const char* path, Format format) {
     try {
-        return convert(path);
+        return convert(path, format);
     } catch (const std::bad_alloc&) {
         std::printf("not enough memory: %s\n", path);
         return Outcome::failed;
@@ -122,11 +178,38 @@ int run(int argc, const char* const* argv) {
         std::printf("rokconv %s\n", ROKCONV_VERSION);
         return 0;
     }
-    if (argc != 2) {
+    // a single argument is always the file, whatever it begins with
+    Format format = Format::lwo;
+    const char* file = argc == 2 ? argv[1] : nullptr;
+    bool usage = argc < 2;
+    for (int i = 1; argc > 2 && i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        std::string_view name;
+        if ((arg == "-f" || arg == "--format") && i + 1 < argc) {
+            name = argv[++i];
+        } else if (arg.starts_with("--format=")) {
+            name = arg.substr(9);
+        } else if (arg.starts_with("-") || file != nullptr) {
+            usage = true;  // an unknown option, a format missing, or a second file
+            break;
+        } else {
+            file = argv[i];
+            continue;
+        }
+        const char* const names[] = {"lwo", "obj", "glb", "gltf"};
+        const auto known = std::find(std::begin(names), std::end(names), name);
+        if (known == std::end(names)) {
+            std::printf("unknown format: %.*s\n", static_cast<int>(name.size()), name.data());
+            usage = true;
+            break;
+        }
+        format = static_cast<Format>(known - std::begin(names));
+    }
+    if (usage || file == nullptr) {
         std::printf("%s%s", kBanner, kUsage);
         return 1;
     }
-    if (convert_file(argv[1]) == Outcome::failed) {
+    if (convert_file(file, format) == Outcome::failed) {
         std::printf("error occured.\n");
         return 1;
     }

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace rokconv {
 
@@ -95,34 +96,6 @@ std::string opened_path(int fd) {
     return std::string(target, static_cast<std::size_t>(n));
 }
 
-// Writes the bytes to a temporary file in dir and renames it to target. earlier is the file
-// being replaced, whose permissions and owners the new one takes, or null.
-WriteResult replace(const std::string& dir, const std::string& target,
-                    std::span<const unsigned char> bytes, const struct stat* earlier,
-                    bool& no_temporary) {
-    std::string temporary;
-    int slot;
-    const int fd = create_temporary(dir, temporary, slot);
-    no_temporary = fd < 0;
-    if (fd < 0) return WriteResult::not_created;
-    if (earlier != nullptr) {
-        // The owner first: changing it clears set-id bits, which the mode then puts back. Where
-        // the process may not give the file away, it stays the process's own.
-        if (fchown(fd, earlier->st_uid, earlier->st_gid) != 0) errno = 0;
-        if (fchmod(fd, earlier->st_mode & 07777) != 0) errno = 0;
-    }
-    const bool written = write_all(fd, bytes);
-    if (close(fd) != 0 || !written) {
-        unlink(temporary.c_str());
-        release(slot);
-        return WriteResult::not_written;
-    }
-    const bool renamed = rename(temporary.c_str(), target.c_str()) == 0;
-    if (!renamed) unlink(temporary.c_str());
-    release(slot);
-    return renamed ? WriteResult::written : WriteResult::not_created;
-}
-
 // Writes the bytes over the file open at fd, and closes it.
 WriteResult write_in_place(int fd, std::span<const unsigned char> bytes) {
     struct stat st;
@@ -135,43 +108,119 @@ WriteResult write_in_place(int fd, std::span<const unsigned char> bytes) {
     return written ? WriteResult::written : WriteResult::not_written;
 }
 
-}  // namespace
+// A file written as far as it can be before it is put in place: to its temporary file, or, where
+// it is written in place, not at all yet.
+struct Staged {
+    std::string target;     // where it goes: the file opened, links resolved
+    std::string temporary;  // empty where the file is written in place
+    int slot = -1;          // the temporary's registration for the signal handler
+    int fd = -1;            // the earlier file, written at commit where it is written in place
+    bool made = false;      // the target was created by staging, through a link to nowhere
+    std::span<const unsigned char> bytes;
+};
 
-WriteResult write_file(const std::string& name, std::span<const unsigned char> bytes) {
+void discard(Staged& s) {
+    if (!s.temporary.empty()) unlink(s.temporary.c_str());
+    release(s.slot);
+    if (s.fd >= 0) close(s.fd);
+    if (s.made) unlink(s.target.c_str());
+    s = Staged{};
+}
+
+// Writes the bytes to a temporary file in dir. earlier is the file being replaced, whose
+// permissions and owners the new one takes, or null. not_created when no temporary file can be
+// made there.
+WriteResult write_temporary(Staged& s, const std::string& dir, const struct stat* earlier) {
+    const int fd = create_temporary(dir, s.temporary, s.slot);
+    if (fd < 0) {
+        s.temporary.clear();
+        return WriteResult::not_created;
+    }
+    if (earlier != nullptr) {
+        // The owner first: changing it clears set-id bits, which the mode then puts back. Where
+        // the process may not give the file away, it stays the process's own.
+        if (fchown(fd, earlier->st_uid, earlier->st_gid) != 0) errno = 0;
+        if (fchmod(fd, earlier->st_mode & 07777) != 0) errno = 0;
+    }
+    const bool written = write_all(fd, s.bytes);
+    return close(fd) == 0 && written ? WriteResult::written : WriteResult::not_written;
+}
+
+WriteResult stage(const std::string& name, std::span<const unsigned char> bytes, Staged& s) {
+    s.bytes = bytes;
     // the earlier file, through any links, if the process may write it; the kernel's checks of
     // permissions and of links in shared sticky folders apply here
-    int fd = open(name.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    bool made = false;  // the file was created by this call, through a link to nowhere
-    if (fd < 0) {
+    s.fd = open(name.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (s.fd < 0) {
         struct stat link;
         if (errno != ENOENT) return WriteResult::not_created;
         if (lstat(name.c_str(), &link) != 0) {
             // nothing there yet
-            bool no_temporary;
-            return replace(folder_of(name), name, bytes, nullptr, no_temporary);
+            s.target = name;
+            return write_temporary(s, folder_of(name), nullptr);
         }
         // a link to nowhere creates its target, as a plain create does
-        fd = open(name.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
-        if (fd < 0) return WriteResult::not_created;
-        made = true;
+        s.fd = open(name.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (s.fd < 0) return WriteResult::not_created;
+        s.made = true;
     }
     struct stat st;
-    const std::string target = opened_path(fd);
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1 || target.empty()) {
-        // a device or pipe, a file other links must see anew, or one whose place is not known
-        return write_in_place(fd, bytes);
+    s.target = opened_path(s.fd);
+    // a device or pipe, a file other links must see anew, or one whose place is not known: it
+    // is written in place
+    if (fstat(s.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1 || s.target.empty()) {
+        return WriteResult::written;
     }
-    bool no_temporary;
-    WriteResult result =
-        replace(folder_of(target), target, bytes, made ? nullptr : &st, no_temporary);
-    if (no_temporary) {
-        // a folder that takes no new file: the file itself is written, as a plain create would
-        result = write_in_place(fd, bytes);
-    } else {
-        close(fd);  // only opened, to find the file and to have the kernel's leave to write it
+    const WriteResult result = write_temporary(s, folder_of(s.target), s.made ? nullptr : &st);
+    // a folder that takes no new file: the file itself is written at commit, as a plain create
+    // would write it
+    if (result == WriteResult::not_created) return WriteResult::written;
+    if (result == WriteResult::written) {
+        close(s.fd);  // only opened, to find the file and to have the kernel's leave to write it
+        s.fd = -1;
     }
-    if (made && result != WriteResult::written) unlink(target.c_str());
     return result;
+}
+
+WriteResult commit(Staged& s) {
+    WriteResult result = WriteResult::written;
+    if (s.temporary.empty()) {
+        result = write_in_place(s.fd, s.bytes);
+        s.fd = -1;
+    } else if (rename(s.temporary.c_str(), s.target.c_str()) != 0) {
+        result = WriteResult::not_created;
+    } else {
+        s.temporary.clear();
+    }
+    s.made = s.made && result != WriteResult::written;
+    discard(s);
+    return result;
+}
+
+}  // namespace
+
+WriteResult write_files(std::span<const OutputFile> files, std::size_t& failed) {
+    std::vector<Staged> staged(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const WriteResult result = stage(files[i].name, files[i].bytes, staged[i]);
+        if (result != WriteResult::written) {
+            // nothing is put in place unless every file could be written
+            for (std::size_t k = 0; k <= i; ++k)
+                discard(staged[k]);
+            failed = i;
+            return result;
+        }
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const WriteResult result = commit(staged[i]);
+        if (result != WriteResult::written) {
+            for (std::size_t k = i + 1; k < files.size(); ++k)
+                discard(staged[k]);
+            failed = i;
+            return result;
+        }
+    }
+    return WriteResult::written;
 }
 
 void remove_temporaries_on_signals() {

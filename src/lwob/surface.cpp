@@ -2,6 +2,7 @@
 
 #include "lwob/encode.hpp"
 #include "lwob/writer.hpp"
+#include "model/look.hpp"
 
 namespace rokconv {
 
@@ -11,10 +12,6 @@ namespace {
 constexpr std::uint32_t kSmoothingAngleBits = 0x3F46D3F2;
 // FLAG bits: 0x0004 smoothing, 0x0100 double-sided
 constexpr std::uint32_t kSurfaceFlags = 0x0104;
-// brightness of white with red weighted 2, green 4 and blue 1
-constexpr std::int64_t kFullBrightness = 7 * 255;
-// the specular level the formula tends to as the headroom above the mean vanishes
-constexpr std::int64_t kFullSpecular = 64;
 
 // a SURF sub-chunk: tag, U2 length of the data, data
 void sub_chunk(std::vector<unsigned char>& out, const char (&tag)[5], std::uint32_t length) {
@@ -25,26 +22,6 @@ void sub_chunk(std::vector<unsigned char>& out, const char (&tag)[5], std::uint3
 void sub_chunk_u2(std::vector<unsigned char>& out, const char (&tag)[5], std::uint32_t value) {
     sub_chunk(out, tag, 2);
     put_u2(out, value);
-}
-
-// Components are meant to be 0-255 but are stored as read, so the sums are formed in 64 bits,
-// where they cannot overflow; divisions truncate toward zero.
-std::int64_t specular_level(const PaletteEntry& entry) {
-    const std::int64_t l1 =
-        2 * std::int64_t{entry.c[0]} + 4 * std::int64_t{entry.c[1]} + std::int64_t{entry.c[2]};
-    const std::int64_t l2 =
-        2 * std::int64_t{entry.c[3]} + 4 * std::int64_t{entry.c[4]} + std::int64_t{entry.c[5]};
-    if (l2 >= l1) return 0;
-    const std::int64_t mean = (l1 + l2) / 2;
-    const std::int64_t headroom = kFullBrightness - mean;
-    // only components above 255 leave no headroom; avoid the division by zero or a negative
-    // level and write the full level instead
-    if (headroom <= 0) return kFullSpecular;
-    return (l1 - mean) * 256 / headroom / 4;
-}
-
-std::uint8_t mean_component(std::int32_t a, std::int32_t b) {
-    return static_cast<std::uint8_t>((std::int64_t{a} + std::int64_t{b}) / 2);
 }
 
 }  // namespace
@@ -62,10 +39,9 @@ bool write_surface(Chunk& form, Chunk& child, int index, const PaletteEntry& ent
     std::vector<unsigned char>& out = child.buffer;
     append_surface_name(out, index);
 
+    const Look look = look_of(entry);
     sub_chunk(out, "COLR", 4);
-    out.push_back(mean_component(entry.c[0], entry.c[3]));
-    out.push_back(mean_component(entry.c[1], entry.c[4]));
-    out.push_back(mean_component(entry.c[2], entry.c[5]));
+    out.insert(out.end(), look.colour, look.colour + 3);
     out.push_back(0);
 
     sub_chunk_u2(out, "FLAG", kSurfaceFlags);
@@ -73,7 +49,7 @@ bool write_surface(Chunk& form, Chunk& child, int index, const PaletteEntry& ent
     put_u4(out, kSmoothingAngleBits);
     sub_chunk_u2(out, "DIFF", 256);
     sub_chunk_u2(out, "TRAN", 0);
-    sub_chunk_u2(out, "SPEC", static_cast<std::uint32_t>(specular_level(entry)));
+    sub_chunk_u2(out, "SPEC", static_cast<std::uint32_t>(look.specular));
     sub_chunk_u2(out, "GLOS", 0);
     return chunk_close(child);
 }

@@ -33,10 +33,10 @@ check() {  # check NAME CONDITION...
     if "$@"; then passed=$((passed + 1)); else echo "FAIL $name"; failures=$((failures + 1)); fi
 }
 
-expect "no argument" 1 '^usage: rokconv FILE' -- "$rokconv"
-expect "two arguments" 1 '^usage: rokconv FILE' -- "$rokconv" a b
+expect "no argument" 1 '^usage: rokconv \[-f FORMAT\] FILE' -- "$rokconv"
+expect "two arguments" 1 '^usage: rokconv \[-f FORMAT\] FILE' -- "$rokconv" a b
 expect "help" 0 '^rokconv [0-9.]+ - ' -- "$rokconv" --help
-expect "short help" 0 '^usage: rokconv FILE' -- "$rokconv" -h
+expect "short help" 0 '^usage: rokconv \[-f FORMAT\] FILE' -- "$rokconv" -h
 expect "version" 0 '^rokconv [0-9]+\.[0-9]+\.[0-9]+$' -- "$rokconv" --version
 check "wrong counts touch nothing" test -z "$(ls -A)"
 
@@ -90,6 +90,29 @@ if ! nm "$rokconv" 2>/dev/null | grep -q __asan_init; then
     check "earlier output kept after a failed close" test "$(cat cube.LWO)" = old
     check "temporary file removed after a failed close" test -z "$(find . -name '.rokconv-*')"
 fi
+
+# the other formats: named after the input, written the same safe way, silently
+mkdir formats && cd formats || exit 1
+expect "obj" 0 '^$' -- "$rokconv" -f obj "$examples/cube.rok"
+check "obj and mtl written" test "$(head -c 9 cube.obj)$(head -c 9 cube.mtl)" = "# rokconv# rokconv"
+check "obj names its mtl" grep -qx 'mtllib cube.mtl' cube.obj
+expect "glb" 0 '^$' -- "$rokconv" --format glb "$examples/cube.rok"
+check "glb written" test "$(head -c 4 cube.glb)" = glTF
+expect "gltf" 0 '^$' -- "$rokconv" --format=gltf "$examples/cube.rok"
+check "gltf names its bin" grep -q '"uri": "cube.bin"' cube.gltf
+check "bin written" test -s cube.bin
+expect "unknown format" 1 '^unknown format: stl$' -- "$rokconv" -f stl "$examples/cube.rok"
+expect "format without a file" 1 '^usage: ' -- "$rokconv" -f obj
+expect "unknown option" 1 '^usage: ' -- "$rokconv" -x "$examples/cube.rok"
+# neither file of a pair is replaced unless both can be: the mtl's name is taken by a folder
+echo old >cube.obj && rm cube.mtl && mkdir cube.mtl
+out=$("$rokconv" -f obj "$examples/cube.rok")
+check "pair refused" test "$?:$out" = $'1:could not create: cube.mtl\nerror occured.'
+check "the obj of a refused pair kept" test "$(cat cube.obj)" = old
+out=$(ulimit -f 0; "$rokconv" -f gltf "$examples/cube.rok")
+check "a write failure keeps both" test "$?:$out:$(cat cube.gltf | head -c 1)" = $'1:could not write: cube.gltf\nerror occured.:{'
+check "no temporary file left by the other formats" test -z "$(find . -name '.rokconv-*')"
+cd .. || exit 1
 
 # an output name taken by a directory cannot be created
 mkdir taken.LWO

@@ -1,0 +1,706 @@
+#include "model/mesh.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <set>
+
+namespace rokconv {
+
+namespace {
+
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+struct D3 {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+};
+
+D3 d3(const Vec3& v) {
+    return {v.x, v.y, v.z};
+}
+D3 operator-(const D3& a, const D3& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+D3 operator+(const D3& a, const D3& b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+D3 operator*(double s, const D3& a) {
+    return {s * a.x, s * a.y, s * a.z};
+}
+double dot(const D3& a, const D3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+D3 cross(const D3& a, const D3& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double length(const D3& a) {
+    return std::sqrt(dot(a, a));
+}
+Vec3 to_vec3(const D3& a) {
+    return {static_cast<float>(a.x), static_cast<float>(a.y), static_cast<float>(a.z)};
+}
+double component(const Vec3& v, int axis) {
+    return axis == 0 ? v.x : axis == 1 ? v.y : v.z;
+}
+
+// Twice the ring's vector area (the Newell normal, unnormalised), or zero when the ring has no
+// area. Rounding to float moves a coordinate by up to 2^-24 of the ring's largest coordinate M,
+// so points computed on one line end up within sqrt(3) 2^-24 M of it, and twice the area of
+// their ring is at most 2 sqrt(3) 2^-24 M times its perimeter P (measured: 1.4 2^-24 M P). The
+// ring is taken as without area up to 2^-21 M P, more than twice that: its width (twice its area
+// over its perimeter) is then within 8 roundings of its coordinates. The bound scales with the
+// ring's place and size, so a small face near the origin keeps its area.
+D3 area_vector(std::span<const Vec3> ring) {
+    if (ring.size() < 3) return {};
+    const D3 origin = d3(ring[0]);  // offsets from a corner lose less to cancellation
+    D3 sum;
+    double perimeter = 0.0;
+    double largest = 0.0;
+    D3 a;  // ring[i] - origin
+    for (std::size_t i = 0; i < ring.size(); ++i) {
+        const Vec3& p = ring[i];
+        largest = std::max(
+            {largest, std::abs(double{p.x}), std::abs(double{p.y}), std::abs(double{p.z})});
+        const D3 b = d3(ring[(i + 1) % ring.size()]) - origin;
+        sum = sum + cross(a, b);
+        perimeter += length(b - a);
+        a = b;
+    }
+    const double twice_area = length(sum);
+    // false for NaN or infinite positions too
+    if (!(twice_area > perimeter * largest * 0x1p-21) || !std::isfinite(twice_area)) return {};
+    return sum;
+}
+
+// ---- exact predicates on points with float coordinates ----
+
+struct P2 {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+bool operator==(const P2& a, const P2& b) {
+    return a.x == b.x && a.y == b.y;
+}
+bool lex_less(const P2& a, const P2& b) {
+    return a.x < b.x || (a.x == b.x && a.y < b.y);
+}
+
+void two_sum(double a, double b, double& sum, double& error) {
+    sum = a + b;
+    const double bv = sum - a;
+    const double av = sum - bv;
+    error = (a - av) + (b - bv);
+}
+
+// The products of float coordinates are exact in double, so their sum, carried as an expansion
+// of non-overlapping parts (smallest first), has the sign of its largest part.
+int exact_orient(const P2& a, const P2& b, const P2& c) {
+    const std::array<double, 6> terms = {a.x * b.y,    -(a.y * b.x), b.x * c.y,
+                                         -(b.y * c.x), c.x * a.y,    -(c.y * a.x)};
+    std::array<double, 6> parts{};
+    std::size_t n = 0;
+    for (double q : terms) {
+        for (std::size_t i = 0; i < n; ++i)
+            two_sum(q, parts[i], q, parts[i]);
+        parts[n++] = q;
+    }
+    for (std::size_t i = n; i-- > 0;)
+        if (parts[i] != 0.0) return parts[i] > 0.0 ? 1 : -1;
+    return 0;
+}
+
+// The sign of twice the area of (a, b, c): 1 counter-clockwise, -1 clockwise, 0 on one line.
+// Exact for float coordinates: the double result is taken where it exceeds its rounding bound.
+int orient(const P2& a, const P2& b, const P2& c) {
+    const double left = (a.x - c.x) * (b.y - c.y);
+    const double right = (a.y - c.y) * (b.x - c.x);
+    const double det = left - right;
+    const double bound = (3.0 + 16.0 * 0x1p-53) * 0x1p-53 * (std::abs(left) + std::abs(right));
+    if (det > bound) return 1;
+    if (-det > bound) return -1;
+    return exact_orient(a, b, c);
+}
+
+// p, on the line through a and b, lies on the segment between them
+bool within(const P2& a, const P2& b, const P2& p) {
+    return std::min(a.x, b.x) <= p.x && p.x <= std::max(a.x, b.x) && std::min(a.y, b.y) <= p.y &&
+           p.y <= std::max(a.y, b.y);
+}
+
+// the closed segments ab and cd have a point in common
+bool segments_meet(const P2& a, const P2& b, const P2& c, const P2& d) {
+    if (std::max(a.x, b.x) < std::min(c.x, d.x) || std::max(c.x, d.x) < std::min(a.x, b.x) ||
+        std::max(a.y, b.y) < std::min(c.y, d.y) || std::max(c.y, d.y) < std::min(a.y, b.y))
+        return false;
+    const int o1 = orient(a, b, c);
+    const int o2 = orient(a, b, d);
+    const int o3 = orient(c, d, a);
+    const int o4 = orient(c, d, b);
+    if (o1 * o2 < 0 && o3 * o4 < 0) return true;
+    return (o1 == 0 && within(a, b, c)) || (o2 == 0 && within(a, b, d)) ||
+           (o3 == 0 && within(c, d, a)) || (o4 == 0 && within(c, d, b));
+}
+
+// ---- simplicity ----
+
+// Up to this many points every pair of edges is tested; beyond, a sweep tests only neighbours.
+constexpr std::size_t kPairwiseSimple = 16;
+
+// Whether a ring of points, consecutive points distinct, neither crosses nor touches itself:
+// no edge turns back along the one before it, no two other edges have a point in common.
+// O(n log n): a sweep from left to right that stops at the first meeting, before which the
+// edges it holds keep their order from bottom to top.
+bool is_simple(std::span<const P2> v) {
+    const std::size_t m = v.size();
+    for (std::size_t i = 0; i < m; ++i) {
+        const P2& a = v[i];
+        const P2& b = v[(i + 1) % m];
+        const P2& c = v[(i + 2) % m];
+        if (orient(a, b, c) == 0 &&
+            (a.x != b.x ? (b.x > a.x) != (c.x > b.x) : (b.y > a.y) != (c.y > b.y)))
+            return false;
+    }
+    // edge i runs from point i to point i + 1; adjacent edges meet only at their common point
+    auto adjacent = [m](std::size_t i, std::size_t j) {
+        return (i + 1) % m == j || (j + 1) % m == i;
+    };
+    auto meet = [&](std::size_t i, std::size_t j) {
+        return !adjacent(i, j) && segments_meet(v[i], v[(i + 1) % m], v[j], v[(j + 1) % m]);
+    };
+    if (m <= kPairwiseSimple) {
+        for (std::size_t i = 0; i < m; ++i)
+            for (std::size_t j = i + 2; j < m; ++j)
+                if (meet(i, j)) return false;
+        return true;
+    }
+
+    std::vector<std::uint32_t> order(m);
+    for (std::uint32_t i = 0; i < m; ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return lex_less(v[a], v[b]); });
+    for (std::size_t k = 1; k < m; ++k)
+        if (v[order[k - 1]] == v[order[k]]) return false;  // a point visited twice
+
+    auto left = [&](std::uint32_t e) {
+        const P2& a = v[e];
+        const P2& b = v[(e + 1) % m];
+        return lex_less(a, b) ? a : b;
+    };
+    auto right = [&](std::uint32_t e) {
+        const P2& a = v[e];
+        const P2& b = v[(e + 1) % m];
+        return lex_less(a, b) ? b : a;
+    };
+    // s below t, t starting no further left: by the side of s's line that t's left end (or,
+    // starting where s does, its right end) lies on
+    auto below_later = [&](std::uint32_t s, std::uint32_t t) {
+        int o = orient(left(s), right(s), left(t));
+        if (o == 0) o = orient(left(s), right(s), right(t));
+        return o != 0 ? o > 0 : s < t;
+    };
+    auto below = [&](std::uint32_t s, std::uint32_t t) {
+        if (s == t) return false;
+        return lex_less(left(t), left(s)) ? !below_later(t, s) : below_later(s, t);
+    };
+    std::set<std::uint32_t, decltype(below)> active(below);
+    std::vector<std::set<std::uint32_t, decltype(below)>::iterator> at(m, active.end());
+    for (const std::uint32_t p : order) {
+        const std::uint32_t edges[2] = {static_cast<std::uint32_t>((p + m - 1) % m), p};
+        for (const std::uint32_t e : edges) {  // the edges that end here leave first
+            if (!(right(e) == v[p])) continue;
+            const auto it = at[e];
+            if (it != active.begin() && std::next(it) != active.end() &&
+                meet(*std::prev(it), *std::next(it)))
+                return false;
+            active.erase(it);
+        }
+        for (const std::uint32_t e : edges) {
+            if (!(left(e) == v[p])) continue;
+            const auto it = active.insert(e).first;
+            at[e] = it;
+            if (it != active.begin() && meet(*std::prev(it), e)) return false;
+            if (std::next(it) != active.end() && meet(e, *std::next(it))) return false;
+        }
+    }
+    return true;
+}
+
+// ---- ear clipping ----
+
+// Whether a counter-clockwise ring has only left turns and winds once round (one point
+// furthest right): it is then convex and simple.
+bool is_convex(std::span<const P2> v) {
+    const std::size_t m = v.size();
+    std::size_t rightmost = 0;
+    for (std::size_t i = 0; i < m; ++i) {
+        const P2& a = v[(i + m - 1) % m];
+        const P2& b = v[i];
+        const P2& c = v[(i + 1) % m];
+        if (orient(a, b, c) <= 0) return false;
+        if (lex_less(a, b) && lex_less(c, b)) ++rightmost;
+    }
+    return rightmost == 1;
+}
+
+// Cuts a simple counter-clockwise ring into ears, appending the triangles by the indices in
+// index. A corner is an ear when it turns left and no other corner lies in its triangle, edges
+// included; only corners that do not turn left can (for a simple ring, the one in the triangle
+// furthest from the base does not), so only they are tested, found through a grid. Cutting an
+// ear changes only its neighbours: the others keep what they were, and only the neighbours are
+// tested again. So a convex ring costs O(n). False when no ear is left to cut, the ring then not
+// being simple after all.
+bool clip_ears(std::span<const P2> v, std::span<const std::uint32_t> index,
+               std::vector<std::uint32_t>& out) {
+    const auto m = static_cast<std::uint32_t>(v.size());
+    std::vector<std::uint32_t> prev(m);
+    std::vector<std::uint32_t> next(m);
+    std::vector<char> reflex(m);  // turns right or goes straight on; only ever cleared
+    std::vector<char> gone(m, 0);
+    std::uint32_t reflex_count = 0;
+    double largest = 0.0;
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    P2 lo = {kInf, kInf};  // the box of the reflex corners
+    P2 hi = {-kInf, -kInf};
+    for (std::uint32_t i = 0; i < m; ++i) {
+        prev[i] = i == 0 ? m - 1 : i - 1;
+        next[i] = i + 1 == m ? 0 : i + 1;
+        reflex[i] = orient(v[prev[i]], v[i], v[next[i]]) <= 0;
+        largest = std::max({largest, std::abs(v[i].x), std::abs(v[i].y)});
+        if (!reflex[i]) continue;
+        ++reflex_count;
+        lo = {std::min(lo.x, v[i].x), std::min(lo.y, v[i].y)};
+        hi = {std::max(hi.x, v[i].x), std::max(hi.y, v[i].y)};
+    }
+    if (reflex_count == 0) lo = hi = v[0];
+
+    // The reflex corners by cell of a grid over their box, about one a cell; a cell's list drops
+    // corners no longer reflex as it is walked. A cell is found from a coordinate by a rounding
+    // that is monotonic in it, so the cells between those of two coordinates hold every corner
+    // between them.
+    const auto side = std::max<std::uint32_t>(
+        1, static_cast<std::uint32_t>(std::sqrt(static_cast<double>(reflex_count))));
+    const double scale_x = hi.x > lo.x ? side / (hi.x - lo.x) : 0.0;
+    const double scale_y = hi.y > lo.y ? side / (hi.y - lo.y) : 0.0;
+    auto cell = [side](double offset, double scale) {
+        const double c = offset * scale;
+        return !(c > 0.0) ? 0u : c >= side ? side - 1 : static_cast<std::uint32_t>(c);
+    };
+    std::vector<std::uint32_t> head(std::size_t{side} * side, kNone);
+    std::vector<std::uint32_t> link(m, kNone);
+    for (std::uint32_t i = 0; i < m; ++i) {
+        if (!reflex[i]) continue;
+        auto& h =
+            head[std::size_t{cell(v[i].y - lo.y, scale_y)} * side + cell(v[i].x - lo.x, scale_x)];
+        link[i] = h;
+        h = i;
+    }
+    // a row of cells spans these y, widened by far more than the rounding of the bounds
+    const double slack = largest * 1e-9;
+    auto row = [&](std::uint32_t cy) {
+        if (scale_y == 0.0) return P2{-kInf, kInf};
+        return P2{cy == 0 ? -kInf : lo.y + cy / scale_y - slack,
+                  cy + 1 == side ? kInf : lo.y + (cy + 1) / scale_y + slack};
+    };
+
+    // A corner is an ear when no reflex corner lies in its triangle. Row by row of the grid,
+    // only the cells the triangle spans in that row are searched, so a long thin triangle
+    // searches along its length rather than over its box.
+    auto is_ear = [&](std::uint32_t i) {
+        const P2 t[3] = {v[prev[i]], v[i], v[next[i]]};
+        if (orient(t[0], t[1], t[2]) <= 0) return false;
+        const double bottom = std::min({t[0].y, t[1].y, t[2].y});
+        const double top = std::max({t[0].y, t[1].y, t[2].y});
+        const std::uint32_t y1 = cell(top - lo.y, scale_y);
+        for (std::uint32_t cy = cell(bottom - lo.y, scale_y); cy <= y1; ++cy) {
+            // the triangle's extent in x within the row: its corners in the row and where its
+            // edges cross the row's bounds
+            const P2 band = row(cy);
+            double left = kInf;
+            double right = -kInf;
+            for (int k = 0; k < 3; ++k) {
+                const P2& p = t[k];
+                const P2& q = t[(k + 1) % 3];
+                if (band.x <= p.y && p.y <= band.y) {
+                    left = std::min(left, p.x);
+                    right = std::max(right, p.x);
+                }
+                for (const double y : {band.x, band.y}) {
+                    if ((p.y < y) == (q.y < y) || p.y == y || q.y == y) continue;
+                    const double x = p.x + (y - p.y) / (q.y - p.y) * (q.x - p.x);
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+            }
+            if (left > right) continue;
+            const std::uint32_t x1 = cell(right + slack - lo.x, scale_x);
+            for (std::uint32_t cx = cell(left - slack - lo.x, scale_x); cx <= x1; ++cx) {
+                for (std::uint32_t* k = &head[std::size_t{cy} * side + cx]; *k != kNone;) {
+                    const std::uint32_t r = *k;
+                    if (!reflex[r]) {
+                        *k = link[r];
+                        continue;
+                    }
+                    k = &link[r];
+                    if (r == prev[i] || r == next[i]) continue;
+                    const P2& p = v[r];
+                    if (orient(t[0], t[1], p) >= 0 && orient(t[1], t[2], p) >= 0 &&
+                        orient(t[2], t[0], p) >= 0)
+                        return false;
+                }
+            }
+        }
+        return true;
+    };
+
+    // In passes round the ring: a corner whose neighbour was cut waits for the next pass, so a
+    // pass cuts at most every other corner and a convex ring halves with each, its triangles
+    // staying local (small boxes to search) and well shaped. A corner found not to be an ear is
+    // tested again only once a neighbour is cut.
+    std::vector<std::uint32_t> todo(m);
+    for (std::uint32_t i = 0; i < m; ++i)
+        todo[i] = i;
+    std::vector<std::uint32_t> later;
+    std::vector<std::uint32_t> touched(m, 0);  // the pass in which a neighbour was cut
+    std::uint32_t left = m;
+    std::uint32_t last = 0;
+    for (std::uint32_t pass = 1; left > 3 && !todo.empty(); ++pass) {
+        later.clear();
+        for (const std::uint32_t i : todo) {
+            if (left == 3) break;
+            if (gone[i] || touched[i] == pass || !is_ear(i)) continue;
+            const std::uint32_t a = prev[i];
+            const std::uint32_t c = next[i];
+            out.insert(out.end(), {index[a], index[i], index[c]});
+            gone[i] = 1;
+            next[a] = c;
+            prev[c] = a;
+            --left;
+            for (const std::uint32_t n : {a, c}) {
+                if (reflex[n] && orient(v[prev[n]], v[n], v[next[n]]) > 0) reflex[n] = 0;
+                touched[n] = pass;
+                later.push_back(n);
+            }
+            last = a;
+        }
+        todo.swap(later);
+    }
+    if (left > 3 || orient(v[prev[last]], v[last], v[next[last]]) <= 0) return false;
+    out.insert(out.end(), {index[prev[last]], index[last], index[next[last]]});
+    return true;
+}
+
+// ---- smoothing ----
+
+// a face's normal at a point and its angle there
+struct Weighted {
+    D3 normal;
+    double weight = 0.0;
+};
+
+// Up to this many corners of a group at a point are tested in pairs; beyond, through a tree.
+constexpr std::size_t kPairwiseSmooth = 32;
+
+// A node of a k-d tree over weighted normals: the box and weighted sum of items[begin, end),
+// and its two children, or none for a leaf.
+struct TreeNode {
+    D3 lo;
+    D3 hi;
+    D3 sum;
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;
+    std::uint32_t left = kNone;
+    std::uint32_t right = kNone;
+};
+
+constexpr std::uint32_t kTreeLeaf = 8;
+
+std::uint32_t build_node(std::vector<TreeNode>& tree, std::span<Weighted> items,
+                         std::uint32_t begin, std::uint32_t end) {
+    TreeNode node;
+    node.begin = begin;
+    node.end = end;
+    node.lo = node.hi = items[begin].normal;
+    for (std::uint32_t k = begin; k < end; ++k) {
+        const D3& n = items[k].normal;
+        node.lo = {std::min(node.lo.x, n.x), std::min(node.lo.y, n.y), std::min(node.lo.z, n.z)};
+        node.hi = {std::max(node.hi.x, n.x), std::max(node.hi.y, n.y), std::max(node.hi.z, n.z)};
+        node.sum = node.sum + items[k].weight * n;
+    }
+    const auto at = static_cast<std::uint32_t>(tree.size());
+    tree.push_back(node);
+    if (end - begin > kTreeLeaf) {
+        const D3 extent = node.hi - node.lo;
+        const int axis = extent.x >= extent.y && extent.x >= extent.z ? 0
+                         : extent.y >= extent.z                       ? 1
+                                                                      : 2;
+        auto coordinate = [axis](const Weighted& w) {
+            return axis == 0 ? w.normal.x : axis == 1 ? w.normal.y : w.normal.z;
+        };
+        const std::uint32_t mid = begin + (end - begin) / 2;
+        std::nth_element(
+            items.begin() + begin, items.begin() + mid, items.begin() + end,
+            [&](const Weighted& a, const Weighted& b) { return coordinate(a) < coordinate(b); });
+        const std::uint32_t left = build_node(tree, items, begin, mid);
+        const std::uint32_t right = build_node(tree, items, mid, end);
+        tree[at].left = left;
+        tree[at].right = right;
+    }
+    return at;
+}
+
+// reorders items
+void build_tree(std::vector<TreeNode>& tree, std::span<Weighted> items) {
+    tree.clear();
+    build_node(tree, items, 0, static_cast<std::uint32_t>(items.size()));
+}
+
+// The weighted sum of the items whose normal n has dot(q, n) >= cos_limit. For normals of
+// length 1 within float rounding (2^-23 in the squared length), that is |q - n|^2 <= 2 - 2
+// cos_limit within 1e-6, so a box wholly nearer than that less 1e-6 holds only normals that
+// count, one wholly further than that plus 1e-6 none.
+D3 sum_within(const std::vector<TreeNode>& tree, std::span<const Weighted> items, const D3& q,
+              double cos_limit) {
+    const double inside = 2.0 - 2.0 * cos_limit - 1e-6;
+    const double outside = 2.0 - 2.0 * cos_limit + 1e-6;
+    D3 sum;
+    std::uint32_t stack[64];  // depth is below log2 of 2^32 items / kTreeLeaf, each pushing two
+    std::uint32_t depth = 0;
+    stack[depth++] = 0;
+    while (depth > 0) {
+        const TreeNode& node = tree[stack[--depth]];
+        double nearest = 0.0;
+        double furthest = 0.0;
+        for (int axis = 0; axis < 3; ++axis) {
+            const double c = axis == 0 ? q.x : axis == 1 ? q.y : q.z;
+            const double lo = axis == 0 ? node.lo.x : axis == 1 ? node.lo.y : node.lo.z;
+            const double hi = axis == 0 ? node.hi.x : axis == 1 ? node.hi.y : node.hi.z;
+            const double gap = std::max({lo - c, 0.0, c - hi});
+            const double span = std::max(c - lo, hi - c);
+            nearest += gap * gap;
+            furthest += span * span;
+        }
+        if (nearest > outside) continue;
+        if (furthest <= inside) {
+            sum = sum + node.sum;
+        } else if (node.left == kNone) {
+            for (std::uint32_t k = node.begin; k < node.end; ++k)
+                if (dot(q, items[k].normal) >= cos_limit)
+                    sum = sum + items[k].weight * items[k].normal;
+        } else {
+            stack[depth++] = node.left;
+            stack[depth++] = node.right;
+        }
+    }
+    return sum;
+}
+
+}  // namespace
+
+Vec3 face_normal(std::span<const Vec3> ring) {
+    const D3 n = area_vector(ring);
+    const double len = length(n);
+    return len > 0.0 ? to_vec3((1.0 / len) * n) : Vec3{};
+}
+
+namespace {
+
+// A fan from the first point over the ring's points in space, each point equal to the one before
+// it left out, and triangles without area too; for rings whose projection folds points together.
+bool fan_in_space(std::span<const Vec3> ring, std::vector<std::uint32_t>& triangles) {
+    std::vector<std::uint32_t> kept;
+    for (std::uint32_t i = 0; i < ring.size(); ++i) {
+        const D3 p = d3(ring[i]);
+        if (!kept.empty() && length(p - d3(ring[kept.back()])) == 0.0) continue;
+        kept.push_back(i);
+    }
+    const std::size_t before = triangles.size();
+    const D3 o = d3(ring[kept[0]]);
+    for (std::size_t i = 1; i + 1 < kept.size(); ++i) {
+        const D3 c = cross(d3(ring[kept[i]]) - o, d3(ring[kept[i + 1]]) - o);
+        if (c.x != 0.0 || c.y != 0.0 || c.z != 0.0)
+            triangles.insert(triangles.end(), {kept[0], kept[i], kept[i + 1]});
+    }
+    return triangles.size() > before;
+}
+
+}  // namespace
+
+bool triangulate_ring(std::span<const Vec3> ring, std::vector<std::uint32_t>& triangles) {
+    const D3 n = area_vector(ring);
+    if (n.x == 0.0 && n.y == 0.0 && n.z == 0.0) return false;
+
+    // Dropping the normal's largest axis keeps the coordinates as they are (floats), so the
+    // predicates are exact; the first remaining axis is mirrored where that makes the ring run
+    // counter-clockwise.
+    const double an[3] = {std::abs(n.x), std::abs(n.y), std::abs(n.z)};
+    const int drop = an[0] >= an[1] && an[0] >= an[2] ? 0 : an[1] >= an[2] ? 1 : 2;
+    const double flip = (drop == 0 ? n.x : drop == 1 ? n.y : n.z) < 0.0 ? -1.0 : 1.0;
+    const int u = (drop + 1) % 3;
+    const int w = (drop + 2) % 3;
+
+    // a point equal (in the plane) to the one kept before it is left out, as is a run at the end
+    // equal to the first point
+    constexpr std::size_t kSmall = 16;
+    std::array<P2, kSmall> small_points;
+    std::array<std::uint32_t, kSmall> small_index;
+    std::vector<P2> big_points;
+    std::vector<std::uint32_t> big_index;
+    std::span<P2> v(small_points);
+    std::span<std::uint32_t> index(small_index);
+    if (ring.size() > kSmall) {
+        big_points.resize(ring.size());
+        big_index.resize(ring.size());
+        v = big_points;
+        index = big_index;
+    }
+    // Points apart in space that the projection brings together (a face far from flat) would be
+    // lost: such a ring is fanned in space instead.
+    auto same = [&](std::size_t i, std::size_t j) {
+        return ring[i].x == ring[j].x && ring[i].y == ring[j].y && ring[i].z == ring[j].z;
+    };
+    bool folded = false;
+    std::size_t m = 0;
+    for (std::size_t i = 0; i < ring.size(); ++i) {
+        const P2 p = {flip * component(ring[i], u), component(ring[i], w)};
+        if (m > 0 && p == v[m - 1]) {
+            folded = folded || !same(i, index[m - 1]);
+            continue;
+        }
+        v[m] = p;
+        index[m++] = static_cast<std::uint32_t>(i);
+    }
+    while (m > 1 && v[m - 1] == v[0]) {
+        folded = folded || !same(index[m - 1], index[0]);
+        --m;
+    }
+    if (folded || m < 3) return fan_in_space(ring, triangles);
+    v = v.first(m);
+    index = index.first(m);
+
+    if (m == 3 || is_convex(v)) {
+        for (std::size_t i = 1; i + 1 < m; ++i)
+            triangles.insert(triangles.end(), {index[0], index[i], index[i + 1]});
+        return true;
+    }
+    const std::size_t start = triangles.size();
+    if (is_simple(v) && clip_ears(v, index, triangles)) return true;
+    triangles.resize(start);
+
+    // Not simple: a fan from the first point, in ring order, so a triangle runs the other way
+    // round where the ring does. Triangles without area, which cover nothing, are left out;
+    // as the ring has area, some are kept.
+    for (std::size_t i = 1; i + 1 < m; ++i)
+        if (orient(v[0], v[i], v[i + 1]) != 0)
+            triangles.insert(triangles.end(), {index[0], index[i], index[i + 1]});
+    return true;
+}
+
+std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
+                                 std::span<const std::uint32_t> points,
+                                 std::span<const Vec3> positions, double max_angle) {
+    std::vector<Vec3> normals(points.size());
+    const auto point_count = static_cast<std::uint32_t>(positions.size());
+    auto usable = [&](const ShadedFace& f) {
+        const Vec3& n = f.normal;
+        if ((n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) || f.count == 0 ||
+            f.first > points.size() || points.size() - f.first < f.count)
+            return false;
+        for (std::uint32_t c = f.first; c < f.first + f.count; ++c)
+            if (points[c] >= point_count) return false;
+        return true;
+    };
+
+    // The corners of each point, by a counting sort: start[p] .. start[p + 1] in entries.
+    // An entry is a corner of a usable face with the face's interior angle there.
+    struct Entry {
+        std::uint32_t corner;
+        std::uint32_t face;
+        float angle;
+    };
+    std::vector<std::uint32_t> start(std::size_t{point_count} + 1, 0);
+    for (const ShadedFace& f : faces) {
+        if (!usable(f)) continue;
+        for (std::uint32_t c = f.first; c < f.first + f.count; ++c)
+            ++start[points[c] + 1];
+    }
+    for (std::uint32_t p = 0; p < point_count; ++p)
+        start[p + 1] += start[p];
+    std::vector<Entry> entries(start[point_count]);
+    for (std::uint32_t fi = 0; fi < faces.size(); ++fi) {
+        const ShadedFace& f = faces[fi];
+        if (!usable(f)) continue;
+        const D3 n = d3(f.normal);
+        for (std::uint32_t k = 0; k < f.count; ++k) {
+            const std::uint32_t c = f.first + k;
+            const D3 p = d3(positions[points[c]]);
+            const D3 a = d3(positions[points[f.first + (k + f.count - 1) % f.count]]) - p;
+            const D3 b = d3(positions[points[f.first + (k + 1) % f.count]]) - p;
+            // the angle between the corner's two edges; one that turns back against the face's
+            // normal gets the rest of the turn
+            const D3 turn = cross(b, a);
+            double angle = std::atan2(length(turn), dot(a, b));
+            if (dot(turn, n) < 0.0) angle = 2.0 * std::numbers::pi - angle;
+            entries[start[points[c]]++] = {c, fi, static_cast<float>(angle)};
+        }
+    }
+    for (std::uint32_t p = point_count; p > 0; --p)
+        start[p] = start[p - 1];  // filling moved them
+    start[0] = 0;
+
+    // Faces within max_angle, give or take the rounding of float normals (so a face is always
+    // within of itself). Where the faces of a group at a point all lie within half the angle of
+    // their mean, they lie within the angle of each other and all their corners get the same
+    // normal: over a smooth surface, O(corners). Elsewhere a few corners are tested in pairs, and
+    // many through a k-d tree of their normals.
+    const double limit = std::clamp(std::isnan(max_angle) ? 0.0 : max_angle, 0.0, std::numbers::pi);
+    const double cos_limit = std::cos(limit) - 1e-6;
+    const double cos_half = std::cos(limit / 2.0);
+    std::vector<Weighted> items;
+    std::vector<TreeNode> tree;
+    for (std::uint32_t p = 0; p < point_count; ++p) {
+        const std::span<Entry> at(entries.data() + start[p], start[p + 1] - start[p]);
+        auto group = [&](const Entry& e) { return faces[e.face].group; };
+        auto by_group = [&](const Entry& a, const Entry& b) { return group(a) < group(b); };
+        if (!std::is_sorted(at.begin(), at.end(), by_group))
+            std::sort(at.begin(), at.end(), by_group);
+        for (std::size_t first = 0, end = 0; first < at.size(); first = end) {
+            while (end < at.size() && group(at[end]) == group(at[first]))
+                ++end;
+            items.clear();
+            D3 mean;
+            for (std::size_t k = first; k < end; ++k) {
+                items.push_back({d3(faces[at[k].face].normal), at[k].angle});
+                mean = mean + items.back().weight * items.back().normal;
+            }
+            const double mean_length = length(mean);
+            bool shared = mean_length > 0.0;
+            for (std::size_t k = 0; shared && limit < std::numbers::pi && k < items.size(); ++k)
+                shared = dot(items[k].normal, mean) >= cos_half * mean_length;
+            if (!shared && items.size() > kPairwiseSmooth) build_tree(tree, items);
+            for (std::size_t k = first; k < end; ++k) {
+                const D3 own = d3(faces[at[k].face].normal);  // items may be reordered
+                D3 sum = mean;
+                if (!shared && items.size() > kPairwiseSmooth) {
+                    sum = sum_within(tree, items, own, cos_limit);
+                } else if (!shared) {
+                    sum = {};
+                    for (const Weighted& o : items)
+                        if (dot(own, o.normal) >= cos_limit) sum = sum + o.weight * o.normal;
+                }
+                const double len = length(sum);
+                // every angle at the point zero, or the normals cancelling: the face's own
+                normals[at[k].corner] = len > 0.0 && std::isfinite(len) ? to_vec3((1.0 / len) * sum)
+                                                                        : faces[at[k].face].normal;
+            }
+        }
+    }
+    return normals;
+}
+
+}  // namespace rokconv

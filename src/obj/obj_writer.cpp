@@ -1,0 +1,166 @@
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "model/scene.hpp"
+#include "rokconv/obj.hpp"
+
+namespace rokconv {
+
+namespace {
+
+// Text appended to a byte buffer; numbers are written by to_chars, which needs no locale and
+// gives the shortest text that reads back as the same value.
+struct Text {
+    std::vector<unsigned char>& out;
+
+    Text& operator<<(std::string_view s) {
+        out.insert(out.end(), s.begin(), s.end());
+        return *this;
+    }
+    Text& operator<<(const char* s) { return *this << std::string_view(s); }
+    Text& operator<<(char c) {
+        out.push_back(static_cast<unsigned char>(c));
+        return *this;
+    }
+    template <class Number>
+    Text& operator<<(Number value) {
+        char buffer[32];
+        const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+        out.insert(out.end(), buffer, end);
+        return *this;
+    }
+};
+
+// a grey of the given level, as three components
+void grey(Text& t, std::string_view what, double level) {
+    t << what << ' ' << level << ' ' << level << ' ' << level << '\n';
+}
+
+// The MTL statements of a surface. Kd is the colour in linear light, as glTF's base colour is
+// and as current importers read Kd; Ks the specular level as a fraction (256 is 100 %); Ns the
+// Phong exponent that glossiness 0 stands for.
+void write_material(Text& t, std::string_view name, const Look* look) {
+    t << "newmtl " << name << '\n';
+    if (look != nullptr) {
+        t << "Kd " << linear(look->colour[0]) << ' ' << linear(look->colour[1]) << ' '
+          << linear(look->colour[2]) << '\n';
+        grey(t, "Ks", static_cast<double>(look->specular) / 256.0);
+    } else {
+        grey(t, "Kd", 0.8);
+        grey(t, "Ks", 0.0);
+    }
+    t << "Ns 4\nd 1\nillum 2\n";
+}
+
+SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsigned char>& obj,
+                std::vector<unsigned char>& mtl, Omitted* omitted) {
+    Scene scene;
+    if (!build_scene(model, scene)) return SaveStatus::invalid_model;
+    const Shading shading = shade(scene);
+    if (omitted != nullptr) *omitted = scene.omitted;
+
+    Text o{obj};
+    // about what the text takes: a point's coordinates, a normal's, a corner's two numbers
+    obj.reserve(obj.size() + 40 * scene.positions.size() + 30 * shading.vertex_normal.size() +
+                16 * scene.corners.size() + 24 * scene.lines.size());
+    o << "# rokconv\nmtllib " << mtl_name << '\n';
+    // the points with finite positions, numbered from 1 in model order
+    std::vector<std::uint32_t> number(scene.positions.size(), 0);
+    std::uint32_t next = 0;
+    for (std::size_t p = 0; p < scene.positions.size(); ++p) {
+        const Vec3& v = scene.positions[p];
+        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) continue;
+        number[p] = ++next;
+        o << "v " << v.x << ' ' << v.y << ' ' << v.z << '\n';
+    }
+    // each distinct normal once, numbered from 1 in order of first use, found through an
+    // open-addressing table of twice the vertices' size
+    std::vector<std::uint32_t> normal_number(shading.vertex_normal.size(), 0);
+    std::vector<std::uint32_t> table(std::bit_ceil(2 * shading.vertex_normal.size() + 2), 0);
+    std::vector<std::uint32_t> first_vertex;  // of each numbered normal
+    const std::size_t mask = table.size() - 1;
+    for (std::size_t v = 0; v < shading.vertex_normal.size(); ++v) {
+        const Vec3& n = shading.vertex_normal[v];
+        if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) continue;  // a face without area
+        const auto bits = std::bit_cast<std::array<std::uint32_t, 3>>(n);
+        std::size_t i =
+            ((std::size_t{bits[0]} * 0x9E3779B97F4A7C15u) ^ (std::size_t{bits[1]} << 17) ^
+             (std::size_t{bits[2]} * 0xC2B2AE3D27D4EB4Fu)) &
+            mask;
+        for (;; i = (i + 1) & mask) {
+            if (table[i] == 0) {
+                first_vertex.push_back(static_cast<std::uint32_t>(v));
+                table[i] = static_cast<std::uint32_t>(first_vertex.size());
+                o << "vn " << n.x << ' ' << n.y << ' ' << n.z << '\n';
+                break;
+            }
+            const auto other = std::bit_cast<std::array<std::uint32_t, 3>>(
+                shading.vertex_normal[first_vertex[table[i] - 1]]);
+            if (other == bits) break;
+        }
+        normal_number[v] = table[i];
+    }
+
+    // faces in model order, then lines, each run of one material under its usemtl
+    bool uses_default = false;
+    std::int32_t current = -2;
+    auto use = [&](std::int32_t material) {
+        if (material == current) return;
+        current = material;
+        uses_default = uses_default || material < 0;
+        o << "usemtl "
+          << (material < 0
+                  ? std::string_view("default")
+                  : std::string_view(scene.materials[static_cast<std::size_t>(material)].name))
+          << '\n';
+    };
+    for (const SceneFace& face : scene.faces) {
+        use(face.material);
+        o << (face.count == 2 ? "l" : "f");
+        for (std::uint32_t c = face.first; c < face.first + face.count; ++c) {
+            o << ' ' << number[scene.corners[c]];
+            const std::uint32_t n = normal_number[shading.vertex_of[c]];
+            if (face.count > 2 && n != 0) o << "//" << n;
+        }
+        o << '\n';
+    }
+    for (const SceneLine& line : scene.lines) {
+        use(line.material);
+        o << "l " << number[line.from] << ' ' << number[line.to] << '\n';
+    }
+
+    Text m{mtl};
+    m << "# rokconv\n";
+    for (const Material& material : scene.materials)
+        write_material(m, material.name, &material.look);
+    if (uses_default) write_material(m, "default", nullptr);
+    return SaveStatus::ok;
+}
+
+}  // namespace
+
+SaveStatus save_obj(const Model& model, std::string_view mtl_name, std::vector<unsigned char>& obj,
+                    std::vector<unsigned char>& mtl, Omitted* omitted) {
+    const std::size_t obj_size = obj.size();
+    const std::size_t mtl_size = mtl.size();
+    SaveStatus status;
+    try {
+        status = save(model, mtl_name, obj, mtl, omitted);
+    } catch (const std::bad_alloc&) {
+        status = SaveStatus::out_of_memory;
+    } catch (const std::length_error&) {
+        status = SaveStatus::out_of_memory;
+    }
+    if (status != SaveStatus::ok) {
+        obj.resize(obj_size);
+        mtl.resize(mtl_size);
+    }
+    return status;
+}
+
+}  // namespace rokconv

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "rokconv/gltf.hpp"
+#include "rokconv/rok.hpp"
+#include "rokgen.hpp"
+
+namespace rokconv {
+namespace {
+
+using Json = nlohmann::json;
+
+// a binary glTF taken apart: its JSON, and the data of an accessor as numbers
+struct Glb {
+    Json json;
+    std::vector<unsigned char> bin;
+
+    explicit Glb(const std::vector<unsigned char>& file) {
+        auto u32 = [&](std::size_t at) {
+            std::uint32_t v;
+            std::memcpy(&v, file.data() + at, 4);
+            return v;
+        };
+        EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "glTF");
+        EXPECT_EQ(u32(8), file.size());
+        const std::uint32_t json_size = u32(12);
+        json = Json::parse(file.begin() + 20, file.begin() + 20 + json_size);
+        if (file.size() > 20 + json_size) {
+            bin.assign(file.begin() + 28 + json_size, file.end());
+            EXPECT_EQ(u32(20 + json_size), bin.size());
+        }
+    }
+
+    // every component of an accessor, as doubles
+    std::vector<double> values(int accessor) const {
+        const Json& a = json["accessors"][accessor];
+        const Json& view = json["bufferViews"][a["bufferView"].get<int>()];
+        const std::size_t width = a["type"] == "VEC3" ? 3 : 1;
+        const int type = a["componentType"];
+        const std::size_t size = type == 5123 ? 2 : 4;
+        std::vector<double> out;
+        for (std::size_t i = 0; i < a["count"].get<std::size_t>() * width; ++i) {
+            const unsigned char* p = bin.data() + view["byteOffset"].get<std::size_t>() + i * size;
+            if (type == 5126) {
+                float f;
+                std::memcpy(&f, p, 4);
+                out.push_back(f);
+            } else {
+                std::uint32_t v = 0;
+                std::memcpy(&v, p, size);
+                out.push_back(v);
+            }
+        }
+        return out;
+    }
+};
+
+Glb glb_of(const Model& m, Omitted* omitted = nullptr) {
+    std::vector<unsigned char> out;
+    EXPECT_EQ(save_glb(m, out, omitted), SaveStatus::ok);
+    return Glb(out);
+}
+
+Model model_of(std::vector<Point> points, std::vector<Edge> edges,
+               std::vector<std::uint32_t> face) {
+    Model m;
+    m.points = std::move(points);
+    m.edges = std::move(edges);
+    m.polygons.push_back(Polygon{0, static_cast<std::int32_t>(face.size()), 0});
+    for (const std::uint32_t e : face)
+        m.edge_refs.push_back(e - 1);
+    m.palette_count = 1;
+    m.palette.push_back(PaletteEntry{{255, 0, 0, 255, 0, 0}});
+    return m;
+}
+
+TEST(SaveGlb, OneTriangleInTheRightHandedFrame) {
+    const Glb g = glb_of(
+        model_of({{0, 0, 0.25}, {1, 0, 0.25}, {0, 1, 0.25}}, {{1, 2}, {2, 3}, {3, 1}}, {1, 2, 3}));
+    const Json& primitive = g.json["meshes"][0]["primitives"][0];
+    EXPECT_EQ(primitive["mode"], 4);
+    EXPECT_EQ(primitive["material"], 0);
+    // the vertices by point, the triangle running the ring backwards: 3, 2, 1
+    EXPECT_EQ(g.values(primitive["attributes"]["POSITION"]),
+              (std::vector<double>{0, -0.0, -2, 8, -0.0, -2, 0, -8, -2}));
+    EXPECT_EQ(g.values(primitive["indices"]), (std::vector<double>{2, 1, 0}));
+    EXPECT_EQ(g.values(primitive["attributes"]["NORMAL"]),
+              (std::vector<double>{0, 0, 1, 0, 0, 1, 0, 0, 1}));
+    const Json& position = g.json["accessors"][primitive["attributes"]["POSITION"].get<int>()];
+    EXPECT_EQ(position["min"], Json({0, -8, -2}));
+    EXPECT_EQ(position["max"], Json({8, 0, -2}));
+    const Json& material = g.json["materials"][0];
+    EXPECT_EQ(material["name"], "ROK0");
+    EXPECT_EQ(material["pbrMetallicRoughness"]["baseColorFactor"], Json({1, 0, 0, 1}));
+    EXPECT_EQ(material["doubleSided"], true);
+}
+
+// A concave face is cut into n - 2 triangles; a collinear one and one past the point table are
+// left out and counted; an empty model is a file without a buffer.
+TEST(SaveGlb, FacesWithAndWithoutArea) {
+    const Model l_shape =
+        model_of({{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}},
+                 {{1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 1}}, {1, 2, 3, 4, 5, 6});
+    EXPECT_EQ(glb_of(l_shape)
+                  .values(glb_of(l_shape).json["meshes"][0]["primitives"][0]["indices"])
+                  .size(),
+              12u);
+    Omitted omitted;
+    const Glb line = glb_of(
+        model_of({{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}, {{1, 2}, {2, 3}, {3, 1}}, {1, 2, 3}), &omitted);
+    EXPECT_FALSE(line.json.contains("meshes"));
+    EXPECT_EQ(omitted.faces_without_area, 1u);
+    const Glb outside =
+        glb_of(model_of({{0, 0, 0}}, {{1, 2}, {2, 3}, {3, 1}}, {1, 2, 3}), &omitted);
+    EXPECT_EQ(omitted.faces_outside, 1u);
+    const Glb empty = glb_of(Model{});
+    EXPECT_FALSE(empty.json.contains("buffers"));
+    EXPECT_EQ(empty.json["scenes"].size(), 1u);
+}
+
+// A primitive's indices are uint16 while every one is below 65,535, uint32 past it.
+TEST(SaveGlb, IndexWidth) {
+    for (const std::size_t points : {100u, 70000u}) {
+        std::string text;
+        rokgen::write_rok(text, rokgen::make_grid(points, 1));
+        Model m;
+        ASSERT_EQ(load_rok({reinterpret_cast<const unsigned char*>(text.data()), text.size()}, m),
+                  LoadStatus::ok);
+        const Glb g = glb_of(m);
+        bool wide = false;
+        for (const Json& primitive : g.json["meshes"][0]["primitives"]) {
+            const std::vector<double> indices = g.values(primitive["indices"]);
+            const bool fits = *std::max_element(indices.begin(), indices.end()) <= 65534;
+            EXPECT_EQ(g.json["accessors"][primitive["indices"].get<int>()]["componentType"],
+                      fits ? 5123 : 5125);
+            wide = wide || !fits;
+        }
+        EXPECT_EQ(wide, points > 65535);
+    }
+}
+
+}  // namespace
+}  // namespace rokconv

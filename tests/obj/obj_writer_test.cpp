@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "rokconv/obj.hpp"
+
+namespace rokconv {
+namespace {
+
+// A model of the given points and edges; each face lists 1-based edge numbers.
+Model model_of(std::vector<Point> points, std::vector<Edge> edges,
+               std::vector<std::vector<std::uint32_t>> faces, std::vector<Line> lines = {}) {
+    Model m;
+    m.points = std::move(points);
+    m.edges = std::move(edges);
+    for (const auto& face : faces) {
+        m.polygons.push_back(
+            Polygon{m.edge_refs.size(), static_cast<std::int32_t>(face.size()), 0});
+        for (const std::uint32_t e : face)
+            m.edge_refs.push_back(e - 1);
+    }
+    m.lines = std::move(lines);
+    m.palette_count = 1;
+    m.palette.push_back(PaletteEntry{{255, 0, 0, 255, 0, 0}});
+    return m;
+}
+
+std::string text(const std::vector<unsigned char>& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
+// Z negated and the ring reversed: the triangle keeps its shape and its front, which now runs
+// counter-clockwise, so its normal points along +Z.
+TEST(SaveObj, OneTriangleInTheRightHandedFrame) {
+    const Model m =
+        model_of({{0, 0, 0.25}, {1, 0, 0.25}, {0, 1, 0.25}}, {{1, 2}, {2, 3}, {3, 1}}, {{1, 2, 3}});
+    std::vector<unsigned char> obj, mtl;
+    ASSERT_EQ(save_obj(m, "t.mtl", obj, mtl), SaveStatus::ok);
+    EXPECT_EQ(text(obj),
+              "# rokconv\nmtllib t.mtl\nv 0 -0 -2\nv 8 -0 -2\nv 0 -8 -2\nvn 0 0 1\n"
+              "usemtl ROK0\nf 3//1 2//1 1//1\n");
+    EXPECT_EQ(text(mtl), "# rokconv\nnewmtl ROK0\nKd 1 0 0\nKs 0 0 0\nNs 4\nd 1\nillum 2\n");
+}
+
+// Damaged parts are left out and counted; two-point faces and lines are line elements, under
+// the default material where their colour has no palette entry.
+TEST(SaveObj, LeavesOutWhatNoFileCanHold) {
+    // rings 1 2 9 (past the table) and 1 2 4 (at infinity once scaled), a face of one edge
+    // and one of none; lines over edges 1, 6 and 4
+    Model m = model_of({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1e39, 0, 0}},
+                       {{1, 2}, {2, 3}, {3, 1}, {2, 9}, {9, 1}, {2, 4}, {4, 1}},
+                       {{1, 4, 5}, {1, 6, 7}, {1}, {}}, {Line{0, 3}, Line{5, 0}, Line{3, 0}});
+    Omitted omitted;
+    std::vector<unsigned char> obj, mtl;
+    ASSERT_EQ(save_obj(m, "t.mtl", obj, mtl, &omitted), SaveStatus::ok);
+    EXPECT_EQ(text(obj),
+              "# rokconv\nmtllib t.mtl\nv 0 -0 -0\nv 8 -0 -0\nv 0 -8 -0\n"
+              "usemtl ROK0\nl 2 1\nusemtl default\nl 1 2\n");
+    EXPECT_EQ(omitted.faces_outside, 1u);
+    EXPECT_EQ(omitted.faces_not_finite, 1u);
+    EXPECT_EQ(omitted.faces_without_area, 1u);
+    EXPECT_EQ(omitted.lines_outside, 1u);
+    EXPECT_EQ(omitted.lines_not_finite, 1u);
+    EXPECT_NE(text(mtl).find("newmtl default\nKd 0.8 0.8 0.8\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace rokconv
