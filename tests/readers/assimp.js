@@ -1,8 +1,9 @@
-// Loads a LightWave object with the Open Asset Import Library (assimpjs, its build for Node.js)
-// and writes what assimp made of it as assimp's own JSON ("assjson"):
+// Loads a model (a LightWave object, OBJ or glTF) with the Open Asset Import Library (assimpjs,
+// its build for Node.js) and writes what assimp made of it as assimp's own JSON ("assjson"):
 //
-//   node assimp.js ASSIMPJS_PACKAGE_DIR IN.LWO OUT.json
+//   node assimp.js ASSIMPJS_PACKAGE_DIR IN OUT.json [FILE...]
 //
+// FILEs are the files IN refers to (an OBJ's .mtl).
 // assimpjs imports with Triangulate, JoinIdenticalVertices, SortByPType and GenUVCoords, so faces
 // come back as triangles and two-point polygons as line meshes of their own. Exits 1 with
 // assimp's error when the import fails.
@@ -10,10 +11,12 @@
 const fs = require('fs');
 const path = require('path');
 
-const [pkgDir, input, output] = process.argv.slice(2);
+const [pkgDir, input, output, ...beside] = process.argv.slice(2);
 require(path.resolve(pkgDir))().then((ajs) => {
     const files = new ajs.FileList();
-    files.AddFile(path.basename(input), fs.readFileSync(input));
+    for (const file of [input, ...beside]) {
+        files.AddFile(path.basename(file), fs.readFileSync(file));
+    }
     const result = ajs.ConvertFileList(files, 'assjson');
     if (!result.IsSuccess() || result.FileCount() === 0) {
         throw new Error(result.GetErrorCode());

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Opens rokconv's objects in LightWave readers this project did not write, and checks that they
-see what the ROK file holds; check_readers.sh installs what it needs and runs it:
+"""Opens rokconv's files in readers this project did not write, and checks that they see what
+the ROK file holds; check_readers.sh installs what it needs and runs it:
 
-    compare.py ROKCONV ASSIMPJS_DIR [READER...]      READER: osgconv, assimp (default both)
+    compare.py ROKCONV NODE_MODULES_DIR [READER...]  READER: osgconv, assimp, blender, validator
 
 Every examples/*.rok is converted with ROKCONV and read with OpenSceneGraph's osgconv (to .osgt
 text) and with the Open Asset Import Library (assimpjs under Node.js, assimp.js). Their reports
@@ -17,10 +17,17 @@ vertex order), must be caught. What the readers are known to do, and are checked
   assimp (with assimpjs's post-processing): one material per surface, named as in SRFS, in
   surface order; $clr.diffuse is the colour times DIFF/255 (256/255 here), $mat.shinpercent is
   SPEC/255; faces come back as triangles, lines as meshes of their own; its z is negated.
+The same examples as OBJ, GLB and glTF are read here (rokref.read_*) and compared point by point
+with rokref.scene: positions, rings, triangles, lines, normals, materials; the OBJ and GLB also
+in assimp and in Blender (blender_import.py: counts and colours). The glTF-Validator
+(validate_gltf.js) must find no error or warning in them, nor in the GLB of a model made here
+(left_out_model), of rokgen's grid and ring and of every damaged kind, which are compared too.
+Cube's OBJ and GLB damaged on purpose (DAMAGES) must be caught.
 """
 
 import glob
 import json
+import math
 import os
 import struct
 import subprocess
@@ -28,7 +35,8 @@ import sys
 import tempfile
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 import rokref  # noqa: E402
@@ -36,12 +44,16 @@ import rokref  # noqa: E402
 COLOUR_TOL = 2e-5   # the readers print 6 significant digits; one colour step is 1/255
 
 
+READERS = ["osgconv", "assimp", "blender", "validator"]
+
+
 class Failed(Exception):
     pass
 
 
-def close(p, q):
-    return all(abs(a - b) <= 1e-4 * max(1.0, abs(a), abs(b)) for a, b in zip(p, q))
+def close(p, q, tol=1e-4):
+    return len(p) == len(q) and all(abs(a - b) <= tol * max(1.0, abs(a), abs(b))
+                                    for a, b in zip(p, q))
 
 
 def canon(ids):
@@ -166,17 +178,20 @@ def check_osg(exp, text, err):
     return "osgconv %d geometries, %d faces" % (len(geoms), sum(len(g[1]) for g in geoms))
 
 
-def check_assimp(exp, doc, err):
+def check_assimp(exp, doc, err, lwob=True):
+    """assimp's report of an LWOB file (its z negated, diffuse and shininess from COLR, DIFF and
+    SPEC), or of an OBJ or glTF file (as written, diffuse the linear colour)."""
     mats = [{p["key"]: p["value"] for p in m["properties"]} for m in doc["materials"]]
     names = [m.get("?mat.name") for m in mats]
     by_name = {s["name"]: s for s in exp["surfaces"]}
-    if names != list(by_name):
+    if (names if lwob else set(names) - {"DefaultMaterial", None}) != (list if lwob else set)(
+            by_name):
         err("materials %s, expected %s" % (names, list(by_name)))
-    for m, s in ((m, by_name[m["?mat.name"]]) for m in mats if m["?mat.name"] in by_name):
-        want = [c / 255 * 256 / 255 for c in s["rgb"]]
+    for m, s in ((m, by_name[m["?mat.name"]]) for m in mats if m.get("?mat.name") in by_name):
+        want = [c / 255 * 256 / 255 for c in s["rgb"]] if lwob else s["linear"]
         if any(abs(a - b) > COLOUR_TOL for a, b in zip(m["$clr.diffuse"], want)):
             err("%s: diffuse %s, expected %s" % (s["name"], m["$clr.diffuse"], want))
-        if abs(m["$mat.shinpercent"] - s["spec"] / 255) > COLOUR_TOL:
+        if lwob and abs(m["$mat.shinpercent"] - s["spec"] / 255) > COLOUR_TOL:
             err("%s: shinpercent %s, expected %d/255"
                 % (s["name"], m["$mat.shinpercent"], s["spec"]))
     got = {n: ([], []) for n in by_name}     # lines, triangles
@@ -185,8 +200,8 @@ def check_assimp(exp, doc, err):
         if name not in got:
             err("a mesh uses material %s, which is no surface of the model" % name)
             continue
-        v = mesh["vertices"]
-        verts = [(v[i], v[i + 1], -v[i + 2]) for i in range(0, len(v) - 2, 3)]
+        v, z = mesh["vertices"], -1 if lwob else 1
+        verts = [(v[i], v[i + 1], z * v[i + 2]) for i in range(0, len(v) - 2, 3)]
         for ids in (identify(exp, verts, face, err, name) for face in mesh["faces"]):
             if ids and not 2 <= len(ids) <= 3:
                 err("%s: a face of %d vertices, neither a triangle nor a line" % (name, len(ids)))
@@ -205,6 +220,128 @@ def check_assimp(exp, doc, err):
                 % (name, sorted(tris), s["faces"]))
     return "assimp %d materials, %d triangles + %d lines" % (
         len(mats), sum(len(t) for _, t in got.values()), sum(len(ln) for ln, _ in got.values()))
+
+
+def view_of(rok):
+    with open(rok, "rb") as f:
+        view = rokref.scene(rokref.load_rok(f.read()))
+    return dict(view, normals=rokref.corner_normals(view))
+
+
+def expected(view, number, gltf):
+    """The faces [(material, ring, corner normals)] and the sorted lines [(material, pair)] of
+    `view`, its points named by `number`. OBJ draws a face of two points as a line; glTF leaves
+    it out."""
+    faces = [(m or "default", [number[p] for p in r], ns)
+             for (m, r), ns in zip(view["faces"], view["normals"]) if len(r) > 2]
+    pairs = view["lines"] + [f for f in view["faces"] if len(f[1]) == 2 and not gltf]
+    return faces, sorted((m or "default", sorted(number[p] for p in r)) for m, r in pairs)
+
+
+def normals_fit(got, want, ring):
+    """Whether the corner normals `got` of the face through `ring` are unit vectors within 44.5
+    degrees of its own normal, and equal to corner_normals' `want` where that is known."""
+    own = rokref.newell(ring)
+    size = math.sqrt(sum(c * c for c in own)) * (math.cos(math.radians(44.5)) - 1e-4)
+    return all(g is not None and abs(math.hypot(*g) - 1) < 1e-4 and rokref.dot(g, own) >= size
+               and (w is None or close(g, w)) for g, w in zip(got, want))
+
+
+def flat(ring):
+    """Whether a ring has fewer than 3 distinct points or all of them on one line."""
+    d = list(dict.fromkeys(ring))
+    return len(d) < 3 or not any(any(rokref.newell([d[0], d[1], q])) for q in d[2:])
+
+
+def check_obj(view, obj, mtl, err):
+    faces, lines = expected(view, {p: k for k, p in enumerate(view["pos"])}, False)
+    got = sorted((m, [v for v, _ in c]) for m, k, c in obj["elems"] if k == "f")
+    got_l = sorted((m, sorted((a[0], b[0]))) for m, k, c in obj["elems"] if k == "l"
+                   for a, b in zip(c, c[1:]))
+    if len(obj["v"]) != len(view["points"]) or not all(map(close, obj["v"], view["points"])):
+        err("positions %s, expected %s" % (obj["v"][:8], view["points"][:8]))
+    if got != sorted(f[:2] for f in faces) or got_l != lines:
+        err("faces (material, ring) %s, lines %s, expected %s, %s"
+            % (got[:6], got_l[:6], sorted(f[:2] for f in faces)[:6], lines[:6]))
+    normals = {(m, tuple(r)): ns for m, r, ns in faces}
+    for m, c in ((m, c) for m, k, c in obj["elems"] if k == "f"):
+        want = normals.get((m, tuple(v for v, _ in c)), ())
+        ns = [n if n is None else obj["vn"][n] for _, n in c]
+        if ns != [None] * len(c) if want is None else want and not normals_fit(
+                ns, want, [obj["v"][v] for v, _ in c]):
+            err("face %s: normals %s, expected %s" % ([v for v, _ in c], ns, want))
+    for name in {m for m, _, _ in obj["elems"]}:
+        rgb, spec = view["materials"].get(name, ([0.8] * 3, 0))
+        want = dict(Kd=rgb, Ks=[spec / 256] * 3, Ns=[4], d=[1], illum=[2])
+        if any(not close(mtl.get(name, {}).get(k, []), w, 1e-5) for k, w in want.items()):
+            err("material %s: %s, expected %s" % (name, mtl.get(name), want))
+    return "obj %d points, %d faces, %d lines" % (len(obj["v"]), len(got), len(got_l))
+
+
+def check_gltf(view, doc, prims, err):
+    """Each triangle must lie in a face of its material and run round as its ring does; a face
+    of n points gives n - 2 that cover it (their areas add up to its area), none when flat."""
+    faces, lines = expected(view, view["pos"], True)
+    at, tris, got_l, kinds = {}, [[] for _ in faces], [], []
+    for i, (_, r, _) in enumerate(faces):
+        for q in r:
+            at.setdefault(q, set()).add(i)
+    for p in prims:
+        pos, idx, mat = p["POSITION"], p["indices"], p["material"] or "default"
+        kinds.append((p["mode"], mat))
+        if p["mode"] == 1 and "NORMAL" not in p:
+            got_l += [(mat, sorted((pos[a], pos[b]))) for a, b in zip(idx[::2], idx[1::2])]
+        elif p["mode"] != 4 or "NORMAL" not in p:
+            err("a primitive of mode %d, normals %s" % (p["mode"], "NORMAL" in p))
+        for t in zip(idx[::3], idx[1::3], idx[2::3]) if p["mode"] == 4 else ():
+            qs = [pos[k] for k in t]
+            home = sorted(i for i in at.get(qs[0], ()) if faces[i][0] == mat
+                          and set(qs) <= set(faces[i][1]))
+            if not home:
+                err("a triangle of %s at %s lies in no face of it" % (mat, qs))
+                continue
+            home = next((i for i in home if len(tris[i]) < len(faces[i][1]) - 2), home[0])
+            tris[home].append((qs, [p["NORMAL"][k] for k in t]))
+    if len(set(kinds)) != len(kinds):
+        err("more than one primitive of a mode and material: %s" % kinds)
+    for (_, r, ns), ts in zip(faces, tris):
+        n, k = len(r), [[r.index(q) for q in qs] for qs, _ in ts]
+        want = 0 if flat(r) else n - 2 if len(set(r)) == n else len(ts)
+        if len(ts) != want or any((b - a) % n > (c - a) % n for a, b, c in k) or ts and not close(
+                [sum(v) for v in zip(*(rokref.newell(qs) for qs, _ in ts))], rokref.newell(r)):
+            err("face %s: triangles %s, expected %d in its ring's order" % (r, k, want))
+        if ns and not normals_fit([g for _, gs in ts for g in gs], [ns[j] for j in sum(k, [])], r):
+            err("face %s: normals %s, expected %s" % (r, [g for _, gs in ts for g in gs], ns))
+    if sorted(got_l) != lines:
+        err("lines %s, expected %s" % (sorted(got_l)[:6], lines[:6]))
+    named, used = [m.get("name") for m in doc.get("materials", [])], {p["material"] for p in prims}
+    if not used - {None} <= set(named) <= set(view["materials"]):
+        err("materials %s, used %s, expected some of %s" % (named, used, list(view["materials"])))
+    for m in (m for m in doc.get("materials", []) if m.get("name") in view["materials"]):
+        rgb, spec = view["materials"][m["name"]]
+        pbr = m.get("pbrMetallicRoughness", {})
+        got = (pbr.get("baseColorFactor"), pbr.get("metallicFactor"), m.get("doubleSided"),
+               m.get("extensions", {}).get("KHR_materials_specular", {}).get("specularFactor"))
+        if got[1:3] != (0, True) or not close(got[0] or [], rgb + [1], 1e-6) or not close(
+                [-1 if got[3] is None else got[3]], [min(1, spec / 64)], 1e-6):
+            err("material %s: (colour, metallic, double-sided, specular) %s, expected %s"
+                % (m["name"], got, (rgb + [1], 0, True, min(1, spec / 64))))
+    return "%d triangles, %d lines" % (sum(map(len, tris)), len(got_l))
+
+
+def reader_expect(view, glb):
+    """What assimp (points by position) and Blender (counts and colours) should see."""
+    points = list(dict.fromkeys(view["pos"].values()))
+    faces, lines = expected(view, {p: points.index(q) for p, q in view["pos"].items()}, glb)
+    edges = set() if glb else {frozenset(e) for _, r, _ in faces for e in zip(r, r[1:] + r[:1])}
+    colours = {m: view["materials"].get(m, ([0.8] * 3,))[0] for m, *_ in faces + lines}
+    return {"points": points, "surfaces": [
+        {"name": n, "linear": colours[n], "faces": [canon(r) for m, r, _ in faces if m == n],
+         "lines": [r for m, r in lines if m == n]} for n in sorted(colours)]}, {
+        "faces": sum(0 if flat([points[i] for i in r]) else len(r) - 2 for _, r, _ in faces)
+        if glb else len(faces),
+        "lines": len({(m * glb, frozenset(r)) for m, r in lines if frozenset(r) not in edges}),
+        "materials": {m: c for m, c in colours.items() if m != "default" or not glb}}
 
 
 def damage(data, kind):
@@ -229,9 +366,86 @@ def damage(data, kind):
     return bytes(d)
 
 
+EXTENSIONS = {"obj": [".obj", ".mtl"], "glb": [".glb"], "gltf": [".gltf", ".bin"]}
+DAMAGES = {"colour": "a changed colour", "ring": "a flipped ring", "z": "a wrong z sign",
+           "face": "a dropped face", "normal": "a reversed normal"}
+
+
+def left_out_model():
+    """A ROK file with what OBJ and glTF leave out or set apart: faces and lines over a missing
+    point and over a point at 1e39 (infinite once scaled by 8), a face of one edge, one of none, a
+    flat one (three points on a line), colours past the palette and outside 0-15. Its colour 0
+    has faces that are smoothed together (17 degrees apart) and one that is not (50 degrees)."""
+    points = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0), ("1e39", 0, 0), (2, 0, 0), (0, 0, 1),
+              (2, 0, 0.3), (1.5, 1.5, 0.15), (-1, 0, 1.2), (-1, 1, 1.2)]
+    edges = [(1, 2), (2, 3), (3, 4), (4, 1), (1, 5), (5, 2), (2, 99), (99, 1), (2, 6), (6, 1),
+             (1, 7), (3, 99), (2, 8), (8, 9), (9, 3), (1, 4), (4, 11), (11, 10), (10, 1)]
+    faces = [(0, [1, 2, 3, 4]), (1, [1, 5, 6]), (0, [1, 7, 8]), (2, [1, 9, 10]), (3, [11]),
+             (0, []), (20, [4, 3, 2, 1]), (5, [2, 3, 4, 1]), (0, [13, 14, 15, 2]),
+             (0, [16, 17, 18, 19])]
+    rows = ["ROKU4 made by compare.py", "POINT"] + [v for x in points for v in (0,) * 5 + x]
+    rows += ["LINE0"] + [v for a, b in edges for v in (a, b, 0, 0)] + ["FACE0"]
+    rows += [v for c, es in faces for v in [len(es), c, 0] + es] + ["END00", "LINE2"]
+    rows += [v for e, c in ((11, 1), (12, 1), (11, 7)) for v in (e, 0, c, 0)] + ["ENDL2"]
+    rows += ["PALC0", 4, 0, 200, 40, 40, 100, 20, 20, 0, 0, 0, 255, 0, 0, 255, 0, 10, 250, 10,
+             10, 200, 10, 0, 255, 255, 255, 0, 0, 0, 0, "ENDP0", ""]
+    return "\n".join(map(str, rows)).encode()
+
+
+def damage_formats(path, kind):
+    """Puts one fault of `kind` into rokconv's OBJ (or its MTL) or GLB file at `path`."""
+    if path.endswith(".glb"):
+        with open(path, "rb") as f:
+            doc, data = rokref.read_glb(f.read())
+        data = bytearray(data)
+        prim = next(p for m in doc["meshes"] for p in m["primitives"] if p.get("mode", 4) == 4)
+        acc = doc["accessors"][prim["attributes"].get({"z": "POSITION", "normal": "NORMAL"}.get(
+            kind), prim["indices"])]
+        view = doc["bufferViews"][acc["bufferView"]]
+        at, w = view.get("byteOffset", 0) + acc.get("byteOffset", 0), view.get("byteStride", 12)
+        if kind == "colour":
+            rgba = doc["materials"][0]["pbrMetallicRoughness"]["baseColorFactor"]
+            rgba[0] = (rgba[0] + 0.5) % 1
+        elif kind == "ring":    # the first triangle's second and third corner swapped
+            w = {5121: 1, 5123: 2, 5125: 4}[acc["componentType"]]
+            data[at + w:at + 3 * w] = data[at + 2 * w:at + 3 * w] + data[at + w:at + 2 * w]
+        elif kind == "face":    # the last triangle
+            acc["count"] -= 3
+        for k in range(acc["count"] if kind == "z" else kind == "normal"):  # every z, one normal
+            x, y, z = struct.unpack_from("<3f", data, at + w * k)
+            struct.pack_into("<3f", data, at + w * k, *((x, y, -z) if kind == "z" else
+                                                        (-x, -y, -z)))
+        js = json.dumps(doc).encode()
+        js += b" " * (-len(js) % 4)
+        body = struct.pack("<I4s", len(js), b"JSON") + js + struct.pack(
+            "<I4s", len(data), b"BIN\0") + data
+        with open(path, "wb") as f:
+            f.write(struct.pack("<4sII", b"glTF", 2, 12 + len(body)) + body)
+        return
+    with open(path) as f:
+        lines = f.read().splitlines()
+    key = {"colour": "Kd", "normal": "vn", "z": "v"}.get(kind, "f")
+    i = next(i for i, ln in enumerate(lines) if ln.split()[:1] == [key])
+    words = lines[i].split()
+    if kind == "colour":
+        lines[i] = "Kd %.6f %s %s" % ((float(words[1]) + 0.5) % 1, words[2], words[3])
+    elif kind == "ring":
+        lines[i] = " ".join(words[:1] + words[:0:-1])
+    elif kind == "face":
+        del lines[i]
+    elif kind == "normal":
+        lines[i] = " ".join(["vn"] + [repr(-float(x)) for x in words[1:]])
+    else:                       # every z
+        lines = [" ".join(ln.split()[:3] + [repr(-float(ln.split()[3]))])
+                 if ln.split()[:1] == ["v"] else ln for ln in lines]
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
 class Checker:
-    def __init__(self, rokconv, assimpjs, readers, work):
-        self.rokconv, self.assimpjs, self.readers, self.work = rokconv, assimpjs, readers, work
+    def __init__(self, rokconv, modules, readers, work):
+        self.rokconv, self.modules, self.readers, self.work = rokconv, modules, readers, work
+        self.assimpjs = os.path.join(modules, "assimpjs")
         self.passed = self.failed = 0
 
     def report(self, ok, line):
@@ -250,14 +464,17 @@ class Checker:
             with open(lwo + ".osgt", encoding="utf-8", errors="replace") as f:
                 out["osgconv"] = f.read()
         if "assimp" in self.readers:
-            js = os.path.join(ROOT, "tests", "readers", "assimp.js")
-            p = subprocess.run(["node", js, self.assimpjs, lwo, lwo + ".json"],
-                               capture_output=True, text=True)
-            if p.returncode:
-                raise Failed("assimp could not read it: " + " ".join(p.stderr.split()))
-            with open(lwo + ".json", encoding="utf-8") as f:
-                out["assimp"] = json.load(f)
+            out["assimp"] = self.assimp(lwo)
         return out
+
+    def assimp(self, path, *beside):
+        """assimp's report of the file at `path`, which refers to the files `beside` it."""
+        p = subprocess.run(["node", os.path.join(HERE, "assimp.js"), self.assimpjs, path,
+                            path + ".json", *beside], capture_output=True, text=True)
+        if p.returncode:
+            raise Failed("assimp could not read it: " + " ".join(p.stderr.split()))
+        with open(path + ".json", encoding="utf-8") as f:
+            return json.load(f)
 
     def compare(self, exp, lwo):
         """What the readers saw of `lwo`, and every way in which it differs from `exp`."""
@@ -291,6 +508,102 @@ class Checker:
             self.report(False, "%s: %s" % (name, e))
         return lwo if os.path.exists(lwo) else None
 
+    def convert(self, rok, fmts, into):
+        """[[file, files it refers to...]] that `rokconv -f FMT rok` makes in `into` for each of
+        `fmts`; Failed when it fails, says something, or leaves one out."""
+        os.makedirs(into, exist_ok=True)
+        name = os.path.basename(rok)
+        out = []
+        for fmt in fmts:
+            out.append([os.path.join(into, name[:name.rfind(".")] + e) for e in EXTENSIONS[fmt]])
+            p = subprocess.run([self.rokconv, "-f", fmt, rok], cwd=into, capture_output=True,
+                               text=True)
+            if p.returncode or p.stdout or p.stderr or not all(map(os.path.exists, out[-1])):
+                raise Failed("rokconv -f %s failed: exit %d, %r"
+                             % (fmt, p.returncode, p.stdout + p.stderr))
+        return out
+
+    def formats(self, view, files, deep):
+        """What the OBJ and glTF `files` hold, compared with `view` (and, if `deep`, what
+        assimp makes of them), and every difference."""
+        seen, errors = [], []
+        for path, *beside in files:
+            fmt = path[path.rfind(".") + 1:]
+
+            def err(msg, who="points"):
+                errors.append("%s %s: %s" % (os.path.basename(path), who, msg))
+            try:
+                if fmt == "obj":
+                    with open(path) as f, open(beside[0]) as g:
+                        obj, mtl = rokref.read_obj(f.read()), rokref.read_obj(g.read())["mtl"]
+                    seen.append(check_obj(view, obj, mtl, err))
+                    if obj["mtllib"] != os.path.basename(beside[0]):
+                        err("mtllib %s" % obj["mtllib"])
+                else:
+                    with open(path, "rb") as f:
+                        doc, bufs = rokref.read_glb(f.read()) if fmt == "glb" else (
+                            json.load(f), None)
+                    bufs = [bufs] if fmt == "glb" else [open(os.path.join(os.path.dirname(
+                        path), b["uri"]), "rb").read() for b in doc["buffers"]]
+                    seen.append(fmt + " " + check_gltf(view, doc, rokref.read_gltf(doc, bufs), err))
+            except (OSError, KeyError, IndexError, TypeError, ValueError, struct.error) as e:
+                err("cannot make sense of it: %r" % e)
+            if deep and "assimp" in self.readers and fmt != "gltf":
+                try:
+                    seen.append(check_assimp(reader_expect(view, fmt == "glb")[0], self.assimp(
+                        path, *beside), lambda m: err(m, "assimp"), lwob=False))
+                except (Failed, KeyError, IndexError, TypeError, ValueError) as e:
+                    err(str(e), "assimp")
+        return seen, errors
+
+    def readers_say(self, jobs):
+        """{(reader, file): (ok, what it said)} from one run of Blender on the OBJ and GLB files
+        of the `deep` jobs, and one of the validator on every glTF file."""
+        said, args, gltf = {}, [], []
+        for i, (_, _, view, files, deep) in enumerate(jobs):
+            gltf += [f[0] for f in files if not f[0].endswith(".obj")]
+            for j, f in enumerate(f[0] for f in files if deep and not f[0].endswith(".gltf")):
+                args += [f, os.path.join(self.work, "expect-%d-%d.json" % (i, j))]
+                with open(args[-1], "w") as g:
+                    json.dump(reader_expect(view, f.endswith(".glb"))[1], g)
+        if "blender" in self.readers and args:
+            # Blender takes its Python's home from the first python3 on PATH: Debian's, whose
+            # numpy it needs, not one of pyenv's that may have started this script
+            p = subprocess.run(["blender", "-b", "--factory-startup", "--python-exit-code", "3",
+                                "--python", os.path.join(HERE, "blender_import.py"), "--"] + args,
+                               capture_output=True, text=True,
+                               env=dict(os.environ, PATH="/usr/bin:" + os.environ["PATH"]))
+            for _, ok, path, text in (ln.split(" ", 3) for ln in p.stdout.splitlines()
+                                      if ln.startswith("blender: ")):
+                said["blender", path] = (ok == "ok", text)
+        if "validator" in self.readers and gltf:
+            p = subprocess.run(["node", os.path.join(HERE, "validate_gltf.js"), self.modules]
+                               + gltf, capture_output=True, text=True)
+            for ok, path, text in ((ln + "  ").split(" ", 2) for ln in p.stdout.splitlines()):
+                said["validator", path.rstrip(":")] = (ok == "ok", text)
+        return said
+
+    def formats_all(self, jobs):
+        """Checks and reports the jobs (label, control, view, files, deep): a control passes
+        when some check finds the fault put into it."""
+        said = self.readers_say(jobs)
+        for label, control, view, files, deep in jobs:
+            seen, errors = self.formats(view, files, deep)
+            asked = [("blender", f[0]) for f in files if deep and ".gltf" not in f[0]] + [
+                ("validator", f[0]) for f in files if ".obj" not in f[0]]
+            for who, path in (a for a in asked if a[0] in self.readers):
+                ok, text = said.get((who, path), (False, "said nothing"))
+                seen += [who] if ok else []
+                errors += [] if ok else ["%s %s: %s" % (os.path.basename(path), who, text)]
+            if control:
+                caught = sorted({e.split(" ")[1].rstrip(":") for e in errors})
+                self.report(bool(errors), "control: %s %s" % (label, "is caught by %s (%s)" % (
+                    ", ".join(caught), errors[0][:300]) if errors else "went unnoticed"))
+            else:
+                self.report(not errors, "%s: %s" % (label, "\n".join(
+                    [e[:300] for e in errors[:6]] + ["..."] * (len(errors) > 6)) if errors
+                    else " | ".join(seen)))
+
     def control(self, what, rok, lwo):
         """Passes when a reader or the comparison finds something wrong."""
         exp = expect(rok)
@@ -303,7 +616,7 @@ class Checker:
 
 
 def main(argv):
-    rokconv, assimpjs, readers = argv[1], argv[2], argv[3:] or ["osgconv", "assimp"]
+    rokconv, modules, readers = argv[1], argv[2], argv[3:] or READERS
     start = time.time()
     examples = sorted(glob.glob(os.path.join(ROOT, "examples", "*.rok")))
     cube = os.path.join(ROOT, "examples", "cube.rok")
@@ -311,10 +624,10 @@ def main(argv):
         print("check_readers: error: no examples/cube.rok", file=sys.stderr)
         return 2
     with tempfile.TemporaryDirectory(prefix="check_readers.") as work:
-        c = Checker(rokconv, assimpjs, readers, work)
-        lwos = [c.example(rok) for rok in examples]
+        c = Checker(rokconv, modules, readers, work)
+        lwos = [c.example(rok) for rok in examples if {"osgconv", "assimp"} & set(readers)]
         # negative controls: the comparison must notice a wrong model and damaged objects
-        good = lwos[examples.index(cube)]
+        good = lwos and lwos[examples.index(cube)]
         other = examples[(examples.index(cube) + 1) % len(examples)]
         if good and other != cube:
             c.control("cube.LWO checked against " + os.path.basename(other), other, good)
@@ -326,6 +639,37 @@ def main(argv):
             with open(good, "rb") as f, open(bad, "wb") as g:
                 g.write(damage(f.read(), kind))
             c.control("cube.LWO with a damaged " + kind, cube, bad)
+        # OBJ and glTF: the examples (also in assimp and Blender), models made here and by
+        # rokgen, and cube's files damaged on purpose, which some check must catch
+        rokgen = os.path.join(os.path.dirname(rokconv), "tests", "support", "rokgen")
+        p = subprocess.run([rokgen, "damaged", "--list"], capture_output=True, text=True)
+        made = [["left", "out"], ["grid", "2000"], ["ring", "500"]] + [
+            ["damaged", k, "--eol", e] for k in p.stdout.split() for e in ("lf", "crlf", "cr")]
+        # the fuzz corpus, less the files that are not ROK files, which give no output
+        corpus = [r for r in sorted(glob.glob(os.path.join(ROOT, "fuzz", "corpus", "*.rok")))
+                  if rokref.load_rok(open(r, "rb").read()) is not None]
+        models = [(os.path.basename(r) + " as OBJ and glTF", r, ["obj", "glb", "gltf"], None)
+                  for r in examples] + [(os.path.basename(r) + " of the fuzz corpus", r,
+                                         ["obj", "glb"], None) for r in corpus] + [(" ".join(a), os.path.join(work, "-".join(a) + ".rok"),
+                                         ["obj", "glb"], None) for a in made] + [
+            ("cube.%s with %s" % (f, DAMAGES[k]), cube, [f], k) for f in EXTENSIONS
+            for k in DAMAGES if f != "gltf"]
+        with open(models[len(examples) + len(corpus)][1], "wb") as f:
+            f.write(left_out_model())
+        jobs = []
+        for label, rok, fmts, kind in models:
+            try:
+                if not os.path.exists(rok) and subprocess.run(
+                        [rokgen] + label.split() + ["-o", rok]).returncode:
+                    raise Failed("rokgen %s failed" % label)
+                files = c.convert(rok, fmts, os.path.join(work, "-".join(label.split())))
+            except Failed as e:
+                c.report(False, "%s: %s" % (label, e))
+                continue
+            if kind:
+                damage_formats(files[0][(fmts[0], kind) == ("obj", "colour")], kind)
+            jobs.append((label, bool(kind), view_of(rok), files, bool(kind) or "gltf" in fmts))
+        c.formats_all(jobs)
     print("readers: %s; %d s" % (" ".join(readers), time.time() - start))
     print("check_readers: %d passed, %d failed" % (c.passed, c.failed))
     return 1 if c.failed else 0

@@ -4,12 +4,16 @@ Written from the format description and the choices listed in the README ("Damag
 shares no code with src/. load_rok emulates the byte stream that the converter reads (end-of-file
 flag set only by a read that finds nothing, one byte of push-back, the 79-byte line split, the
 128-byte preamble) and gives the model; ring walks a face; save_lwob writes the whole LWOB file;
-chunks and polygons take an LWOB file apart again.
+chunks and polygons take an LWOB file apart again. scene and corner_normals give what the OBJ and
+glTF files made from a model hold; read_obj, read_glb and read_gltf take them apart.
 
 BROKEN names one rule of BREAKS that is changed on purpose, to show that a comparison catches it;
 SEEN counts how often each rule was exercised.
 """
 
+import json
+import math
+import operator
 import re
 import struct
 
@@ -333,3 +337,122 @@ def polygons(data, body, size):
         v = [int.from_bytes(data[pos + 2 * i:pos + 2 * i + 2], "big") for i in range(1, n + 2)]
         yield pos, v[:n], v[n] if len(v) > n else None
         pos += 4 + 2 * n
+
+
+# Wavefront OBJ and glTF: the LWOB positions with z negated, each face's ring reversed, colours
+# made linear.
+
+def srgb_linear(c):
+    """An 8-bit sRGB component as a linear one from 0 to 1."""
+    c /= 255
+    return c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4
+
+
+def newell(ps):
+    """The area-weighted normal of the polygon through positions `ps` (twice its area long)."""
+    return tuple(sum((ps[i - 1][(k + 1) % 3] - ps[i][(k + 1) % 3])
+                     * (ps[i - 1][(k + 2) % 3] + ps[i][(k + 2) % 3]) for i in range(len(ps)))
+                 for k in range(3))
+
+
+def dot(a, b):
+    return sum(map(operator.mul, a, b))
+
+
+def unit(v):
+    n = math.sqrt(dot(v, v))
+    return tuple(c / n for c in v) if n else tuple(v)
+
+
+def corner_normals(view):
+    """The normal at each corner of each face of scene() `view`: the mean of the normals of the
+    faces of the same material at that point that lie within 44.5 degrees of the face's own,
+    each weighted by the face's interior angle there (measured round its normal, so more than
+    half a turn at a concave corner). None for a face without area; None for a corner where a
+    face that is not flat takes part (its angle is then a matter of choice) or one lies at 44.5."""
+    cos, around, out = math.cos(math.radians(44.5)), {}, []
+    rings = [[view["pos"][p] for p in pts] for _, pts in view["faces"]]
+    normals = [unit(newell(r)) for r in rings]
+    for (mat, pts), r, n in zip(view["faces"], rings, normals):
+        flat = all(abs(dot(n, map(operator.sub, q, r[0]))) <= 1e-5 * max(1, *map(abs, q + r[0]))
+                   for q in r)
+        for j, p in enumerate(pts):
+            a, b = [list(map(operator.sub, r[k % len(r)], r[j])) for k in (j - 1, j + 1)]
+            turn = dot(n, (b[1] * a[2] - b[2] * a[1], b[2] * a[0] - b[0] * a[2],
+                           b[0] * a[1] - b[1] * a[0]))
+            angle = math.atan2(turn, dot(a, b)) % math.tau
+            around.setdefault((mat, p), []).append((n, angle, flat))
+    for (mat, pts), n in zip(view["faces"], normals):
+        near = [[(m, w, f) for m, w, f in around[mat, p] if dot(m, n) >= cos - 1e-6] for p in pts]
+        out.append([unit([sum(w * m[k] for m, w, _ in c) for k in range(3)]) if all(
+            f and abs(dot(m, n) - cos) > 1e-6 for m, _, f in c) else None for c in near]
+                   if any(n) else None)
+    return out
+
+
+def scene(m):
+    """{"points": the positions of the finite points in order (OBJ numbers them from 1), "pos":
+    point number -> its position, "faces": [(material, [point number])] rings reversed (two
+    points for a face of one edge), "lines": [(material, [point number] * 2)] from LINE2,
+    "materials": {name: (linear rgb, SPEC)} of every polygon's colour}; material is ROK<colour>
+    for colours 0-15 below the palette count, else None."""
+    pos = {i + 1: (x, y, -z) for i, (x, y, z) in enumerate(map(position, m.points))}
+    pos = {i: p for i, p in pos.items() if all(abs(v) < float("inf") for v in p)}
+    out = {"points": list(pos.values()), "pos": pos, "faces": [], "lines": [], "materials": {}}
+    for colour, refs, line2 in m.polys:
+        pts = polygon_points(m, refs)
+        mat = "ROK%d" % colour if 0 <= colour < min(16, m.pal_count) else None
+        if mat:
+            rgb, spec = surface_look(m.pal[colour])
+            out["materials"][mat] = ([srgb_linear(c) for c in rgb], spec)
+        if not pts or any(p not in pos for p in pts):
+            seen("scene: polygon left out" if pts else "scene: face of no points")
+        else:
+            out["lines" if line2 else "faces"].append((mat, pts[::-1]))
+    return out
+
+
+def read_obj(text):
+    """{"v": [xyz], "vn": [xyz], "mtllib": name, "elems": [(material, "f" or "l", [(v, vn)])],
+    "mtl": {material: {key: [number]}}} of an OBJ or MTL text; v and vn count from 0 (vn None
+    where a corner has none)."""
+    out, mat = {"v": [], "vn": [], "mtllib": None, "elems": [], "mtl": {}}, None
+    for key, *args in (ln.split() or [""] for ln in text.splitlines()):
+        if key in ("v", "vn"):
+            out[key].append(tuple(map(float, args[:3])))
+        elif key in ("f", "l"):
+            out["elems"].append((mat, key, [(int(c[0]) - 1, int(c[2]) - 1 if c[2:] else None)
+                                            for c in (a.split("/") for a in args)]))
+        elif key in ("usemtl", "mtllib", "newmtl"):
+            mat, out["mtllib"] = (args[0], out["mtllib"]) if key != "mtllib" else (mat, args[0])
+        elif key in ("Kd", "Ks", "Ns", "d", "illum"):
+            out["mtl"].setdefault(mat, {})[key] = [float(a) for a in args]
+    return out
+
+
+def read_glb(data):
+    """The JSON and the binary chunk of a GLB file."""
+    size = int.from_bytes(data[12:16], "little")
+    doc = json.loads(data[20:20 + size])
+    return doc, data[28 + size:28 + size + int.from_bytes(data[20 + size:24 + size], "little")]
+
+
+def read_gltf(doc, buffers):
+    """[{"mode", "material" (name or None), attribute name: [tuple], "indices": [int]}] for each
+    primitive of each mesh; `buffers` are the bytes of doc's buffers."""
+    def accessor(a):
+        view = doc["bufferViews"][a["bufferView"]]
+        width = {"SCALAR": 1, "VEC2": 2, "VEC3": 3, "VEC4": 4}[a["type"]]
+        fmt = "<%d%s" % (width, {5126: "f", 5125: "I", 5123: "H", 5121: "B"}[a["componentType"]])
+        at, step = view.get("byteOffset", 0) + a.get("byteOffset", 0), view.get("byteStride")
+        vals = [struct.unpack_from(fmt, buffers[view["buffer"]], at + k * (
+            step or struct.calcsize(fmt))) for k in range(a["count"])]
+        return [v[0] for v in vals] if width == 1 else vals
+    out = []
+    for p in (p for mesh in doc.get("meshes", []) for p in mesh["primitives"]):
+        out.append({k: accessor(doc["accessors"][v]) for k, v in p["attributes"].items()})
+        out[-1].update(indices=accessor(doc["accessors"][p["indices"]]) if "indices" in p else
+                       list(range(len(out[-1]["POSITION"]))), mode=p.get("mode", 4),
+                       material=doc["materials"][p["material"]]["name"] if "material" in p
+                       else None)
+    return out

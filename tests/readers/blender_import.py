@@ -1,0 +1,48 @@
+"""Imports OBJ and glTF files into Blender and checks what it made of them:
+
+    blender -b --factory-startup --python blender_import.py -- FILE EXPECT.json [FILE EXPECT.json..]
+
+EXPECT.json holds {"faces": N, "lines": N, "materials": {name: [r, g, b]}}: the count of
+polygons (triangles, for glTF), of edges in no polygon, and each material's base colour. Prints
+"blender: ok FILE WHAT-IT-SAW" or "blender: FAIL FILE ..." for each; exits 1 when any failed.
+"""
+import json
+import sys
+
+import numpy as np
+
+np.bool = bool      # Blender 3.4's glTF importer still uses np.bool, which numpy 1.24 removed
+import bpy  # noqa: E402
+
+
+def seen(path):
+    bpy.ops.wm.read_factory_settings(use_empty=True)
+    (bpy.ops.wm.obj_import if path.endswith(".obj") else bpy.ops.import_scene.gltf)(filepath=path)
+    out = {"faces": 0, "lines": 0, "materials": {}}
+    for mesh in (ob.data for ob in bpy.data.objects if ob.type == "MESH"):
+        used = {k for p in mesh.polygons for k in p.edge_keys}
+        out["faces"] += len(mesh.polygons)
+        out["lines"] += sum(e.key not in used for e in mesh.edges)
+    for m in bpy.data.materials:
+        bsdf = next(n for n in m.node_tree.nodes if n.type == "BSDF_PRINCIPLED")
+        out["materials"][m.name] = list(bsdf.inputs["Base Color"].default_value[:3])
+    return out
+
+
+failed = 0
+args = sys.argv[sys.argv.index("--") + 1:]
+for path, expect in zip(args[::2], args[1::2]):
+    with open(expect) as f:
+        want = json.load(f)
+    try:
+        got = seen(path)
+    except Exception as e:      # an importer's failure is a finding, not the end of the run
+        got = {"error": repr(e)}
+    ok = got.keys() == want.keys() and all(got[k] == want[k] for k in ("faces", "lines")) and \
+        got["materials"].keys() == want["materials"].keys() and all(
+            abs(a - b) <= 1e-4 for m, c in want["materials"].items()
+            for a, b in zip(got["materials"][m], c))
+    failed += not ok
+    print("blender: %s %s %s" % ("ok" if ok else "FAIL", path, json.dumps(got))
+          + ("" if ok else " expected %s" % json.dumps(want)), flush=True)
+sys.exit(1 if failed or not args else 0)
