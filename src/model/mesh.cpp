@@ -398,6 +398,29 @@ bool clip_ears(std::span<const P2> v, std::span<const std::uint32_t> index,
 // ---- smoothing ----
 
 // a face's normal at a point and its angle there
+// The angle between two vectors, given the length of their cross product and their dot product,
+// in [0, pi]: atan2(y, x) for y >= 0 by an odd polynomial for atan on [0, 1], within 1e-7 of the
+// exact angle, which as a weight is exact enough and costs a tenth of the library's.
+double angle_of(double y, double x) {
+    const double ax = std::abs(x);
+    const bool steep = y > ax;
+    const double t = steep ? ax / y : (ax > 0.0 ? y / ax : 0.0);
+    // atan(t) = t - t^3/3 + ... on [0, 1], through its minimax fit
+    const double t2 = t * t;
+    double a =
+        ((((((((-0.0040540580 * t2 + 0.0218612288) * t2 - 0.0559098861) * t2 + 0.0964200441) * t2 -
+             0.1390853351) *
+                t2 +
+            0.1994653599) *
+               t2 -
+           0.3332985605) *
+              t2 +
+          0.9999993329) *
+         t);
+    if (steep) a = std::numbers::pi / 2 - a;
+    return x < 0.0 ? std::numbers::pi - a : a;
+}
+
 struct Weighted {
     D3 normal;
     double weight = 0.0;
@@ -624,8 +647,11 @@ std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
         float angle;
     };
     std::vector<std::uint32_t> start(std::size_t{point_count} + 1, 0);
-    for (const ShadedFace& f : faces) {
-        if (!usable(f)) continue;
+    std::vector<bool> use(faces.size());
+    for (std::size_t fi = 0; fi < faces.size(); ++fi) {
+        const ShadedFace& f = faces[fi];
+        use[fi] = usable(f);
+        if (!use[fi]) continue;
         for (std::uint32_t c = f.first; c < f.first + f.count; ++c)
             ++start[points[c] + 1];
     }
@@ -634,7 +660,7 @@ std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
     std::vector<Entry> entries(start[point_count]);
     for (std::uint32_t fi = 0; fi < faces.size(); ++fi) {
         const ShadedFace& f = faces[fi];
-        if (!usable(f)) continue;
+        if (!use[fi]) continue;
         const D3 n = d3(f.normal);
         for (std::uint32_t k = 0; k < f.count; ++k) {
             const std::uint32_t c = f.first + k;
@@ -644,7 +670,7 @@ std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
             // the angle between the corner's two edges; one that turns back against the face's
             // normal gets the rest of the turn
             const D3 turn = cross(b, a);
-            double angle = std::atan2(length(turn), dot(a, b));
+            double angle = angle_of(length(turn), dot(a, b));
             if (dot(turn, n) < 0.0) angle = 2.0 * std::numbers::pi - angle;
             entries[start[points[c]]++] = {c, fi, static_cast<float>(angle)};
         }

@@ -2,6 +2,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -13,25 +14,70 @@ namespace rokconv {
 
 namespace {
 
-// Text appended to a byte buffer; numbers are written by to_chars, which needs no locale and
-// gives the shortest text that reads back as the same value.
+// Text appended to a byte buffer through a block of its own, so that each piece costs a copy
+// into it rather than a growth of the buffer. Numbers are written by to_chars, which needs no
+// locale and gives the shortest text that reads back as the same value. The text reaches out at
+// flush.
 struct Text {
-    std::vector<unsigned char>& out;
+    explicit Text(std::vector<unsigned char>& to) : out(to) {}
 
+    std::vector<unsigned char>& out;
+    std::size_t n = 0;
+    char block[1 << 16];
+
+    void flush() {
+        out.insert(out.end(), block, block + n);
+        n = 0;
+    }
+    char* room(std::size_t k) {
+        if (n + k > sizeof block) flush();
+        return block + n;
+    }
     Text& operator<<(std::string_view s) {
-        out.insert(out.end(), s.begin(), s.end());
+        if (s.size() > sizeof block / 2) {
+            flush();
+            out.insert(out.end(), s.begin(), s.end());
+        } else {
+            std::memcpy(room(s.size()), s.data(), s.size());
+            n += s.size();
+        }
         return *this;
     }
     Text& operator<<(const char* s) { return *this << std::string_view(s); }
     Text& operator<<(char c) {
-        out.push_back(static_cast<unsigned char>(c));
+        *room(1) = c;
+        ++n;
         return *this;
     }
     template <class Number>
     Text& operator<<(Number value) {
-        char buffer[32];
-        const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-        out.insert(out.end(), buffer, end);
+        char* at = room(32);
+        n += static_cast<std::size_t>(std::to_chars(at, at + 32, value).ptr - at);
+        return *this;
+    }
+    // a component of a unit normal, to six decimals: as exact as a reader's smoothing needs, and
+    // written without the search for the shortest text
+    Text& unit(float value) {
+        char* at = room(16);
+        char* p = at;
+        auto fixed = static_cast<std::int64_t>(std::lround(static_cast<double>(value) * 1e6));
+        if (fixed < 0) {
+            *p++ = '-';
+            fixed = -fixed;
+        }
+        p = std::to_chars(p, p + 8, fixed / 1000000).ptr;
+        if (std::int64_t fraction = fixed % 1000000; fraction != 0) {
+            *p++ = '.';
+            int digits = 6;
+            while (fraction % 10 == 0) {
+                fraction /= 10;
+                --digits;
+            }
+            for (int d = digits - 1; d >= 0; --d, fraction /= 10)
+                p[d] = static_cast<char>('0' + fraction % 10);
+            p += digits;
+        }
+        n += static_cast<std::size_t>(p - at);
         return *this;
     }
 };
@@ -96,7 +142,9 @@ SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsig
             if (table[i] == 0) {
                 first_vertex.push_back(static_cast<std::uint32_t>(v));
                 table[i] = static_cast<std::uint32_t>(first_vertex.size());
-                o << "vn " << n.x << ' ' << n.y << ' ' << n.z << '\n';
+                (o << "vn ").unit(n.x) << ' ';
+                o.unit(n.y) << ' ';
+                o.unit(n.z) << '\n';
                 break;
             }
             const auto other = std::bit_cast<std::array<std::uint32_t, 3>>(
@@ -134,11 +182,13 @@ SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsig
         o << "l " << number[line.from] << ' ' << number[line.to] << '\n';
     }
 
+    o.flush();
     Text m{mtl};
     m << "# rokconv\n";
     for (const Material& material : scene.materials)
         write_material(m, material.name, &material.look);
     if (uses_default) write_material(m, "default", nullptr);
+    m.flush();
     return SaveStatus::ok;
 }
 
