@@ -23,7 +23,8 @@ struct Conversion {
     rokconv::SaveStatus saved = rokconv::SaveStatus::ok;  // when the file was read
     rokconv::Model model;
     std::vector<unsigned char> lwob;
-    bool window_differs = false;  // reading through a small window gave another result
+    bool window_differs = false;        // reading through a small window gave another result
+    bool other_formats_failed = false;  // OBJ or glTF could not be written
 };
 
 // the bytes as an input that hands them out as asked, the way a file does
@@ -64,6 +65,13 @@ inline Conversion convert(std::span<const unsigned char> rok) {
     if (loaded == rokconv::LoadStatus::ok) (void)rokconv::save_lwob(windowed, lwob);
     c.window_differs =
         loaded != c.loaded || lwob != c.lwob || windowed.palette_count != c.model.palette_count;
+    // the other formats take every model the reader makes, and leave out what they cannot hold
+    if (c.loaded == rokconv::LoadStatus::ok) {
+        std::vector<unsigned char> obj, mtl, glb;
+        c.other_formats_failed =
+            rokconv::save_obj(c.model, "m.mtl", obj, mtl) != rokconv::SaveStatus::ok ||
+            rokconv::save_glb(c.model, glb) != rokconv::SaveStatus::ok;
+    }
     return c;
 }
 
@@ -111,6 +119,7 @@ inline bool ends_of_edges(const rokconv::Model& m, const rokconv::Polygon& face,
 inline std::string check(const Conversion& c) {
     const rokconv::Model& m = c.model;
     if (c.window_differs) return "reading through a small window gave another result";
+    if (c.other_formats_failed) return "the model could not be written as OBJ or glTF";
     if (c.loaded == rokconv::LoadStatus::not_rok) {
         const bool empty = m.points.empty() && m.edges.empty() && m.polygons.empty() &&
                            m.lines.empty() && m.palette_count == 0;
