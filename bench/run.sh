@@ -102,10 +102,12 @@ if [ -n "$baseline" ]; then
     measure base100k "baseline grid 100k points" grid100k.rok grid100k.LWO "$runs" \
             "$baseline" grid100k.rok
     measure base1m "baseline grid 1M points" grid1m.rok grid1m.LWO "$runs" "$baseline" grid1m.rok
-    # and the two builds one run each in turn, so that a drift of the machine meets both alike
-    paired=$(for _ in $(seq "$runs"); do
-        a=$("$measure" --fresh grid1m.LWO 1 "$rokconv" grid1m.rok | cut -d' ' -f1)
-        b=$("$measure" --fresh grid1m.LWO 1 "$baseline" grid1m.rok | cut -d' ' -f1)
+    # and the two builds one run each in turn, each first every other time, so that a drift of
+    # the machine, or what a run leaves to the next, meets both alike
+    paired=$(for i in $(seq "$runs"); do
+        one() { "$measure" --fresh grid1m.LWO 1 "$1" grid1m.rok | cut -d' ' -f1; }
+        if [ $((i % 2)) = 0 ]; then a=$(one "$rokconv"); b=$(one "$baseline")
+        else b=$(one "$baseline"); a=$(one "$rokconv"); fi
         echo "$a $b"
     done | awk '{ print $1 / $2 }' | sort -g | awk '{ r[NR] = $1 } END { print r[int((NR + 1) / 2)] }')
 fi
