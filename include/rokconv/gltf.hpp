@@ -18,7 +18,8 @@ namespace rokconv {
 [[nodiscard]] SaveStatus save_glb(const Model& model, std::vector<unsigned char>& out,
                                   Omitted* omitted = nullptr);
 
-// The same as JSON text in gltf, whose buffer, named bin_name (a file beside it), is bin.
+// The same as JSON text in gltf, whose buffer is bin; the JSON refers to it as the file bin_name
+// beside it, percent-encoded as a URI.
 [[nodiscard]] SaveStatus save_gltf(const Model& model, std::string_view bin_name,
                                    std::vector<unsigned char>& gltf,
                                    std::vector<unsigned char>& bin, Omitted* omitted = nullptr);

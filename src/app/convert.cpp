@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -45,24 +44,6 @@ std::size_t read_from_file(void* file, unsigned char* out, std::size_t n) {
 // a directory opens but cannot be read, and neither can a file with an I/O error
 bool file_failed(void* file) {
     return std::ferror(static_cast<std::FILE*>(file)) != 0;
-}
-
-// a file name as a URI reference: bytes other than unreserved ones percent-encoded
-std::string uri_of(std::string_view name) {
-    std::string uri;
-    for (const char c : name) {
-        const auto b = static_cast<unsigned char>(c);
-        if (std::isalnum(b) != 0 && b < 0x80) {
-            uri += c;
-        } else if (c == '-' || c == '.' || c == '_' || c == '~') {
-            uri += c;
-        } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", b);
-            uri += escaped;
-        }
-    }
-    return uri;
 }
 
 // the output file name: path's file name with the extension
@@ -125,7 +106,7 @@ Outcome convert(const char* path, Format format) {
                 saved = save_glb(model, bytes[0]);
                 break;
             case Format::gltf:
-                saved = save_gltf(model, uri_of(files[1].name), bytes[0], bytes[1]);
+                saved = save_gltf(model, files[1].name, bytes[0], bytes[1]);
                 break;
         }
         if (saved == SaveStatus::out_of_memory) {

@@ -4,10 +4,9 @@
 #include <cstring>
 #include <functional>
 #include <limits>
-#include <new>
 #include <nlohmann/json.hpp>
-#include <stdexcept>
 
+#include "model/guarded.hpp"
 #include "model/scene.hpp"
 #include "rokconv/gltf.hpp"
 
@@ -160,17 +159,14 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
     d.triangles.resize(groups);
     std::vector<Vec3> ring;
     std::vector<std::uint32_t> cut;
-    for (const SceneFace& face : scene.faces) {
-        const Vec3& n = shading.vertex_normal[shading.vertex_of[face.first]];
-        if (face.count < 3 || (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f)) {
-            ++scene.omitted.faces_without_area;
-            continue;
-        }
+    for (std::size_t f = 0; f < scene.faces.size(); ++f) {
+        const SceneFace& face = scene.faces[f];
         ring.clear();
         for (std::uint32_t c = face.first; c < face.first + face.count; ++c)
             ring.push_back(scene.positions[scene.corners[c]]);
         cut.clear();
-        if (!triangulate_ring(ring, cut)) {
+        // a face of 2 corners, or one without area, has no normal and gets no triangles
+        if (!triangulate_ring(ring, shading.face_normal[f], cut)) {
             ++scene.omitted.faces_without_area;
             continue;
         }
@@ -297,12 +293,30 @@ SaveStatus glb(const Model& model, std::vector<unsigned char>& out, Omitted* omi
     return SaveStatus::ok;
 }
 
+// a file name as a URI reference: bytes other than unreserved ones percent-encoded
+std::string uri_of(std::string_view name) {
+    std::string uri;
+    for (const char c : name) {
+        const auto b = static_cast<unsigned char>(c);
+        const bool unreserved = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                                (c >= 'a' && c <= 'z') || c == '-' || c == '.' || c == '_' ||
+                                c == '~';
+        if (unreserved) {
+            uri += c;
+        } else {
+            constexpr char kHex[] = "0123456789ABCDEF";
+            uri += {'%', kHex[b >> 4], kHex[b & 15]};
+        }
+    }
+    return uri;
+}
+
 SaveStatus gltf_text(const Model& model, std::string_view bin_name,
                      std::vector<unsigned char>& text, std::vector<unsigned char>& bin,
                      Omitted* omitted) {
     Document d;
     if (const SaveStatus s = build(model, d, omitted); s != SaveStatus::ok) return s;
-    if (d.json.contains("buffers")) d.json["buffers"][0]["uri"] = std::string(bin_name);
+    if (d.json.contains("buffers")) d.json["buffers"][0]["uri"] = uri_of(bin_name);
     const std::string json = d.json.dump(1) + "\n";
     text.insert(text.end(), json.begin(), json.end());
     bin.resize(bin.size() + d.buffer.padded());
@@ -310,38 +324,28 @@ SaveStatus gltf_text(const Model& model, std::string_view bin_name,
     return SaveStatus::ok;
 }
 
-// runs a writer, keeping out as it was on failure and no exception beyond it
+// the writer's own failure: a number JSON cannot hold (only finite ones reach it)
 template <class Write>
-SaveStatus guarded(std::vector<unsigned char>& a, std::vector<unsigned char>* b, Write write) {
-    const std::size_t a_size = a.size();
-    const std::size_t b_size = b != nullptr ? b->size() : 0;
-    SaveStatus status;
+SaveStatus json_guarded(Write write) {
     try {
-        status = write();
-    } catch (const std::bad_alloc&) {
-        status = SaveStatus::out_of_memory;
-    } catch (const std::length_error&) {
-        status = SaveStatus::out_of_memory;
+        return write();
     } catch (const nlohmann::json::exception&) {
-        status = SaveStatus::invalid_model;  // a number JSON cannot hold; finite ones only reach it
+        return SaveStatus::invalid_model;
     }
-    if (status != SaveStatus::ok) {
-        a.resize(a_size);
-        if (b != nullptr) b->resize(b_size);
-    }
-    return status;
 }
 
 }  // namespace
 
 SaveStatus save_glb(const Model& model, std::vector<unsigned char>& out, Omitted* omitted) {
-    return guarded(out, nullptr, [&] { return glb(model, out, omitted); });
+    return guarded({&out}, [&] { return json_guarded([&] { return glb(model, out, omitted); }); });
 }
 
 SaveStatus save_gltf(const Model& model, std::string_view bin_name,
                      std::vector<unsigned char>& gltf, std::vector<unsigned char>& bin,
                      Omitted* omitted) {
-    return guarded(gltf, &bin, [&] { return gltf_text(model, bin_name, gltf, bin, omitted); });
+    return guarded({&gltf, &bin}, [&] {
+        return json_guarded([&] { return gltf_text(model, bin_name, gltf, bin, omitted); });
+    });
 }
 
 }  // namespace rokconv

@@ -1,9 +1,8 @@
 #include <algorithm>
-#include <new>
-#include <stdexcept>
 
 #include "lwob/encode.hpp"
 #include "lwob/writer.hpp"
+#include "model/guarded.hpp"
 #include "model/ring_walk.hpp"
 
 namespace rokconv {
@@ -37,6 +36,7 @@ SaveStatus check_model(const Model& model, std::size_t& pols) {
         in_table &= line.edge < model.edges.size();
     if (!in_table) return SaveStatus::invalid_model;
     for (const Polygon& face : model.polygons) {
+        // polygon_edges' test, inline: this loop runs for every face
         if (face.edge_count < 0 || face.first_ref > model.edge_refs.size() ||
             model.edge_refs.size() - face.first_ref < static_cast<std::size_t>(face.edge_count)) {
             return SaveStatus::invalid_model;
@@ -153,17 +153,7 @@ SurfaceTable number_surfaces(const Model& model) {
 }
 
 SaveStatus save_lwob(const Model& model, std::vector<unsigned char>& out) {
-    const std::size_t before = out.size();
-    SaveStatus status;
-    try {
-        status = save(model, out);
-    } catch (const std::bad_alloc&) {
-        status = SaveStatus::out_of_memory;
-    } catch (const std::length_error&) {
-        status = SaveStatus::out_of_memory;
-    }
-    if (status != SaveStatus::ok) out.resize(before);
-    return status;
+    return guarded({&out}, [&] { return save(model, out); });
 }
 
 }  // namespace rokconv

@@ -33,8 +33,8 @@ Look look_of(const PaletteEntry& entry) {
 }
 
 bool has_look(const Model& model, std::int32_t colour) {
-    return colour >= 0 && colour < 16 &&
-           static_cast<std::size_t>(colour) < usable_palette(model).size();
+    // the usable palette holds at most the 16 entries a model keeps
+    return colour >= 0 && static_cast<std::size_t>(colour) < usable_palette(model).size();
 }
 
 }  // namespace rokconv

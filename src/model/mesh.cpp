@@ -397,7 +397,6 @@ bool clip_ears(std::span<const P2> v, std::span<const std::uint32_t> index,
 
 // ---- smoothing ----
 
-// a face's normal at a point and its angle there
 // The angle between two vectors, given the length of their cross product and their dot product,
 // in [0, pi]: atan2(y, x) for y >= 0 by an odd polynomial for atan on [0, 1], within 1e-7 of the
 // exact angle, which as a weight is exact enough and costs a tenth of the library's.
@@ -405,22 +404,19 @@ double angle_of(double y, double x) {
     const double ax = std::abs(x);
     const bool steep = y > ax;
     const double t = steep ? ax / y : (ax > 0.0 ? y / ax : 0.0);
-    // atan(t) = t - t^3/3 + ... on [0, 1], through its minimax fit
+    // atan(t) = t - t^3/3 + ... on [0, 1], through its minimax fit, highest power first
+    constexpr double kAtan[] = {-0.0040540580, 0.0218612288, -0.0559098861, 0.0964200441,
+                                -0.1390853351, 0.1994653599, -0.3332985605, 0.9999993329};
     const double t2 = t * t;
-    double a =
-        ((((((((-0.0040540580 * t2 + 0.0218612288) * t2 - 0.0559098861) * t2 + 0.0964200441) * t2 -
-             0.1390853351) *
-                t2 +
-            0.1994653599) *
-               t2 -
-           0.3332985605) *
-              t2 +
-          0.9999993329) *
-         t);
+    double a = 0.0;
+    for (const double k : kAtan)
+        a = a * t2 + k;
+    a *= t;
     if (steep) a = std::numbers::pi / 2 - a;
     return x < 0.0 ? std::numbers::pi - a : a;
 }
 
+// a face's normal at a point and its angle there
 struct Weighted {
     D3 normal;
     double weight = 0.0;
@@ -533,8 +529,10 @@ Vec3 face_normal(std::span<const Vec3> ring) {
 
 namespace {
 
-// A fan from the first point over the ring's points in space, each point equal to the one before
-// it left out, and triangles without area too; for rings whose projection folds points together.
+// A fan from the first point over the ring's points in space, for a ring that is not a simple
+// polygon or whose projection folds points together: in ring order, so a triangle runs the other
+// way round where the ring does. A point equal to the one before it is left out, and so are
+// triangles without area, which cover nothing.
 bool fan_in_space(std::span<const Vec3> ring, std::vector<std::uint32_t>& triangles) {
     std::vector<std::uint32_t> kept;
     for (std::uint32_t i = 0; i < ring.size(); ++i) {
@@ -555,7 +553,12 @@ bool fan_in_space(std::span<const Vec3> ring, std::vector<std::uint32_t>& triang
 }  // namespace
 
 bool triangulate_ring(std::span<const Vec3> ring, std::vector<std::uint32_t>& triangles) {
-    const D3 n = area_vector(ring);
+    return triangulate_ring(ring, face_normal(ring), triangles);
+}
+
+bool triangulate_ring(std::span<const Vec3> ring, const Vec3& normal,
+                      std::vector<std::uint32_t>& triangles) {
+    const D3 n = d3(normal);
     if (n.x == 0.0 && n.y == 0.0 && n.z == 0.0) return false;
 
     // Dropping the normal's largest axis keeps the coordinates as they are (floats), so the
@@ -614,19 +617,36 @@ bool triangulate_ring(std::span<const Vec3> ring, std::vector<std::uint32_t>& tr
     const std::size_t start = triangles.size();
     if (is_simple(v) && clip_ears(v, index, triangles)) return true;
     triangles.resize(start);
+    return fan_in_space(ring, triangles);
+}
 
-    // Not simple: a fan from the first point, in ring order, so a triangle runs the other way
-    // round where the ring does. Triangles without area, which cover nothing, are left out;
-    // as the ring has area, some are kept.
-    for (std::size_t i = 1; i + 1 < m; ++i)
-        if (orient(v[0], v[i], v[i + 1]) != 0)
-            triangles.insert(triangles.end(), {index[0], index[i], index[i + 1]});
-    return true;
+CornerIndex index_corners(std::span<const std::uint32_t> points, std::size_t point_count) {
+    CornerIndex index;
+    index.start.assign(point_count + 1, 0);
+    for (const std::uint32_t p : points) {
+        if (p < point_count) ++index.start[p + 1];
+    }
+    for (std::size_t p = 0; p < point_count; ++p)
+        index.start[p + 1] += index.start[p];
+    index.corners.resize(index.start[point_count]);
+    std::vector<std::uint32_t> next(index.start.begin(), index.start.end() - 1);
+    for (std::uint32_t c = 0; c < points.size(); ++c) {
+        if (points[c] < point_count) index.corners[next[points[c]]++] = c;
+    }
+    return index;
 }
 
 std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
                                  std::span<const std::uint32_t> points,
                                  std::span<const Vec3> positions, double max_angle) {
+    return smooth_normals(faces, points, positions, max_angle,
+                          index_corners(points, positions.size()));
+}
+
+std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
+                                 std::span<const std::uint32_t> points,
+                                 std::span<const Vec3> positions, double max_angle,
+                                 const CornerIndex& index) {
     std::vector<Vec3> normals(points.size());
     const auto point_count = static_cast<std::uint32_t>(positions.size());
     auto usable = [&](const ShadedFace& f) {
@@ -639,28 +659,12 @@ std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
         return true;
     };
 
-    // The corners of each point, by a counting sort: start[p] .. start[p + 1] in entries.
-    // An entry is a corner of a usable face with the face's interior angle there.
-    struct Entry {
-        std::uint32_t corner;
-        std::uint32_t face;
-        float angle;
-    };
-    std::vector<std::uint32_t> start(std::size_t{point_count} + 1, 0);
-    std::vector<bool> use(faces.size());
-    for (std::size_t fi = 0; fi < faces.size(); ++fi) {
-        const ShadedFace& f = faces[fi];
-        use[fi] = usable(f);
-        if (!use[fi]) continue;
-        for (std::uint32_t c = f.first; c < f.first + f.count; ++c)
-            ++start[points[c] + 1];
-    }
-    for (std::uint32_t p = 0; p < point_count; ++p)
-        start[p + 1] += start[p];
-    std::vector<Entry> entries(start[point_count]);
+    // Each corner of a usable face: the face, and the face's interior angle there.
+    std::vector<std::uint32_t> face_of(points.size(), kNone);
+    std::vector<float> angle_at(points.size());
     for (std::uint32_t fi = 0; fi < faces.size(); ++fi) {
         const ShadedFace& f = faces[fi];
-        if (!use[fi]) continue;
+        if (!usable(f)) continue;
         const D3 n = d3(f.normal);
         for (std::uint32_t k = 0; k < f.count; ++k) {
             const std::uint32_t c = f.first + k;
@@ -672,12 +676,16 @@ std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
             const D3 turn = cross(b, a);
             double angle = angle_of(length(turn), dot(a, b));
             if (dot(turn, n) < 0.0) angle = 2.0 * std::numbers::pi - angle;
-            entries[start[points[c]]++] = {c, fi, static_cast<float>(angle)};
+            face_of[c] = fi;
+            angle_at[c] = static_cast<float>(angle);
         }
     }
-    for (std::uint32_t p = point_count; p > 0; --p)
-        start[p] = start[p - 1];  // filling moved them
-    start[0] = 0;
+    struct Entry {
+        std::uint32_t corner;
+        std::uint32_t face;
+        float angle;
+    };
+    std::vector<Entry> at;  // the corners of usable faces at one point
 
     // Faces within max_angle, give or take the rounding of float normals (so a face is always
     // within of itself). Where the faces of a group at a point all lie within half the angle of
@@ -690,7 +698,11 @@ std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
     std::vector<Weighted> items;
     std::vector<TreeNode> tree;
     for (std::uint32_t p = 0; p < point_count; ++p) {
-        const std::span<Entry> at(entries.data() + start[p], start[p + 1] - start[p]);
+        at.clear();
+        for (std::uint32_t i = index.start[p]; i < index.start[p + 1]; ++i) {
+            const std::uint32_t c = index.corners[i];
+            if (face_of[c] != kNone) at.push_back({c, face_of[c], angle_at[c]});
+        }
         auto group = [&](const Entry& e) { return faces[e.face].group; };
         auto by_group = [&](const Entry& a, const Entry& b) { return group(a) < group(b); };
         if (!std::is_sorted(at.begin(), at.end(), by_group))

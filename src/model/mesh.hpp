@@ -33,6 +33,9 @@ Vec3 face_normal(std::span<const Vec3> ring);
 // (measured near n^1.5 on star-shaped rings). A ring without area (face_normal zero) gets no
 // triangles: returns false and appends nothing.
 bool triangulate_ring(std::span<const Vec3> ring, std::vector<std::uint32_t>& triangles);
+// the same for a ring whose face_normal is known
+bool triangulate_ring(std::span<const Vec3> ring, const Vec3& normal,
+                      std::vector<std::uint32_t>& triangles);
 
 // A face for smoothing: its corners are points[first .. first + count) of the corner table, its
 // normal is its unit Newell normal (zero for a face without area), and only faces of the same
@@ -58,5 +61,20 @@ struct ShadedFace {
 std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
                                  std::span<const std::uint32_t> points,
                                  std::span<const Vec3> positions, double max_angle);
+
+// The corners of each point, by a counting sort: point p's corners are
+// corners[start[p] .. start[p + 1]), ascending; corners naming no point are in none.
+struct CornerIndex {
+    std::vector<std::uint32_t> start;
+    std::vector<std::uint32_t> corners;
+};
+
+CornerIndex index_corners(std::span<const std::uint32_t> points, std::size_t point_count);
+
+// the same smoothing, for a caller that has the corners of each point already
+std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
+                                 std::span<const std::uint32_t> points,
+                                 std::span<const Vec3> positions, double max_angle,
+                                 const CornerIndex& index);
 
 }  // namespace rokconv

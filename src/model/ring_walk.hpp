@@ -180,10 +180,7 @@ void large_ring(Put& put, const Edge* edges, const std::uint32_t* refs, std::uin
 template <bool Checked = true, class Put>
 [[gnu::always_inline]] inline bool walk_ring(const Model& model, const Polygon& face, Put put) {
     const auto n = static_cast<std::size_t>(face.edge_count);
-    if (Checked && (face.edge_count < 0 || face.first_ref > model.edge_refs.size() ||
-                    model.edge_refs.size() - face.first_ref < n)) {
-        return false;
-    }
+    if (Checked && polygon_edges(model, face).size() != n) return false;
     const std::uint32_t* refs = model.edge_refs.data() + face.first_ref;
     const auto count = static_cast<std::uint32_t>(n);
     if (count == 0) return true;

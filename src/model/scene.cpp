@@ -42,32 +42,23 @@ bool build_scene(const Model& model, Scene& scene) {
                                        static_cast<float>(p.y * -8.0),
                                        -static_cast<float>(p.z * 8.0)});
     }
-    std::vector<std::int32_t> material_of(16, -1);
-    for (std::int32_t colour = 0; colour < 16; ++colour) {
-        if (!has_look(model, colour)) continue;
-        material_of[static_cast<std::size_t>(colour)] = -2;  // has a look; numbered when used
-    }
-    // the used colours with a look, in ascending order, as the LWOB surfaces are
-    bool used[16] = {};
+    // a material for each used colour with a look, in ascending order, as the LWOB surfaces are
+    const std::span<const PaletteEntry> palette = usable_palette(model);
+    std::vector<std::int32_t> material_of(palette.size(), -1);
     for (const Polygon& face : model.polygons) {
-        if (face.colour >= 0 && face.colour < 16) used[face.colour] = true;
+        if (has_look(model, face.colour)) material_of[static_cast<std::size_t>(face.colour)] = 0;
     }
     for (const Line& line : model.lines) {
-        if (line.colour >= 0 && line.colour < 16) used[line.colour] = true;
+        if (has_look(model, line.colour)) material_of[static_cast<std::size_t>(line.colour)] = 0;
     }
-    for (std::int32_t colour = 0; colour < 16; ++colour) {
-        std::int32_t& m = material_of[static_cast<std::size_t>(colour)];
-        if (m != -2) continue;
-        if (!used[colour]) {
-            m = -1;
-            continue;
-        }
-        m = static_cast<std::int32_t>(scene.materials.size());
+    for (std::size_t colour = 0; colour < palette.size(); ++colour) {
+        if (material_of[colour] < 0) continue;
+        material_of[colour] = static_cast<std::int32_t>(scene.materials.size());
         scene.materials.push_back(
-            Material{"ROK" + std::to_string(colour), look_of(usable_palette(model)[colour])});
+            Material{"ROK" + std::to_string(colour), look_of(palette[colour])});
     }
     auto material = [&](std::int32_t colour) {
-        return colour >= 0 && colour < 16 ? material_of[static_cast<std::size_t>(colour)] : -1;
+        return has_look(model, colour) ? material_of[static_cast<std::size_t>(colour)] : -1;
     };
 
     std::vector<std::int32_t> ring;
@@ -118,48 +109,33 @@ bool build_scene(const Model& model, Scene& scene) {
 
 Shading shade(const Scene& scene) {
     Shading s;
+    s.face_normal.resize(scene.faces.size());
     std::vector<ShadedFace> shaded;
     std::vector<Vec3> ring;
-    for (const SceneFace& face : scene.faces) {
+    for (std::size_t f = 0; f < scene.faces.size(); ++f) {
+        const SceneFace& face = scene.faces[f];
         if (face.count < 3) continue;
         ring.clear();
         for (std::uint32_t k = 0; k < face.count; ++k)
             ring.push_back(scene.positions[scene.corners[face.first + k]]);
-        shaded.push_back(ShadedFace{face.first, face.count, face.material, face_normal(ring)});
+        s.face_normal[f] = face_normal(ring);
+        shaded.push_back(ShadedFace{face.first, face.count, face.material, s.face_normal[f]});
     }
-    std::vector<Vec3> normals =
-        smooth_normals(shaded, scene.corners, scene.positions, kSmoothingAngle);
-    normals.resize(scene.corners.size());  // corners of two-point faces: zero
-    // a face with area has no corner without a normal, even where its own angle there is 0
-    for (const ShadedFace& face : shaded) {
-        for (std::uint32_t c = face.first; c < face.first + face.count; ++c) {
-            const Vec3& n = normals[c];
-            if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) normals[c] = face.normal;
-        }
-    }
-
-    // the corners of each point, by a counting sort, so that a point's distinct normals are
+    // the corners of each point: for the smoothing, and so that a point's distinct normals are
     // found among its few corners
+    const CornerIndex index = index_corners(scene.corners, scene.positions.size());
+    std::vector<Vec3> normals =
+        smooth_normals(shaded, scene.corners, scene.positions, kSmoothingAngle, index);
+
     const std::size_t points = scene.positions.size();
-    std::vector<std::uint32_t> start(points + 1, 0);
-    for (const std::uint32_t p : scene.corners)
-        ++start[p + 1];
-    for (std::size_t p = 0; p < points; ++p)
-        start[p + 1] += start[p];
-    std::vector<std::uint32_t> by_point(scene.corners.size());
-    {
-        std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
-        for (std::uint32_t c = 0; c < scene.corners.size(); ++c)
-            by_point[next[scene.corners[c]]++] = c;
-    }
     s.vertex_of.resize(scene.corners.size());
     std::map<std::array<std::uint32_t, 3>, std::uint32_t> many;  // for a point of many corners
     for (std::size_t p = 0; p < points; ++p) {
         const auto first_vertex = static_cast<std::uint32_t>(s.vertex_point.size());
-        const bool few = start[p + 1] - start[p] <= 16;
+        const bool few = index.start[p + 1] - index.start[p] <= 16;
         many.clear();
-        for (std::uint32_t i = start[p]; i < start[p + 1]; ++i) {
-            const std::uint32_t c = by_point[i];
+        for (std::uint32_t i = index.start[p]; i < index.start[p + 1]; ++i) {
+            const std::uint32_t c = index.corners[i];
             const Vec3& n = normals[c];
             const auto key = std::bit_cast<std::array<std::uint32_t, 3>>(n);
             std::uint32_t v = first_vertex;

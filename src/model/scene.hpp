@@ -53,6 +53,7 @@ struct Scene {
 // corners), and a point becomes several vertices only where its corners' normals differ.
 // vertex_of has one entry a corner; the vertices are ordered by point, then by first use.
 struct Shading {
+    std::vector<Vec3> face_normal;  // one a face: zero for one without area or of 2 corners
     std::vector<std::uint32_t> vertex_of;
     std::vector<std::uint32_t> vertex_point;  // one a vertex
     std::vector<Vec3> vertex_normal;

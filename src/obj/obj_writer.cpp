@@ -3,10 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <new>
-#include <stdexcept>
 #include <string>
 
+#include "model/guarded.hpp"
 #include "model/scene.hpp"
 #include "rokconv/obj.hpp"
 
@@ -196,21 +195,7 @@ SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsig
 
 SaveStatus save_obj(const Model& model, std::string_view mtl_name, std::vector<unsigned char>& obj,
                     std::vector<unsigned char>& mtl, Omitted* omitted) {
-    const std::size_t obj_size = obj.size();
-    const std::size_t mtl_size = mtl.size();
-    SaveStatus status;
-    try {
-        status = save(model, mtl_name, obj, mtl, omitted);
-    } catch (const std::bad_alloc&) {
-        status = SaveStatus::out_of_memory;
-    } catch (const std::length_error&) {
-        status = SaveStatus::out_of_memory;
-    }
-    if (status != SaveStatus::ok) {
-        obj.resize(obj_size);
-        mtl.resize(mtl_size);
-    }
-    return status;
+    return guarded({&obj, &mtl}, [&] { return save(model, mtl_name, obj, mtl, omitted); });
 }
 
 }  // namespace rokconv
