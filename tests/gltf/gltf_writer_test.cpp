@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "models.hpp"
 #include "rokconv/gltf.hpp"
 #include "rokconv/rok.hpp"
 #include "rokgen.hpp"
@@ -66,22 +67,9 @@ Glb glb_of(const Model& m, Omitted* omitted = nullptr) {
     return Glb(out);
 }
 
-Model model_of(std::vector<Point> points, std::vector<Edge> edges,
-               std::vector<std::uint32_t> face) {
-    Model m;
-    m.points = std::move(points);
-    m.edges = std::move(edges);
-    m.polygons.push_back(Polygon{0, static_cast<std::int32_t>(face.size()), 0});
-    for (const std::uint32_t e : face)
-        m.edge_refs.push_back(e - 1);
-    m.palette_count = 1;
-    m.palette.push_back(PaletteEntry{{255, 0, 0, 255, 0, 0}});
-    return m;
-}
-
 TEST(SaveGlb, OneTriangleInTheRightHandedFrame) {
-    const Glb g = glb_of(
-        model_of({{0, 0, 0.25}, {1, 0, 0.25}, {0, 1, 0.25}}, {{1, 2}, {2, 3}, {3, 1}}, {1, 2, 3}));
+    const Glb g = glb_of(model_of({{0, 0, 0.25}, {1, 0, 0.25}, {0, 1, 0.25}},
+                                  {{1, 2}, {2, 3}, {3, 1}}, {{1, 2, 3}}));
     const Json& primitive = g.json["meshes"][0]["primitives"][0];
     EXPECT_EQ(primitive["mode"], 4);
     EXPECT_EQ(primitive["material"], 0);
@@ -105,18 +93,17 @@ TEST(SaveGlb, OneTriangleInTheRightHandedFrame) {
 TEST(SaveGlb, FacesWithAndWithoutArea) {
     const Model l_shape =
         model_of({{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}},
-                 {{1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 1}}, {1, 2, 3, 4, 5, 6});
-    EXPECT_EQ(glb_of(l_shape)
-                  .values(glb_of(l_shape).json["meshes"][0]["primitives"][0]["indices"])
-                  .size(),
-              12u);
+                 {{1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 1}}, {{1, 2, 3, 4, 5, 6}});
+    const Glb l = glb_of(l_shape);
+    EXPECT_EQ(l.values(l.json["meshes"][0]["primitives"][0]["indices"]).size(), 12u);
     Omitted omitted;
-    const Glb line = glb_of(
-        model_of({{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}, {{1, 2}, {2, 3}, {3, 1}}, {1, 2, 3}), &omitted);
+    const Glb line =
+        glb_of(model_of({{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}, {{1, 2}, {2, 3}, {3, 1}}, {{1, 2, 3}}),
+               &omitted);
     EXPECT_FALSE(line.json.contains("meshes"));
     EXPECT_EQ(omitted.faces_without_area, 1u);
     const Glb outside =
-        glb_of(model_of({{0, 0, 0}}, {{1, 2}, {2, 3}, {3, 1}}, {1, 2, 3}), &omitted);
+        glb_of(model_of({{0, 0, 0}}, {{1, 2}, {2, 3}, {3, 1}}, {{1, 2, 3}}), &omitted);
     EXPECT_EQ(omitted.faces_outside, 1u);
     const Glb empty = glb_of(Model{});
     EXPECT_FALSE(empty.json.contains("buffers"));

@@ -3,28 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "models.hpp"
 #include "rokconv/obj.hpp"
 
 namespace rokconv {
 namespace {
-
-// A model of the given points and edges; each face lists 1-based edge numbers.
-Model model_of(std::vector<Point> points, std::vector<Edge> edges,
-               std::vector<std::vector<std::uint32_t>> faces, std::vector<Line> lines = {}) {
-    Model m;
-    m.points = std::move(points);
-    m.edges = std::move(edges);
-    for (const auto& face : faces) {
-        m.polygons.push_back(
-            Polygon{m.edge_refs.size(), static_cast<std::int32_t>(face.size()), 0});
-        for (const std::uint32_t e : face)
-            m.edge_refs.push_back(e - 1);
-    }
-    m.lines = std::move(lines);
-    m.palette_count = 1;
-    m.palette.push_back(PaletteEntry{{255, 0, 0, 255, 0, 0}});
-    return m;
-}
 
 std::string text(const std::vector<unsigned char>& bytes) {
     return {bytes.begin(), bytes.end()};
