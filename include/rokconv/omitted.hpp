@@ -5,15 +5,22 @@
 
 namespace rokconv {
 
+// how many were left out, and the first of them: an index into Model::polygons for faces, into
+// Model::lines for lines (0 while count is 0)
+struct Omission {
+    std::size_t count = 0;
+    std::size_t first = 0;
+};
+
 struct Omitted {
-    std::size_t faces_outside = 0;  // faces naming a point outside the point table
-    std::size_t lines_outside = 0;  // lines naming such a point
+    Omission faces_outside;  // faces naming a point outside the point table
+    Omission lines_outside;  // lines naming such a point
     // faces and lines using a point whose scaled position is not a finite single-precision value
-    std::size_t faces_not_finite = 0;
-    std::size_t lines_not_finite = 0;
+    Omission faces_not_finite;
+    Omission lines_not_finite;
     // faces without area: in glTF, fewer than 3 distinct points or all on one line; in OBJ,
     // faces of no points
-    std::size_t faces_without_area = 0;
+    Omission faces_without_area;
 };
 
 }  // namespace rokconv

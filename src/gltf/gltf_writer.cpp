@@ -167,7 +167,7 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
         cut.clear();
         // a face of 2 corners, or one without area, has no normal and gets no triangles
         if (!triangulate_ring(ring, shading.face_normal[f], cut)) {
-            ++scene.omitted.faces_without_area;
+            leave_out(scene.omitted.faces_without_area, face.polygon);
             continue;
         }
         std::vector<std::uint32_t>& out = d.triangles[group(face.material)];

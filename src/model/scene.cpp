@@ -62,13 +62,14 @@ bool build_scene(const Model& model, Scene& scene) {
     };
 
     std::vector<std::int32_t> ring;
-    for (const Polygon& face : model.polygons) {
+    for (std::size_t index = 0; index < model.polygons.size(); ++index) {
+        const Polygon& face = model.polygons[index];
         const std::span<const std::uint32_t> refs = polygon_edges(model, face);
         if (face.edge_count < 0 || refs.size() != static_cast<std::size_t>(face.edge_count)) {
             return false;
         }
         if (face.edge_count == 0) {
-            ++scene.omitted.faces_without_area;
+            leave_out(scene.omitted.faces_without_area, index);
             continue;
         }
         if (face.edge_count == 1) {
@@ -83,21 +84,26 @@ bool build_scene(const Model& model, Scene& scene) {
         for (const std::int32_t point : ring)
             f = worse(f, fit(scene, point));
         if (f != Fit::kept) {
-            ++(f == Fit::outside ? scene.omitted.faces_outside : scene.omitted.faces_not_finite);
+            leave_out(
+                f == Fit::outside ? scene.omitted.faces_outside : scene.omitted.faces_not_finite,
+                index);
             continue;
         }
         const auto first = static_cast<std::uint32_t>(scene.corners.size());
         for (auto point = ring.rbegin(); point != ring.rend(); ++point)
             scene.corners.push_back(static_cast<std::uint32_t>(*point - 1));
-        scene.faces.push_back(
-            SceneFace{first, static_cast<std::uint32_t>(ring.size()), material(face.colour)});
+        scene.faces.push_back(SceneFace{first, static_cast<std::uint32_t>(ring.size()),
+                                        material(face.colour), static_cast<std::uint32_t>(index)});
     }
-    for (const Line& line : model.lines) {
+    for (std::size_t index = 0; index < model.lines.size(); ++index) {
+        const Line& line = model.lines[index];
         if (line.edge >= model.edges.size()) return false;
         const Edge& e = model.edges[line.edge];
         const Fit f = worse(fit(scene, e.first), fit(scene, e.second));
         if (f != Fit::kept) {
-            ++(f == Fit::outside ? scene.omitted.lines_outside : scene.omitted.lines_not_finite);
+            leave_out(
+                f == Fit::outside ? scene.omitted.lines_outside : scene.omitted.lines_not_finite,
+                index);
             continue;
         }
         scene.lines.push_back(SceneLine{static_cast<std::uint32_t>(e.first - 1),

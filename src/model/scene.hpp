@@ -21,6 +21,7 @@ struct SceneFace {
     std::uint32_t first = 0;     // corners[first .. first + count): 0-based points, reversed ring
     std::uint32_t count = 0;     // 2 or more; a face of 2 corners is drawn as a line
     std::int32_t material = -1;  // index into Scene::materials, -1 for none
+    std::uint32_t polygon = 0;   // index into Model::polygons
 };
 
 struct SceneLine {
@@ -42,6 +43,12 @@ struct Scene {
     std::vector<Material> materials;  // ascending palette index
     Omitted omitted;
 };
+
+// one more left out, the one at index
+inline void leave_out(Omission& o, std::size_t index) {
+    if (o.count == 0 || index < o.first) o.first = index;
+    ++o.count;
+}
 
 // the scene of a model, leaving out faces and lines whose points lie outside the point table or
 // whose positions are not finite, and faces of no points; false when a face's edges lie outside
