@@ -217,7 +217,7 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
             room[colour] += 3 * static_cast<std::size_t>(std::max(face.edge_count - 2, 0));
         }
         for (std::size_t c = 0; c <= kNone; ++c)
-            d.triangles[c].reserve(room[c]);
+            reserve_large(d.triangles[c], room[c]);
     }
     Triangulator triangulator(d);
     if (!build_scene(model, scene, &triangulator)) return SaveStatus::invalid_model;
@@ -258,6 +258,7 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
     release(scene.face_material);
     const Shading& shading = d.shading;
     const std::size_t vertex_count = shading.vertex_normal.size();
+    reserve_large(d.used, vertex_count);
     d.used.assign(vertex_count, 0);
     for (auto& list : d.triangles) {
         for (std::uint32_t& s : list) {
@@ -325,8 +326,12 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
         });
         const int normal = b.vec3(d.used_count, nullptr, nullptr, [&doc](Bytes& out) {
             const std::vector<Vec3>& normals = doc.shading.vertex_normal;
-            for (std::size_t v = 0; v < normals.size(); ++v)
-                if (doc.used[v] != 0) out.put(&normals[v], 12);
+            if (doc.used_count == normals.size()) {
+                out.put(normals.data(), 12 * normals.size());
+            } else {
+                for (std::size_t v = 0; v < normals.size(); ++v)
+                    if (doc.used[v] != 0) out.put(&normals[v], 12);
+            }
             release(doc.shading.vertex_normal);
             release(doc.used);
         });
@@ -382,7 +387,7 @@ SaveStatus glb(const Model& model, std::vector<unsigned char>& out, Omitted* omi
     const std::size_t bin = d.buffer.padded();
     const std::uint64_t total = 12 + 8 + json.size() + (bin == 0 ? 0 : 8 + bin);
     if (total > std::numeric_limits<std::uint32_t>::max()) return SaveStatus::too_large;
-    out.reserve(out.size() + total);
+    reserve_large(out, out.size() + total);
     out.insert(out.end(), {'g', 'l', 'T', 'F'});
     put_u32(out, 2);
     put_u32(out, static_cast<std::uint32_t>(total));
@@ -424,7 +429,7 @@ SaveStatus gltf_text(const Model& model, std::string_view bin_name,
     if (d.json.contains("buffers")) d.json["buffers"][0]["uri"] = uri_of(bin_name);
     const std::string json = d.json.dump(1) + "\n";
     text.insert(text.end(), json.begin(), json.end());
-    bin.reserve(bin.size() + d.buffer.padded());
+    reserve_large(bin, bin.size() + d.buffer.padded());
     Bytes bytes(bin);
     d.buffer.write(bytes);
     return SaveStatus::ok;

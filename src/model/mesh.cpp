@@ -66,7 +66,7 @@ D3 area_vector(std::span<const Vec3> ring) {
         const Vec3& p = ring[i];
         largest = std::max(
             {largest, std::abs(double{p.x}), std::abs(double{p.y}), std::abs(double{p.z})});
-        const D3 b = d3(ring[(i + 1) % ring.size()]) - origin;
+        const D3 b = d3(ring[i + 1 == ring.size() ? 0 : i + 1]) - origin;
         sum = sum + cross(a, b);
         perimeter += length(b - a);
         a = b;
@@ -79,9 +79,11 @@ D3 area_vector(std::span<const Vec3> ring) {
 
 // ---- exact predicates on points with float coordinates ----
 
+// left uninitialised by default: a face's points are set before use, and its arrays are made
+// for every face
 struct P2 {
-    double x = 0.0;
-    double y = 0.0;
+    double x;
+    double y;
 };
 
 bool operator==(const P2& a, const P2& b) {
@@ -240,9 +242,9 @@ bool is_convex(std::span<const P2> v) {
     const std::size_t m = v.size();
     std::size_t rightmost = 0;
     for (std::size_t i = 0; i < m; ++i) {
-        const P2& a = v[(i + m - 1) % m];
+        const P2& a = v[i == 0 ? m - 1 : i - 1];
         const P2& b = v[i];
-        const P2& c = v[(i + 1) % m];
+        const P2& c = v[i + 1 == m ? 0 : i + 1];
         if (orient(a, b, c) <= 0) return false;
         if (lex_less(a, b) && lex_less(c, b)) ++rightmost;
     }

@@ -8,6 +8,10 @@
 
 #include "rokconv/ring.hpp"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace rokconv {
 
 namespace {
@@ -29,13 +33,25 @@ Fit worse(Fit a, Fit b) {
 
 }  // namespace
 
+void advise_huge_pages([[maybe_unused]] const void* data, [[maybe_unused]] std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kLarge = std::uintptr_t{4} << 20;  // below this, not worth a call
+    constexpr std::uintptr_t kPage = 4096;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kPage - 1);
+    // a hint: where it is refused, the table has ordinary pages
+    if (end > begin && end - begin >= kLarge)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
 double linear(std::uint8_t component) {
     const double c = component / 255.0;
     return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
 }
 
 bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
-    scene.positions.reserve(model.points.size());
+    reserve_large(scene.positions, model.points.size());
     for (const Point& p : model.points) {
         // as LWOB has them, rounded once to float, then Z negated
         scene.positions.push_back(Vec3{static_cast<float>(p.x * 8.0),
@@ -66,11 +82,12 @@ bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
     std::size_t corner_room = 0;
     for (const Polygon& face : model.polygons)
         corner_room += static_cast<std::size_t>(std::clamp(face.edge_count, 2, kMaxFaceEdges));
-    scene.corners.reserve(corner_room);
-    scene.corner_angle.reserve(corner_room);
-    scene.face_start.reserve(model.polygons.size() + 1);
-    scene.face_material.reserve(model.polygons.size());
-    scene.face_normal.reserve(model.polygons.size());
+    reserve_large(scene.corners, corner_room);
+    reserve_large(scene.corner_angle, corner_room);
+    reserve_large(scene.face_start, model.polygons.size() + 1);
+    reserve_large(scene.face_material, model.polygons.size());
+    reserve_large(scene.face_normal, model.polygons.size());
+    reserve_large(scene.point_corners, model.points.size());
     scene.point_corners.assign(model.points.size(), 0);
     scene.face_start.push_back(0);
 
@@ -117,8 +134,8 @@ bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
             scene.corner_angle.resize(scene.corner_angle.size() + n, 0.0f);
         } else {
             for (std::size_t k = 0; k < n; ++k) {
-                scene.corner_angle.push_back(
-                    corner_angle(at[(k + n - 1) % n], at[k], at[(k + 1) % n], normal));
+                scene.corner_angle.push_back(corner_angle(at[k == 0 ? n - 1 : k - 1], at[k],
+                                                          at[k + 1 == n ? 0 : k + 1], normal));
             }
         }
         scene.face_start.push_back(static_cast<std::uint32_t>(scene.corners.size()));
@@ -146,14 +163,18 @@ bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
 
 std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots) {
     const std::size_t points = scene.point_corners.size();
+    reserve_large(slots.start, points + 1);
     slots.start.resize(points + 1);
     slots.start[0] = 0;
     for (std::size_t p = 0; p < points; ++p)
         slots.start[p + 1] = slots.start[p] + scene.point_corners[p];
     release(scene.point_corners);
     // each slot taken in corner order, start[p] running to the end of p's, then moved back
+    reserve_large(slots.slots, scene.corners.size());
     slots.slots.resize(scene.corners.size());
-    std::vector<std::uint32_t> slot_of(scene.corners.size());
+    std::vector<std::uint32_t> slot_of;
+    reserve_large(slot_of, scene.corners.size());
+    slot_of.resize(scene.corners.size());
     for (std::uint32_t f = 0; f + 1 < scene.face_start.size(); ++f) {
         for (std::uint32_t c = scene.face_start[f]; c < scene.face_start[f + 1]; ++c) {
             const std::uint32_t s = slots.start[scene.corners[c]]++;
@@ -171,8 +192,9 @@ std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots) {
 Shading shade(const Scene& scene, CornerSlots& slots) {
     Shading s;
     const std::size_t points = slots.start.size() - 1;
+    reserve_large(s.vertex_start, points + 1);
     s.vertex_start.resize(points + 1);
-    s.vertex_normal.reserve(slots.slots.size());
+    reserve_large(s.vertex_normal, slots.slots.size());
     Smoother smoother(kSmoothingAngle);
     std::vector<SmoothCorner> at;
     std::vector<Vec3> normals;  // of the corners at a point, in slot order

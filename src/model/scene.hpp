@@ -99,6 +99,18 @@ struct Shading {
 
 Shading shade(const Scene& scene, CornerSlots& slots);
 
+// Asks the system to back a large table with huge pages where it offers them on request (Linux's
+// transparent huge pages): a page fault for each 2 MiB rather than each 4 KiB first written,
+// which for the tables of a large model is much of the writers' time. Nothing elsewhere.
+void advise_huge_pages(const void* data, std::size_t bytes);
+
+// room for n, backed by huge pages where the table is large
+template <class T>
+void reserve_large(std::vector<T>& v, std::size_t n) {
+    v.reserve(n);
+    advise_huge_pages(v.data(), v.capacity() * sizeof(T));
+}
+
 // a vector's memory handed back at once, as soon as its last use is done
 template <class T>
 void release(std::vector<T>& v) {

@@ -110,8 +110,8 @@ SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsig
 
     Text o{obj};
     // about what the text takes: a point's coordinates, a normal's, a corner's two numbers
-    obj.reserve(obj.size() + 40 * scene.positions.size() + 30 * scene.corners.size() +
-                16 * scene.corners.size() + 24 * scene.lines.size());
+    reserve_large(obj, obj.size() + 40 * scene.positions.size() + 30 * scene.corners.size() +
+                           16 * scene.corners.size() + 24 * scene.lines.size());
     o << "# rokconv\nmtllib " << mtl_name << '\n';
     // the points with finite positions, numbered from 1 in model order
     std::vector<std::uint32_t> number(scene.positions.size(), 0);
