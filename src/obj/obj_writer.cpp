@@ -109,9 +109,12 @@ SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsig
     if (omitted != nullptr) *omitted = scene.omitted;
 
     Text o{obj};
-    // about what the text takes: a point's coordinates, a normal's, a corner's two numbers
-    reserve_large(obj, obj.size() + 40 * scene.positions.size() + 30 * scene.corners.size() +
-                           16 * scene.corners.size() + 24 * scene.lines.size());
+    // room for the most the text can take, so that it is never copied as it grows (only what
+    // is written is given memory): a point's line, a normal's for each corner (the most vertices
+    // there can be), each corner's two numbers, each face's usemtl line
+    reserve_large(obj, obj.size() + mtl_name.size() + 32 + 52 * scene.positions.size() +
+                           (34 + 24) * scene.corners.size() + 40 * scene.face_count() +
+                           60 * scene.lines.size());
     o << "# rokconv\nmtllib " << mtl_name << '\n';
     // the points with finite positions, numbered from 1 in model order
     std::vector<std::uint32_t> number(scene.positions.size(), 0);
@@ -124,11 +127,16 @@ SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsig
     }
     release(scene.positions);
 
-    // each corner's normal number, in place of its slot, once the vertices are known
+    // each corner's normal number, in place of its slot, then of its vertex
     CornerSlots slots;
     std::vector<std::uint32_t> normal_of = place_corners(scene, slots);
     Shading shading = shade(scene, slots);
     release(scene.face_normal);
+    release(shading.vertex_start);
+    for (std::uint32_t& c : normal_of)
+        c = slots.slots[c].ref;  // the corner's vertex, for now
+    release(slots.slots);
+    release(slots.start);
     {
         // each distinct normal once, numbered from 1 in order of first use, found through an
         // open-addressing table of twice the vertices' size
@@ -164,10 +172,8 @@ SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsig
         release(first_vertex);
         release(shading.vertex_normal);
         for (std::uint32_t& n : normal_of)
-            n = normal_number[slots.slots[n].ref];
+            n = normal_number[n];
     }
-    release(slots.slots);
-    release(slots.start);
 
     // faces in model order, then lines, each run of one material under its usemtl
     bool uses_default = false;
