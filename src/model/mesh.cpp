@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <set>
 
@@ -65,7 +66,7 @@ D3 area_vector(std::span<const Vec3> ring) {
         const Vec3& p = ring[i];
         largest = std::max(
             {largest, std::abs(double{p.x}), std::abs(double{p.y}), std::abs(double{p.z})});
-        const D3 b = d3(ring[(i + 1) % ring.size()]) - origin;
+        const D3 b = d3(ring[i + 1 == ring.size() ? 0 : i + 1]) - origin;
         sum = sum + cross(a, b);
         perimeter += length(b - a);
         a = b;
@@ -78,9 +79,11 @@ D3 area_vector(std::span<const Vec3> ring) {
 
 // ---- exact predicates on points with float coordinates ----
 
+// left uninitialised by default: a face's points are set before use, and its arrays are made
+// for every face
 struct P2 {
-    double x = 0.0;
-    double y = 0.0;
+    double x;
+    double y;
 };
 
 bool operator==(const P2& a, const P2& b) {
@@ -239,9 +242,9 @@ bool is_convex(std::span<const P2> v) {
     const std::size_t m = v.size();
     std::size_t rightmost = 0;
     for (std::size_t i = 0; i < m; ++i) {
-        const P2& a = v[(i + m - 1) % m];
+        const P2& a = v[i == 0 ? m - 1 : i - 1];
         const P2& b = v[i];
-        const P2& c = v[(i + 1) % m];
+        const P2& c = v[i + 1 == m ? 0 : i + 1];
         if (orient(a, b, c) <= 0) return false;
         if (lex_less(a, b) && lex_less(c, b)) ++rightmost;
     }
@@ -620,33 +623,76 @@ bool triangulate_ring(std::span<const Vec3> ring, const Vec3& normal,
     return fan_in_space(ring, triangles);
 }
 
-CornerIndex index_corners(std::span<const std::uint32_t> points, std::size_t point_count) {
-    CornerIndex index;
-    index.start.assign(point_count + 1, 0);
-    for (const std::uint32_t p : points) {
-        if (p < point_count) ++index.start[p + 1];
+float corner_angle(const Vec3& before, const Vec3& at, const Vec3& after, const Vec3& normal) {
+    const D3 p = d3(at);
+    const D3 a = d3(before) - p;
+    const D3 b = d3(after) - p;
+    // the angle between the corner's two edges; one that turns back against the face's normal
+    // gets the rest of the turn
+    const D3 turn = cross(b, a);
+    double angle = angle_of(length(turn), dot(a, b));
+    if (dot(turn, d3(normal)) < 0.0) angle = 2.0 * std::numbers::pi - angle;
+    return static_cast<float>(angle);
+}
+
+// Faces within max_angle, give or take the rounding of float normals (so a face is always within
+// of itself). Where the faces of a group at a point all lie within half the angle of their mean,
+// they lie within the angle of each other and all their corners get the same normal: over a
+// smooth surface, O(corners). Elsewhere a few corners are tested in pairs, and many through a
+// k-d tree of their normals.
+Smoother::Smoother(double max_angle)
+    : limit_(std::clamp(std::isnan(max_angle) ? 0.0 : max_angle, 0.0, std::numbers::pi)),
+      cos_limit_(std::cos(limit_) - 1e-6),
+      cos_half_(std::cos(limit_ / 2.0)) {}
+
+Smoother::~Smoother() = default;
+
+struct Smoother::Scratch {
+    std::vector<Weighted> items;
+    std::vector<TreeNode> tree;
+};
+
+void Smoother::point(std::span<SmoothCorner> at, std::span<Vec3> out) {
+    if (!scratch_) scratch_ = std::make_unique<Scratch>();
+    std::vector<Weighted>& items = scratch_->items;
+    std::vector<TreeNode>& tree = scratch_->tree;
+    auto by_group = [](const SmoothCorner& a, const SmoothCorner& b) { return a.group < b.group; };
+    if (!std::is_sorted(at.begin(), at.end(), by_group)) std::sort(at.begin(), at.end(), by_group);
+    for (std::size_t first = 0, end = 0; first < at.size(); first = end) {
+        while (end < at.size() && at[end].group == at[first].group)
+            ++end;
+        items.clear();
+        D3 mean;
+        for (std::size_t k = first; k < end; ++k) {
+            items.push_back({d3(at[k].normal), at[k].angle});
+            mean = mean + items.back().weight * items.back().normal;
+        }
+        const double mean_length = length(mean);
+        bool shared = mean_length > 0.0;
+        for (std::size_t k = 0; shared && limit_ < std::numbers::pi && k < items.size(); ++k)
+            shared = dot(items[k].normal, mean) >= cos_half_ * mean_length;
+        if (!shared && items.size() > kPairwiseSmooth) build_tree(tree, items);
+        for (std::size_t k = first; k < end; ++k) {
+            const D3 own = d3(at[k].normal);  // items may be reordered
+            D3 sum = mean;
+            if (!shared && items.size() > kPairwiseSmooth) {
+                sum = sum_within(tree, items, own, cos_limit_);
+            } else if (!shared) {
+                sum = {};
+                for (const Weighted& o : items)
+                    if (dot(own, o.normal) >= cos_limit_) sum = sum + o.weight * o.normal;
+            }
+            const double len = length(sum);
+            // every angle at the point zero, or the normals cancelling: the face's own
+            out[at[k].out] =
+                len > 0.0 && std::isfinite(len) ? to_vec3((1.0 / len) * sum) : at[k].normal;
+        }
     }
-    for (std::size_t p = 0; p < point_count; ++p)
-        index.start[p + 1] += index.start[p];
-    index.corners.resize(index.start[point_count]);
-    std::vector<std::uint32_t> next(index.start.begin(), index.start.end() - 1);
-    for (std::uint32_t c = 0; c < points.size(); ++c) {
-        if (points[c] < point_count) index.corners[next[points[c]]++] = c;
-    }
-    return index;
 }
 
 std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
                                  std::span<const std::uint32_t> points,
                                  std::span<const Vec3> positions, double max_angle) {
-    return smooth_normals(faces, points, positions, max_angle,
-                          index_corners(points, positions.size()));
-}
-
-std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
-                                 std::span<const std::uint32_t> points,
-                                 std::span<const Vec3> positions, double max_angle,
-                                 const CornerIndex& index) {
     std::vector<Vec3> normals(points.size());
     const auto point_count = static_cast<std::uint32_t>(positions.size());
     auto usable = [&](const ShadedFace& f) {
@@ -658,85 +704,24 @@ std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
             if (points[c] >= point_count) return false;
         return true;
     };
-
-    // Each corner of a usable face: the face, and the face's interior angle there.
-    std::vector<std::uint32_t> face_of(points.size(), kNone);
-    std::vector<float> angle_at(points.size());
-    for (std::uint32_t fi = 0; fi < faces.size(); ++fi) {
-        const ShadedFace& f = faces[fi];
+    // each corner of a usable face, by point in corner order
+    std::vector<std::vector<SmoothCorner>> at(point_count);
+    for (const ShadedFace& f : faces) {
         if (!usable(f)) continue;
-        const D3 n = d3(f.normal);
         for (std::uint32_t k = 0; k < f.count; ++k) {
             const std::uint32_t c = f.first + k;
-            const D3 p = d3(positions[points[c]]);
-            const D3 a = d3(positions[points[f.first + (k + f.count - 1) % f.count]]) - p;
-            const D3 b = d3(positions[points[f.first + (k + 1) % f.count]]) - p;
-            // the angle between the corner's two edges; one that turns back against the face's
-            // normal gets the rest of the turn
-            const D3 turn = cross(b, a);
-            double angle = angle_of(length(turn), dot(a, b));
-            if (dot(turn, n) < 0.0) angle = 2.0 * std::numbers::pi - angle;
-            face_of[c] = fi;
-            angle_at[c] = static_cast<float>(angle);
+            const Vec3& before = positions[points[f.first + (k + f.count - 1) % f.count]];
+            const Vec3& after = positions[points[f.first + (k + 1) % f.count]];
+            at[points[c]].push_back({c, f.group,
+                                     corner_angle(before, positions[points[c]], after, f.normal),
+                                     f.normal});
         }
     }
-    struct Entry {
-        std::uint32_t corner;
-        std::uint32_t face;
-        float angle;
-    };
-    std::vector<Entry> at;  // the corners of usable faces at one point
-
-    // Faces within max_angle, give or take the rounding of float normals (so a face is always
-    // within of itself). Where the faces of a group at a point all lie within half the angle of
-    // their mean, they lie within the angle of each other and all their corners get the same
-    // normal: over a smooth surface, O(corners). Elsewhere a few corners are tested in pairs, and
-    // many through a k-d tree of their normals.
-    const double limit = std::clamp(std::isnan(max_angle) ? 0.0 : max_angle, 0.0, std::numbers::pi);
-    const double cos_limit = std::cos(limit) - 1e-6;
-    const double cos_half = std::cos(limit / 2.0);
-    std::vector<Weighted> items;
-    std::vector<TreeNode> tree;
-    for (std::uint32_t p = 0; p < point_count; ++p) {
-        at.clear();
-        for (std::uint32_t i = index.start[p]; i < index.start[p + 1]; ++i) {
-            const std::uint32_t c = index.corners[i];
-            if (face_of[c] != kNone) at.push_back({c, face_of[c], angle_at[c]});
-        }
-        auto group = [&](const Entry& e) { return faces[e.face].group; };
-        auto by_group = [&](const Entry& a, const Entry& b) { return group(a) < group(b); };
-        if (!std::is_sorted(at.begin(), at.end(), by_group))
-            std::sort(at.begin(), at.end(), by_group);
-        for (std::size_t first = 0, end = 0; first < at.size(); first = end) {
-            while (end < at.size() && group(at[end]) == group(at[first]))
-                ++end;
-            items.clear();
-            D3 mean;
-            for (std::size_t k = first; k < end; ++k) {
-                items.push_back({d3(faces[at[k].face].normal), at[k].angle});
-                mean = mean + items.back().weight * items.back().normal;
-            }
-            const double mean_length = length(mean);
-            bool shared = mean_length > 0.0;
-            for (std::size_t k = 0; shared && limit < std::numbers::pi && k < items.size(); ++k)
-                shared = dot(items[k].normal, mean) >= cos_half * mean_length;
-            if (!shared && items.size() > kPairwiseSmooth) build_tree(tree, items);
-            for (std::size_t k = first; k < end; ++k) {
-                const D3 own = d3(faces[at[k].face].normal);  // items may be reordered
-                D3 sum = mean;
-                if (!shared && items.size() > kPairwiseSmooth) {
-                    sum = sum_within(tree, items, own, cos_limit);
-                } else if (!shared) {
-                    sum = {};
-                    for (const Weighted& o : items)
-                        if (dot(own, o.normal) >= cos_limit) sum = sum + o.weight * o.normal;
-                }
-                const double len = length(sum);
-                // every angle at the point zero, or the normals cancelling: the face's own
-                normals[at[k].corner] = len > 0.0 && std::isfinite(len) ? to_vec3((1.0 / len) * sum)
-                                                                        : faces[at[k].face].normal;
-            }
-        }
+    Smoother smoother(max_angle);
+    for (auto& corners : at) {
+        std::sort(corners.begin(), corners.end(),
+                  [](const SmoothCorner& a, const SmoothCorner& b) { return a.out < b.out; });
+        smoother.point(corners, normals);
     }
     return normals;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -62,19 +63,35 @@ std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
                                  std::span<const std::uint32_t> points,
                                  std::span<const Vec3> positions, double max_angle);
 
-// The corners of each point, by a counting sort: point p's corners are
-// corners[start[p] .. start[p + 1]), ascending; corners naming no point are in none.
-struct CornerIndex {
-    std::vector<std::uint32_t> start;
-    std::vector<std::uint32_t> corners;
+// the interior angle of a face at a corner, from the positions before, at and after it: more than
+// half a turn where the face turns back against its normal
+float corner_angle(const Vec3& before, const Vec3& at, const Vec3& after, const Vec3& normal);
+
+// a corner of a face with a normal, at the point being smoothed
+struct SmoothCorner {
+    std::uint32_t out = 0;  // where its normal goes
+    std::int32_t group = 0;
+    float angle = 0.0f;  // corner_angle
+    Vec3 normal;         // its face's
 };
 
-CornerIndex index_corners(std::span<const std::uint32_t> points, std::size_t point_count);
+// The smoothing of smooth_normals one point at a time, for a caller that has the corners of
+// each point at hand: point() sets out[c.out] for each corner c at a point, given in corner
+// order (it reorders them).
+class Smoother {
+  public:
+    explicit Smoother(double max_angle);
+    ~Smoother();
+    Smoother(const Smoother&) = delete;
+    Smoother& operator=(const Smoother&) = delete;
+    void point(std::span<SmoothCorner> at, std::span<Vec3> out);
 
-// the same smoothing, for a caller that has the corners of each point already
-std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
-                                 std::span<const std::uint32_t> points,
-                                 std::span<const Vec3> positions, double max_angle,
-                                 const CornerIndex& index);
+  private:
+    struct Scratch;  // kept from point to point
+    double limit_;
+    double cos_limit_;
+    double cos_half_;
+    std::unique_ptr<Scratch> scratch_;
+};
 
 }  // namespace rokconv

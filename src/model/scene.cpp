@@ -8,6 +8,10 @@
 
 #include "rokconv/ring.hpp"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace rokconv {
 
 namespace {
@@ -29,13 +33,25 @@ Fit worse(Fit a, Fit b) {
 
 }  // namespace
 
+void advise_huge_pages([[maybe_unused]] const void* data, [[maybe_unused]] std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kLarge = std::uintptr_t{4} << 20;  // below this, not worth a call
+    constexpr std::uintptr_t kPage = 4096;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kPage - 1);
+    // a hint: where it is refused, the table has ordinary pages
+    if (end > begin && end - begin >= kLarge)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
 double linear(std::uint8_t component) {
     const double c = component / 255.0;
     return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
 }
 
-bool build_scene(const Model& model, Scene& scene) {
-    scene.positions.reserve(model.points.size());
+bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
+    reserve_large(scene.positions, model.points.size());
     for (const Point& p : model.points) {
         // as LWOB has them, rounded once to float, then Z negated
         scene.positions.push_back(Vec3{static_cast<float>(p.x * 8.0),
@@ -54,14 +70,29 @@ bool build_scene(const Model& model, Scene& scene) {
     for (std::size_t colour = 0; colour < palette.size(); ++colour) {
         if (material_of[colour] < 0) continue;
         material_of[colour] = static_cast<std::int32_t>(scene.materials.size());
-        scene.materials.push_back(
-            Material{"ROK" + std::to_string(colour), look_of(palette[colour])});
+        scene.materials.push_back(Material{"ROK" + std::to_string(colour),
+                                           static_cast<std::int32_t>(colour),
+                                           look_of(palette[colour])});
     }
     auto material = [&](std::int32_t colour) {
         return has_look(model, colour) ? material_of[static_cast<std::size_t>(colour)] : -1;
     };
 
+    // room for every face and corner, so that no table is copied as it grows
+    std::size_t corner_room = 0;
+    for (const Polygon& face : model.polygons)
+        corner_room += static_cast<std::size_t>(std::clamp(face.edge_count, 2, kMaxFaceEdges));
+    reserve_large(scene.corners, corner_room);
+    reserve_large(scene.corner_angle, corner_room);
+    reserve_large(scene.face_start, model.polygons.size() + 1);
+    reserve_large(scene.face_material, model.polygons.size());
+    reserve_large(scene.face_normal, model.polygons.size());
+    reserve_large(scene.point_corners, model.points.size());
+    scene.point_corners.assign(model.points.size(), 0);
+    scene.face_start.push_back(0);
+
     std::vector<std::int32_t> ring;
+    std::vector<Vec3> at;  // the ring's positions, in the scene's order
     for (std::size_t index = 0; index < model.polygons.size(); ++index) {
         const Polygon& face = model.polygons[index];
         const std::span<const std::uint32_t> refs = polygon_edges(model, face);
@@ -90,10 +121,27 @@ bool build_scene(const Model& model, Scene& scene) {
             continue;
         }
         const auto first = static_cast<std::uint32_t>(scene.corners.size());
-        for (auto point = ring.rbegin(); point != ring.rend(); ++point)
-            scene.corners.push_back(static_cast<std::uint32_t>(*point - 1));
-        scene.faces.push_back(SceneFace{first, static_cast<std::uint32_t>(ring.size()),
-                                        material(face.colour), static_cast<std::uint32_t>(index)});
+        at.clear();
+        for (auto point = ring.rbegin(); point != ring.rend(); ++point) {
+            const auto p = static_cast<std::uint32_t>(*point - 1);
+            scene.corners.push_back(p);
+            ++scene.point_corners[p];
+            at.push_back(scene.positions[p]);
+        }
+        const Vec3 normal = at.size() >= 3 ? face_normal(at) : Vec3{};
+        const std::size_t n = at.size();
+        if (normal.x == 0.0f && normal.y == 0.0f && normal.z == 0.0f) {
+            scene.corner_angle.resize(scene.corner_angle.size() + n, 0.0f);
+        } else {
+            for (std::size_t k = 0; k < n; ++k) {
+                scene.corner_angle.push_back(corner_angle(at[k == 0 ? n - 1 : k - 1], at[k],
+                                                          at[k + 1 == n ? 0 : k + 1], normal));
+            }
+        }
+        scene.face_start.push_back(static_cast<std::uint32_t>(scene.corners.size()));
+        scene.face_material.push_back(material(face.colour));
+        scene.face_normal.push_back(normal);
+        if (sink != nullptr) sink->face(index, first, scene.face_material.back(), at, normal);
     }
     for (std::size_t index = 0; index < model.lines.size(); ++index) {
         const Line& line = model.lines[index];
@@ -113,53 +161,78 @@ bool build_scene(const Model& model, Scene& scene) {
     return true;
 }
 
-Shading shade(const Scene& scene) {
-    Shading s;
-    s.face_normal.resize(scene.faces.size());
-    std::vector<ShadedFace> shaded;
-    std::vector<Vec3> ring;
-    for (std::size_t f = 0; f < scene.faces.size(); ++f) {
-        const SceneFace& face = scene.faces[f];
-        if (face.count < 3) continue;
-        ring.clear();
-        for (std::uint32_t k = 0; k < face.count; ++k)
-            ring.push_back(scene.positions[scene.corners[face.first + k]]);
-        s.face_normal[f] = face_normal(ring);
-        shaded.push_back(ShadedFace{face.first, face.count, face.material, s.face_normal[f]});
+std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots) {
+    const std::size_t points = scene.point_corners.size();
+    reserve_large(slots.start, points + 1);
+    slots.start.resize(points + 1);
+    slots.start[0] = 0;
+    for (std::size_t p = 0; p < points; ++p)
+        slots.start[p + 1] = slots.start[p] + scene.point_corners[p];
+    release(scene.point_corners);
+    // each slot taken in corner order, start[p] running to the end of p's, then moved back
+    reserve_large(slots.slots, scene.corners.size());
+    slots.slots.resize(scene.corners.size());
+    std::vector<std::uint32_t> slot_of;
+    reserve_large(slot_of, scene.corners.size());
+    slot_of.resize(scene.corners.size());
+    for (std::uint32_t f = 0; f + 1 < scene.face_start.size(); ++f) {
+        for (std::uint32_t c = scene.face_start[f]; c < scene.face_start[f + 1]; ++c) {
+            const std::uint32_t s = slots.start[scene.corners[c]]++;
+            slots.slots[s] = {f, scene.corner_angle[c]};
+            slot_of[c] = s;
+        }
     }
-    // the corners of each point: for the smoothing, and so that a point's distinct normals are
-    // found among its few corners
-    const CornerIndex index = index_corners(scene.corners, scene.positions.size());
-    std::vector<Vec3> normals =
-        smooth_normals(shaded, scene.corners, scene.positions, kSmoothingAngle, index);
+    for (std::size_t p = points; p > 0; --p)
+        slots.start[p] = slots.start[p - 1];
+    slots.start[0] = 0;
+    release(scene.corner_angle);
+    return slot_of;
+}
 
-    const std::size_t points = scene.positions.size();
-    s.vertex_of.resize(scene.corners.size());
+Shading shade(const Scene& scene, CornerSlots& slots) {
+    Shading s;
+    const std::size_t points = slots.start.size() - 1;
+    reserve_large(s.vertex_start, points + 1);
+    s.vertex_start.resize(points + 1);
+    reserve_large(s.vertex_normal, slots.slots.size());
+    Smoother smoother(kSmoothingAngle);
+    std::vector<SmoothCorner> at;
+    std::vector<Vec3> normals;  // of the corners at a point, in slot order
     std::map<std::array<std::uint32_t, 3>, std::uint32_t> many;  // for a point of many corners
     for (std::size_t p = 0; p < points; ++p) {
-        const auto first_vertex = static_cast<std::uint32_t>(s.vertex_point.size());
-        const bool few = index.start[p + 1] - index.start[p] <= 16;
+        const std::uint32_t begin = slots.start[p];
+        const std::uint32_t count = slots.start[p + 1] - begin;
+        at.clear();
+        normals.assign(count, Vec3{});
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const CornerSlots::Slot& slot = slots.slots[begin + i];
+            const Vec3& n = scene.face_normal[slot.ref];
+            if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) continue;
+            at.push_back({i, scene.face_material[slot.ref], slot.angle, n});
+        }
+        smoother.point(at, normals);
+
+        const auto first_vertex = static_cast<std::uint32_t>(s.vertex_normal.size());
+        s.vertex_start[p] = first_vertex;
+        const bool few = count <= 16;
         many.clear();
-        for (std::uint32_t i = index.start[p]; i < index.start[p + 1]; ++i) {
-            const std::uint32_t c = index.corners[i];
-            const Vec3& n = normals[c];
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const Vec3& n = normals[i];
             const auto key = std::bit_cast<std::array<std::uint32_t, 3>>(n);
             std::uint32_t v = first_vertex;
             if (few) {
-                while (v < s.vertex_point.size() &&
+                while (v < s.vertex_normal.size() &&
                        std::bit_cast<std::array<std::uint32_t, 3>>(s.vertex_normal[v]) != key)
                     ++v;
             } else {
-                v = many.try_emplace(key, static_cast<std::uint32_t>(s.vertex_point.size()))
+                v = many.try_emplace(key, static_cast<std::uint32_t>(s.vertex_normal.size()))
                         .first->second;
             }
-            if (v == s.vertex_point.size()) {
-                s.vertex_point.push_back(static_cast<std::uint32_t>(p));
-                s.vertex_normal.push_back(n);
-            }
-            s.vertex_of[c] = v;
+            if (v == s.vertex_normal.size()) s.vertex_normal.push_back(n);
+            slots.slots[begin + i].ref = v;
         }
     }
+    s.vertex_start[points] = static_cast<std::uint32_t>(s.vertex_normal.size());
     return s;
 }
 

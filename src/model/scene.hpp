@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -13,17 +14,6 @@
 
 namespace rokconv {
 
-// OBJ and glTF are right-handed with Y up and a polygon's front is the side from which its
-// vertices run counter-clockwise; LightWave's frame is left-handed and its fronts run clockwise.
-// So positions are the LWOB ones (x * 8, y * -8, z * 8) with Z negated, and every ring is
-// reversed: the model keeps its shape, is not mirrored, and shows the same faces in front.
-struct SceneFace {
-    std::uint32_t first = 0;     // corners[first .. first + count): 0-based points, reversed ring
-    std::uint32_t count = 0;     // 2 or more; a face of 2 corners is drawn as a line
-    std::int32_t material = -1;  // index into Scene::materials, -1 for none
-    std::uint32_t polygon = 0;   // index into Model::polygons
-};
-
 struct SceneLine {
     std::uint32_t from = 0;  // 0-based points
     std::uint32_t to = 0;
@@ -31,17 +21,33 @@ struct SceneLine {
 };
 
 struct Material {
-    std::string name;  // "ROK<index>", as the LWOB surface is named
+    std::string name;         // "ROK<index>", as the LWOB surface is named
+    std::int32_t colour = 0;  // its palette index
     Look look;
 };
 
+// OBJ and glTF are right-handed with Y up and a polygon's front is the side from which its
+// vertices run counter-clockwise; LightWave's frame is left-handed and its fronts run clockwise.
+// So positions are the LWOB ones (x * 8, y * -8, z * 8) with Z negated, and every ring is
+// reversed: the model keeps its shape, is not mirrored, and shows the same faces in front.
+//
+// The faces are held side by side: face f's corners are corners[face_start[f] ..
+// face_start[f + 1]), 0-based points of its reversed ring, 2 or more (a face of 2 corners is
+// drawn as a line). Each face's normal is its face_normal, zero for a face of 2 corners or
+// without area; each corner of a face with a normal has its corner_angle, the others 0.
 struct Scene {
     std::vector<Vec3> positions;  // one for each point of the model
     std::vector<std::uint32_t> corners;
-    std::vector<SceneFace> faces;
+    std::vector<std::uint32_t> face_start;    // one more than the faces
+    std::vector<std::int32_t> face_material;  // index into materials, -1 for none
+    std::vector<Vec3> face_normal;
+    std::vector<float> corner_angle;
+    std::vector<std::uint32_t> point_corners;  // how many corners each point has
     std::vector<SceneLine> lines;
     std::vector<Material> materials;  // ascending palette index
     Omitted omitted;
+
+    std::size_t face_count() const { return face_material.size(); }
 };
 
 // one more left out, the one at index
@@ -50,23 +56,66 @@ inline void leave_out(Omission& o, std::size_t index) {
     ++o.count;
 }
 
+// Told of each face as the scene takes it in, while its ring is at hand: its index in
+// Model::polygons, its first corner, material, ring of positions and normal.
+class FaceSink {
+  public:
+    virtual void face(std::size_t polygon, std::uint32_t first, std::int32_t material,
+                      std::span<const Vec3> ring, const Vec3& normal) = 0;
+
+  protected:
+    ~FaceSink() = default;
+};
+
 // the scene of a model, leaving out faces and lines whose points lie outside the point table or
 // whose positions are not finite, and faces of no points; false when a face's edges lie outside
 // the model's tables (a model built by hand)
-[[nodiscard]] bool build_scene(const Model& model, Scene& scene);
+[[nodiscard]] bool build_scene(const Model& model, Scene& scene, FaceSink* sink = nullptr);
 
-// The vertices that the smoothed normals of the corners make: the normal of each corner of the
-// faces of 3 or more corners (zero at the corners of a face without area, and of faces of 2
-// corners), and a point becomes several vertices only where its corners' normals differ.
-// vertex_of has one entry a corner; the vertices are ordered by point, then by first use.
-struct Shading {
-    std::vector<Vec3> face_normal;  // one a face: zero for one without area or of 2 corners
-    std::vector<std::uint32_t> vertex_of;
-    std::vector<std::uint32_t> vertex_point;  // one a vertex
-    std::vector<Vec3> vertex_normal;
+// The corners of each point, by a counting sort: point p's are the slots [start[p],
+// start[p + 1]), in corner order. A slot holds its corner's face and corner_angle, until shade()
+// puts the corner's vertex in place of the face.
+struct CornerSlots {
+    struct Slot {
+        std::uint32_t ref = 0;  // the face, then the vertex
+        float angle = 0.0f;
+    };
+    std::vector<std::uint32_t> start;
+    std::vector<Slot> slots;
 };
 
-Shading shade(const Scene& scene);
+// fills slots from the scene, whose corner_angle and point_corners it frees; returns each
+// corner's slot
+std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots);
+
+// The vertices that the smoothed normals of the corners make, a point becoming several only
+// where its corners' normals differ: each slot's ref becomes its corner's vertex. A corner of a
+// face without a normal has a zero normal. The vertices are ordered by point, then by first use:
+// point p's are [vertex_start[p], vertex_start[p + 1]).
+struct Shading {
+    std::vector<std::uint32_t> vertex_start;
+    std::vector<Vec3> vertex_normal;  // one a vertex
+};
+
+Shading shade(const Scene& scene, CornerSlots& slots);
+
+// Asks the system to back a large table with huge pages where it offers them on request (Linux's
+// transparent huge pages): a page fault for each 2 MiB rather than each 4 KiB first written,
+// which for the tables of a large model is much of the writers' time. Nothing elsewhere.
+void advise_huge_pages(const void* data, std::size_t bytes);
+
+// room for n, backed by huge pages where the table is large
+template <class T>
+void reserve_large(std::vector<T>& v, std::size_t n) {
+    v.reserve(n);
+    advise_huge_pages(v.data(), v.capacity() * sizeof(T));
+}
+
+// a vector's memory handed back at once, as soon as its last use is done
+template <class T>
+void release(std::vector<T>& v) {
+    std::vector<T>().swap(v);
+}
 
 // LightWave's smoothing angle, 44.5 degrees, as the surfaces state it
 inline constexpr float kSmoothingAngle = std::bit_cast<float>(0x3F46D3F2u);

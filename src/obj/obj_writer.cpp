@@ -106,13 +106,15 @@ SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsig
                 std::vector<unsigned char>& mtl, Omitted* omitted) {
     Scene scene;
     if (!build_scene(model, scene)) return SaveStatus::invalid_model;
-    const Shading shading = shade(scene);
     if (omitted != nullptr) *omitted = scene.omitted;
 
     Text o{obj};
-    // about what the text takes: a point's coordinates, a normal's, a corner's two numbers
-    obj.reserve(obj.size() + 40 * scene.positions.size() + 30 * shading.vertex_normal.size() +
-                16 * scene.corners.size() + 24 * scene.lines.size());
+    // room for the most the text can take, so that it is never copied as it grows (only what
+    // is written is given memory): a point's line, a normal's for each corner (the most vertices
+    // there can be), each corner's two numbers, each face's usemtl line
+    reserve_large(obj, obj.size() + mtl_name.size() + 32 + 52 * scene.positions.size() +
+                           (34 + 24) * scene.corners.size() + 40 * scene.face_count() +
+                           60 * scene.lines.size());
     o << "# rokconv\nmtllib " << mtl_name << '\n';
     // the points with finite positions, numbered from 1 in model order
     std::vector<std::uint32_t> number(scene.positions.size(), 0);
@@ -123,34 +125,54 @@ SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsig
         number[p] = ++next;
         o << "v " << v.x << ' ' << v.y << ' ' << v.z << '\n';
     }
-    // each distinct normal once, numbered from 1 in order of first use, found through an
-    // open-addressing table of twice the vertices' size
-    std::vector<std::uint32_t> normal_number(shading.vertex_normal.size(), 0);
-    std::vector<std::uint32_t> table(std::bit_ceil(2 * shading.vertex_normal.size() + 2), 0);
-    std::vector<std::uint32_t> first_vertex;  // of each numbered normal
-    const std::size_t mask = table.size() - 1;
-    for (std::size_t v = 0; v < shading.vertex_normal.size(); ++v) {
-        const Vec3& n = shading.vertex_normal[v];
-        if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) continue;  // a face without area
-        const auto bits = std::bit_cast<std::array<std::uint32_t, 3>>(n);
-        std::size_t i =
-            ((std::size_t{bits[0]} * 0x9E3779B97F4A7C15u) ^ (std::size_t{bits[1]} << 17) ^
-             (std::size_t{bits[2]} * 0xC2B2AE3D27D4EB4Fu)) &
-            mask;
-        for (;; i = (i + 1) & mask) {
-            if (table[i] == 0) {
-                first_vertex.push_back(static_cast<std::uint32_t>(v));
-                table[i] = static_cast<std::uint32_t>(first_vertex.size());
-                (o << "vn ").unit(n.x) << ' ';
-                o.unit(n.y) << ' ';
-                o.unit(n.z) << '\n';
-                break;
+    release(scene.positions);
+
+    // each corner's normal number, in place of its slot, then of its vertex
+    CornerSlots slots;
+    std::vector<std::uint32_t> normal_of = place_corners(scene, slots);
+    Shading shading = shade(scene, slots);
+    release(scene.face_normal);
+    release(shading.vertex_start);
+    for (std::uint32_t& c : normal_of)
+        c = slots.slots[c].ref;  // the corner's vertex, for now
+    release(slots.slots);
+    release(slots.start);
+    {
+        // each distinct normal once, numbered from 1 in order of first use, found through an
+        // open-addressing table of twice the vertices' size
+        const std::vector<Vec3>& normals = shading.vertex_normal;
+        std::vector<std::uint32_t> normal_number(normals.size(), 0);
+        std::vector<std::uint32_t> table(std::bit_ceil(2 * normals.size() + 2), 0);
+        std::vector<std::uint32_t> first_vertex;  // of each numbered normal
+        const std::size_t mask = table.size() - 1;
+        for (std::size_t v = 0; v < normals.size(); ++v) {
+            const Vec3& n = normals[v];
+            if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) continue;  // a face without area
+            const auto bits = std::bit_cast<std::array<std::uint32_t, 3>>(n);
+            std::size_t i =
+                ((std::size_t{bits[0]} * 0x9E3779B97F4A7C15u) ^ (std::size_t{bits[1]} << 17) ^
+                 (std::size_t{bits[2]} * 0xC2B2AE3D27D4EB4Fu)) &
+                mask;
+            for (;; i = (i + 1) & mask) {
+                if (table[i] == 0) {
+                    first_vertex.push_back(static_cast<std::uint32_t>(v));
+                    table[i] = static_cast<std::uint32_t>(first_vertex.size());
+                    (o << "vn ").unit(n.x) << ' ';
+                    o.unit(n.y) << ' ';
+                    o.unit(n.z) << '\n';
+                    break;
+                }
+                const auto other = std::bit_cast<std::array<std::uint32_t, 3>>(
+                    normals[first_vertex[table[i] - 1]]);
+                if (other == bits) break;
             }
-            const auto other = std::bit_cast<std::array<std::uint32_t, 3>>(
-                shading.vertex_normal[first_vertex[table[i] - 1]]);
-            if (other == bits) break;
+            normal_number[v] = table[i];
         }
-        normal_number[v] = table[i];
+        release(table);
+        release(first_vertex);
+        release(shading.vertex_normal);
+        for (std::uint32_t& n : normal_of)
+            n = normal_number[n];
     }
 
     // faces in model order, then lines, each run of one material under its usemtl
@@ -166,13 +188,14 @@ SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsig
                   : std::string_view(scene.materials[static_cast<std::size_t>(material)].name))
           << '\n';
     };
-    for (const SceneFace& face : scene.faces) {
-        use(face.material);
-        o << (face.count == 2 ? "l" : "f");
-        for (std::uint32_t c = face.first; c < face.first + face.count; ++c) {
+    for (std::size_t f = 0; f < scene.face_count(); ++f) {
+        use(scene.face_material[f]);
+        const std::uint32_t first = scene.face_start[f];
+        const std::uint32_t end = scene.face_start[f + 1];
+        o << (end - first == 2 ? "l" : "f");
+        for (std::uint32_t c = first; c < end; ++c) {
             o << ' ' << number[scene.corners[c]];
-            const std::uint32_t n = normal_number[shading.vertex_of[c]];
-            if (face.count > 2 && n != 0) o << "//" << n;
+            if (end - first > 2 && normal_of[c] != 0) o << "//" << normal_of[c];
         }
         o << '\n';
     }
