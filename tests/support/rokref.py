@@ -394,7 +394,7 @@ def scene(m):
     """{"points": the positions of the finite points in order (OBJ numbers them from 1), "pos":
     point number -> its position, "faces": [(material, [point number])] rings reversed (two
     points for a face of one edge), "lines": [(material, [point number] * 2)] from LINE2,
-    "materials": {name: (linear rgb, SPEC)} of every polygon's colour}; material is ROK<colour>
+    "materials": {name: (linear rgb, SPEC, 8-bit rgb)} of every polygon's colour}; material is ROK<colour>
     for colours 0-15 below the palette count, else None."""
     pos = {i + 1: (x, y, -z) for i, (x, y, z) in enumerate(map(position, m.points))}
     pos = {i: p for i, p in pos.items() if all(abs(v) < float("inf") for v in p)}
@@ -404,7 +404,7 @@ def scene(m):
         mat = "ROK%d" % colour if 0 <= colour < min(16, m.pal_count) else None
         if mat:
             rgb, spec = surface_look(m.pal[colour])
-            out["materials"][mat] = ([srgb_linear(c) for c in rgb], spec)
+            out["materials"][mat] = ([srgb_linear(c) for c in rgb], spec, rgb)
         if not pts or any(p not in pos for p in pts):
             seen("scene: polygon left out" if pts else "scene: face of no points")
         else:
