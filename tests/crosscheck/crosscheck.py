@@ -351,27 +351,20 @@ def mutate_bytes(rng, data):
     return bytes(d)
 
 
-def rokgen_input(rng, rokgen, tmp):
-    kind = rng.random()
-    args = [rokgen]
-    eol = rng.choice(["lf", "crlf", "lfcr", "cr"])
+def rokgen_input(rng, rokgen):
+    kind, eol = rng.random(), rng.choice(["lf", "crlf", "lfcr", "cr"])
     if kind < 0.35:
-        args += ["grid", str(rng.choice([1, 2, 3, 4, 6, 9, 12, 20, 40] * 40 + [2000]))]
+        args = ["grid", str(rng.choice([1, 2, 3, 4, 6, 9, 12, 20, 40] * 40 + [2000]))]
     elif kind < 0.55:
-        args += ["ring", str(rng.choice([3, 4, 5, 7, 12, 30, 100] * 60 + [65535]))]
+        args = ["ring", str(rng.choice([3, 4, 5, 7, 12, 30, 100] * 60 + [65535]))]
     else:
         dk = rng.choice(["truncated", "huge-face", "huge-palette", "negative-count", "edge-range"])
-        args += ["damaged", dk]
-        if dk == "truncated" and rng.random() < 0.8:
-            args += ["--at", str(rng.randrange(1, 3000))]
+        args = ["damaged", dk] + (["--at", str(rng.randrange(1, 3000))]
+                                  if dk == "truncated" and rng.random() < 0.8 else [])
     args += ["--seed", str(rng.randrange(1, 1 << 30)), "--eol", eol]
     args += ["--preamble"] if rng.random() < 0.4 else []
-    path = os.path.join(tmp, "gen.rok")
-    subprocess.run(args + ["-o", path], check=True, stdout=subprocess.DEVNULL)
-    with open(path, "rb") as f:
-        data = f.read()
-    label = "rokgen " + " ".join(args[1:])
-    r = rng.random()
+    data = subprocess.run([rokgen] + args, check=True, stdout=subprocess.PIPE).stdout
+    label, r = "rokgen " + " ".join(args), rng.random()
     if r < 0.25:
         data = data[:rng.randrange(len(data) + 1)]
         label += " | cut at %d" % len(data)
@@ -457,7 +450,7 @@ def main():
         yield from ((data, "file fixed-%d" % i, b"in.rok") for i, data in enumerate(FIXED))
         yield from ((data, label, b"in.rok") for data, label in sweep_inputs() if a.sweep)
         for _ in range(a.count):
-            yield (rokgen_input(rng, rokgen, tmp) if rng.random() < 0.4 else own_input(rng)) + (
+            yield (rokgen_input(rng, rokgen) if rng.random() < 0.4 else own_input(rng)) + (
                 b"in.rok",)
 
     stats, mismatches = collections.Counter(), 0
