@@ -2,19 +2,20 @@
 """Compares rokconv byte for byte with the independent converter in tests/support/rokref.py.
 
     tests/crosscheck/crosscheck.py --rokconv build/rokconv [--rokgen build/tests/support/rokgen]
-        [--count N] [--seed S] [--sweep] [--coverage] [--keep DIR] [--break RULE]
+        [--count N] [--seed S] [--sweep] [--keep DIR] [--break RULE]
 
-Inputs: fuzz/corpus/*.rok, examples/*.rok, hand-made edge cases, then N generated ones (rokgen's
-grids, rings and damaged kinds, and our own rough random models, in every line-end style, with
+Inputs: fuzz/corpus/*.rok, examples/*.rok, the hand-made FIXED, then N generated ones (rokgen's
+grids, rings and damaged kinds, and synth's rough random models, in every line-end style, with
 and without preamble, cut short, with lines and bytes mutated); `--sweep` adds a small model cut
 at every byte. rokconv must exit 0, print nothing, leave no stray file and write what rokref
-writes; the output naming is checked too. Every difference is saved and reported with the chunk
-and record it lies in, and makes the exit status 1. `--break RULE` changes one of rokref's rules
-on purpose, to show that the comparison catches it (`--break list`). With each differing input
-DIR/mismatch-N.rok, rokref's output is saved as DIR/mismatch-N.expected.LWO.
+writes, under the right name (NAMES). Each differing input is saved in DIR with rokref's output
+and reported; the exit status is then 1. `--break RULE` changes one of rokref's rules on purpose
+(`--break list`): the comparison must then fail.
 """
 
 import argparse
+import collections
+import glob
 import math
 import os
 import random
@@ -34,44 +35,18 @@ import rokref  # noqa: E402
 CR, LF = 13, 10
 
 
-def locate(out, off):
-    """Names the chunk, and the record in it, that holds byte `off` of `out`."""
-    if off < 12:
-        return "FORM header"
-    for tag, body, size in rokref.chunks(out):
-        if off >= body + size:
-            continue
-        tag, rel, where = tag.decode("latin-1"), off - body, ""
-        if rel < 0:
-            return tag + " chunk header"
-        if tag == "PNTS":
-            where = ", point %d coordinate %d" % (rel // 12 + 1, rel % 12 // 4)
-        elif tag == "POLS":
-            where = next((", polygon %d (%d vertices)" % (k + 1, len(v)) for k, (p, v, _)
-                          in enumerate(rokref.polygons(out, body, size))
-                          if off < p + 4 + 2 * len(v)), "")
-        elif tag == "SURF":
-            nm = out[body:body + size].split(b"\0")[0]
-            subs = rokref.chunks(out, body + len(nm) + 1 + (len(nm) + 1) % 2, body + size, 6)
-            where = " " + nm.decode("latin-1") + next(
-                (", sub-chunk " + t.decode("latin-1") for t, b, s in subs if off < b + s), "")
-        return "%s chunk, byte %d of its data%s" % (tag, rel, where)
-    return "after the last chunk"
-
-
 def describe(exp, got):
-    if exp == got:
-        return None
-    if exp is None:
-        return "model: not a ROK file (no output); rokconv wrote %d bytes" % len(got)
-    if got is None:
-        return "model: %d bytes of output; rokconv wrote no file" % len(exp)
+    """Where the output `got` first differs from `exp`: the chunk, and the bytes around it."""
+    if exp is None or got is None:
+        return "%s wrote no file, the other %d bytes" % (
+            "rokref" if exp is None else "rokconv", len(got if exp is None else exp))
     off = next((i for i, (a, b) in enumerate(zip(exp, got)) if a != b), min(len(exp), len(got)))
-    lo = max(off - 8, 0)
-    return ("first difference at byte %d (%s); sizes %d (model) vs %d (rokconv)\n"
-            "      model:   %s\n      rokconv: %s" % (off, locate(exp, off), len(exp), len(got),
-                                                      exp[lo:off + 16].hex(" "),
-                                                      got[lo:off + 16].hex(" ")))
+    tag = next((t.decode("latin-1") + " chunk" for t, body, size in rokref.chunks(exp)
+                if body - 8 <= off < body + size), "FORM header" if off < 12 else "the end")
+    return "first difference at byte %d (%s); sizes %d (rokref) vs %d (rokconv)\n" \
+        "      rokref:  %s\n      rokconv: %s" % (off, tag, len(exp), len(got),
+                                                  exp[max(off - 8, 0):off + 16].hex(" "),
+                                                  got[max(off - 8, 0):off + 16].hex(" "))
 
 
 # Inputs ---------------------------------------------------------------------------------------
@@ -376,27 +351,20 @@ def mutate_bytes(rng, data):
     return bytes(d)
 
 
-def rokgen_input(rng, rokgen, tmp):
-    kind = rng.random()
-    args = [rokgen]
-    eol = rng.choice(["lf", "crlf", "lfcr", "cr"])
+def rokgen_input(rng, rokgen):
+    kind, eol = rng.random(), rng.choice(["lf", "crlf", "lfcr", "cr"])
     if kind < 0.35:
-        args += ["grid", str(rng.choice([1, 2, 3, 4, 6, 9, 12, 20, 40] * 40 + [2000]))]
+        args = ["grid", str(rng.choice([1, 2, 3, 4, 6, 9, 12, 20, 40] * 40 + [2000]))]
     elif kind < 0.55:
-        args += ["ring", str(rng.choice([3, 4, 5, 7, 12, 30, 100] * 60 + [65535]))]
+        args = ["ring", str(rng.choice([3, 4, 5, 7, 12, 30, 100] * 60 + [65535]))]
     else:
         dk = rng.choice(["truncated", "huge-face", "huge-palette", "negative-count", "edge-range"])
-        args += ["damaged", dk]
-        if dk == "truncated" and rng.random() < 0.8:
-            args += ["--at", str(rng.randrange(1, 3000))]
+        args = ["damaged", dk] + (["--at", str(rng.randrange(1, 3000))]
+                                  if dk == "truncated" and rng.random() < 0.8 else [])
     args += ["--seed", str(rng.randrange(1, 1 << 30)), "--eol", eol]
     args += ["--preamble"] if rng.random() < 0.4 else []
-    path = os.path.join(tmp, "gen.rok")
-    subprocess.run(args + ["-o", path], check=True, stdout=subprocess.DEVNULL)
-    with open(path, "rb") as f:
-        data = f.read()
-    label = "rokgen " + " ".join(args[1:])
-    r = rng.random()
+    data = subprocess.run([rokgen] + args, check=True, stdout=subprocess.PIPE).stdout
+    label, r = "rokgen " + " ".join(args), rng.random()
     if r < 0.25:
         data = data[:rng.randrange(len(data) + 1)]
         label += " | cut at %d" % len(data)
@@ -418,56 +386,33 @@ def own_input(rng):
     return data, "synthetic"
 
 
-# Running rokconv ------------------------------------------------------------------------------
+# Running rokconv -----------------------------------------------------------------------------
 
-def lwo_name(path):
-    """Output name: the file name after the last / \\ or :, its extension replaced by .LWO."""
-    base = re.split(rb"[/\\:]", path)[-1]
-    return (base[:base.rfind(b".")] if b"." in base else base) + b".LWO"
-
-
-NAMES = [b"car.rok", b"a.b.rok", b"car", b".rok", b"Model.Rok", b"x.ROK", b"a:b.rok",
-         b"a\\b.rok", b"dir/sub/Model.Rok", b"d.x/car", b"a.b\\c", b"a..", b"a.", b"--help.rok",
-         b"\xc3\xa9t\xc3\xa9.rok", b"x:y:z", b"sub/.hidden.rok"]
+# input name -> output name: after the last / \ or :, the extension replaced by .LWO
+NAMES = {b"car.rok": b"car.LWO", b"a.b.rok": b"a.b.LWO", b"car": b"car.LWO", b".rok": b".LWO",
+         b"Model.Rok": b"Model.LWO", b"x.ROK": b"x.LWO", b"a:b.rok": b"b.LWO",
+         b"a\\b.rok": b"b.LWO", b"dir/sub/Model.Rok": b"Model.LWO", b"d.x/car": b"car.LWO",
+         b"a.b\\c": b"c.LWO", b"a..": b"a..LWO", b"a.": b"a.LWO", b"--help.rok": b"--help.LWO",
+         b"\xc3\xa9t\xc3\xa9.rok": b"\xc3\xa9t\xc3\xa9.LWO", b"x:y:z": b"z.LWO",
+         b"sub/.hidden.rok": b".hidden.LWO", b"in.rok": b"in.LWO"}
 
 
-def check_names(rokconv, tmp, data):
-    """Converts one model under several names; the output must appear under the right name."""
-    problems, work = [], os.path.join(tmp, "names").encode()
-    for nm in NAMES:
-        shutil.rmtree(work, ignore_errors=True)
-        for d in (b"dir/sub", b"d.x", b"sub"):
-            os.makedirs(os.path.join(work, d), exist_ok=True)
-        with open(os.path.join(work, nm), "wb") as f:
-            f.write(data)
-        before = set(os.listdir(work))
-        p = subprocess.run([rokconv, nm], cwd=work, capture_output=True)
-        new, want = set(os.listdir(work)) - before, lwo_name(nm)
-        if p.returncode or p.stdout or p.stderr or new != {want}:
-            problems.append("name %r: exit %d, output %r, new files %r (expected %r)"
-                            % (nm, p.returncode, p.stdout + p.stderr, sorted(new), want))
-        elif open(os.path.join(work, want), "rb").read() != rokref.convert(data):
-            problems.append("name %r: contents differ" % nm)
+def run_rokconv(rokconv, data, work, name=b"in.rok"):
+    """(problem, output or None) of converting `data` saved as `name` in the empty folder `work`."""
     shutil.rmtree(work, ignore_errors=True)
-    return problems
-
-
-def run_rokconv(rokconv, data, work):
-    """(problem, output bytes or None) of converting `data` with rokconv in `work`."""
-    out = os.path.join(work, "in.LWO")
-    with open(os.path.join(work, "in.rok"), "wb") as f:
+    os.makedirs(os.path.join(work, os.path.dirname(name)))
+    with open(os.path.join(work, name), "wb") as f:
         f.write(data)
-    if os.path.exists(out):
-        os.remove(out)
-    p = subprocess.run([rokconv, "in.rok"], cwd=work, capture_output=True, timeout=20)
+    before = set(os.listdir(work))
+    p = subprocess.run([rokconv, name], cwd=work, capture_output=True, timeout=20)
+    new = set(os.listdir(work)) - before
     if p.returncode or p.stderr or p.stdout:
         return "exit %d, stdout %r, stderr %r" % (p.returncode, p.stdout, p.stderr), None
-    left = sorted(set(os.listdir(work)) - {"in.rok", "in.LWO"})
-    if left:
-        return "files left behind: %r" % left, None
-    if not os.path.exists(out):
+    if new - {NAMES[name]}:
+        return "files %r written, not %r" % (sorted(new), NAMES[name]), None
+    if not new:
         return None, None
-    with open(out, "rb") as f:
+    with open(os.path.join(work, NAMES[name]), "rb") as f:
         return None, f.read()
 
 
@@ -478,81 +423,58 @@ def main():
     ap.add_argument("--count", type=int, default=2000)
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--keep", help="directory for the inputs that differ (default: a temp dir)")
-    ap.add_argument("--extra", nargs="*", help="input files (default: fuzz/corpus, examples)")
-    ap.add_argument("--break", dest="brk", default="none", help="change one rule ('list')")
-    ap.add_argument("--max-report", type=int, default=20)
+    ap.add_argument("--break", dest="brk", default="none", choices=["list"] + list(rokref.BREAKS))
     ap.add_argument("--sweep", action="store_true", help="also cut a small model at every byte")
-    ap.add_argument("--coverage", action="store_true", help="how often each rule was exercised")
     a = ap.parse_args()
     if a.brk == "list":
-        for k, v in rokref.BREAKS.items():
-            print("%-20s %s" % (k, v))
+        print("\n".join("%-20s %s" % rule for rule in rokref.BREAKS.items()))
         return 0
-    if a.brk not in rokref.BREAKS:
-        ap.error("unknown rule %r" % a.brk)
     rokref.BROKEN = a.brk
-    if not a.rokconv:
-        ap.error("--rokconv is needed")
-    rokconv = os.path.abspath(a.rokconv)
+    rokconv = os.path.abspath(a.rokconv or ap.error("--rokconv is needed"))
     rokgen = a.rokgen or os.path.join(os.path.dirname(rokconv), "tests", "support", "rokgen")
     if not os.path.exists(rokgen):
-        if a.rokgen:
-            ap.error("no rokgen at " + a.rokgen)
-        print("no rokgen at %s: no rokgen-based inputs" % rokgen)
-    extra = a.extra
-    if extra is None:
-        extra = [os.path.join(ROOT, d, f) for d in ("fuzz/corpus", "examples")
-                 for f in sorted(os.listdir(os.path.join(ROOT, d))) if f.endswith(".rok")]
+        ap.error("no rokgen at %s (--rokgen)" % rokgen)
     tmp = tempfile.mkdtemp(prefix="crosscheck-")
-    keep = a.keep or os.path.join(tmp, "mismatch")
-    work = os.path.join(tmp, "work")
+    keep, work = a.keep or os.path.join(tmp, "mismatch"), os.path.join(tmp, "work").encode()
     os.makedirs(keep, exist_ok=True)
-    os.makedirs(work)
     rng = random.Random(a.seed)
 
     def inputs():
-        for p in extra:
+        with open(os.path.join(ROOT, "examples", "cube.rok"), "rb") as f:
+            cube = f.read()
+        yield from ((cube, "name %r" % n, n) for n in NAMES)
+        for p in sorted(glob.glob(os.path.join(ROOT, "fuzz", "corpus", "*.rok"))) + sorted(
+                glob.glob(os.path.join(ROOT, "examples", "*.rok"))):
             with open(p, "rb") as f:
-                yield f.read(), "file " + os.path.relpath(p, ROOT)
-        yield from ((data, "file fixed-%d" % i) for i, data in enumerate(FIXED))
-        if a.sweep:
-            yield from sweep_inputs()
+                yield f.read(), "file " + os.path.relpath(p, ROOT), b"in.rok"
+        yield from ((data, "file fixed-%d" % i, b"in.rok") for i, data in enumerate(FIXED))
+        yield from ((data, label, b"in.rok") for data, label in sweep_inputs() if a.sweep)
         for _ in range(a.count):
-            if os.path.exists(rokgen) and rng.random() < 0.4:
-                yield rokgen_input(rng, rokgen, tmp)
-            else:
-                yield own_input(rng)
+            yield (rokgen_input(rng, rokgen) if rng.random() < 0.4 else own_input(rng)) + (
+                b"in.rok",)
 
-    stats = dict.fromkeys(["file", "sweep", "rokgen", "synthetic", "no output"], 0)
-    with open(os.path.join(ROOT, "examples", "cube.rok"), "rb") as f:
-        mismatches = ["output naming: " + p for p in check_names(rokconv, tmp, f.read())]
-    for m in mismatches:
-        print("MISMATCH " + m)
-    for data, label in inputs():
-        stats[label.split()[0]] += 1
+    stats, mismatches = collections.Counter(), 0
+    for data, label, name in inputs():
         exp = rokref.convert(data)
-        stats["no output"] += exp is None
-        err, got = run_rokconv(rokconv, data, work)
-        diff = err or describe(exp, got)
+        stats.update([label.split()[0]] + ["no output"] * (exp is None))
+        err, got = run_rokconv(rokconv, data, work, name)
+        diff = err or (exp != got and describe(exp, got))
         if not diff:
             continue
-        mismatches.append(label)
-        path = os.path.join(keep, "mismatch-%04d.rok" % len(mismatches))
+        mismatches += 1
+        path = os.path.join(keep, "mismatch-%04d.rok" % mismatches)
         with open(path, "wb") as f:
             f.write(data)
         if exp is not None:
             with open(path[:-4] + ".expected.LWO", "wb") as f:
                 f.write(exp)
-        if len(mismatches) <= a.max_report:
+        if mismatches <= 20:
             print("MISMATCH %s (%s, %d bytes)\n    %s" % (path, label, len(data), diff))
-    print("compared %d inputs (%d rokgen-based, %d synthetic, %d files, %d cut-short sweeps; "
-          "%d not ROK files): %d mismatches%s"
-          % (sum(stats[k] for k in ("file", "sweep", "rokgen", "synthetic")), stats["rokgen"],
-             stats["synthetic"], stats["file"], stats["sweep"], stats["no output"],
-             len(mismatches), ", inputs in " + keep if mismatches else ""))
-    if a.coverage:
-        for k in sorted(rokref.SEEN):
-            print("  %7d  %s" % (rokref.SEEN[k], k))
+    print("compared %d inputs (%d rokgen-based, %d synthetic, %d files, %d cut-short sweeps, "
+          "%d output names; %d not ROK files): %d mismatches%s"
+          % (sum(stats.values()) - stats["no output"], stats["rokgen"], stats["synthetic"],
+             stats["file"], stats["sweep"], stats["name"], stats["no output"], mismatches,
+             ", inputs in " + keep if mismatches else ""))
     shutil.rmtree(work if mismatches and not a.keep else tmp)
     if a.keep and not os.listdir(keep):
         os.rmdir(keep)

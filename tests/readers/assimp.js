@@ -1,12 +1,7 @@
-// Loads a model (a LightWave object, OBJ or glTF) with the Open Asset Import Library (assimpjs,
-// its build for Node.js) and writes what assimp made of it as assimp's own JSON ("assjson"):
-//
-//   node assimp.js ASSIMPJS_PACKAGE_DIR IN OUT.json [FILE...]
-//
-// FILEs are the files IN refers to (an OBJ's .mtl).
-// assimpjs imports with Triangulate, JoinIdenticalVertices, SortByPType and GenUVCoords, so faces
-// come back as triangles and two-point polygons as line meshes of their own. Exits 1 with
-// assimp's error when the import fails.
+// node assimp.js ASSIMPJS_PACKAGE_DIR IN OUT.json [FILE...]: loads IN (with the FILEs it refers
+// to, an OBJ's .mtl) with assimpjs, the Open Asset Import Library for Node.js, and writes what it
+// made of it as assimp's JSON. assimpjs triangulates, and sets lines apart as meshes of their
+// own. Exits 1 with assimp's error when the import fails.
 'use strict';
 const fs = require('fs');
 const path = require('path');

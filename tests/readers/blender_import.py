@@ -1,10 +1,8 @@
-"""Imports OBJ and glTF files into Blender and checks what it made of them:
+"""blender -b --factory-startup --python blender_import.py -- FILE EXPECT.json [FILE EXPECT.json..]
 
-    blender -b --factory-startup --python blender_import.py -- FILE EXPECT.json [FILE EXPECT.json..]
-
-EXPECT.json holds {"faces": N, "lines": N, "materials": {name: [r, g, b]}}: the count of
-polygons (triangles, for glTF), of edges in no polygon, and each material's base colour. Prints
-"blender: ok FILE WHAT-IT-SAW" or "blender: FAIL FILE ..." for each; exits 1 when any failed.
+Imports OBJ and glTF files and checks them against EXPECT.json: {"faces": polygons (triangles for
+glTF), "lines": edges in no polygon, "materials": {name: base colour}}. Prints "blender: ok FILE
+WHAT-IT-SAW" or "blender: FAIL FILE ..." for each; exits 1 when any failed.
 """
 import json
 import sys

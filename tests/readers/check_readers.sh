@@ -4,13 +4,11 @@
 #
 #   tests/readers/check_readers.sh BUILD_DIR
 #
-# Converts every examples/*.rok, and models from BUILD_DIR/tests/support/rokgen, with
-# BUILD_DIR/rokconv. The readers: OpenSceneGraph's osgconv (apt-get install openscenegraph),
-# Blender (apt-get install blender python3-numpy), and under Node.js the npm packages assimpjs and
-# gltf-validator, which are installed here, pinned, into BUILD_DIR/reader-node. ROKCONV_READERS
-# ("osgconv assimp blender validator" by default) limits the run to some of them. Prints a line
-# per check and per negative control and "check_readers: N passed, N failed"; exits 0 only when
-# every check passed, 2 when it cannot run.
+# Uses BUILD_DIR/rokconv and BUILD_DIR/tests/support/rokgen. The readers: osgconv (apt-get install
+# openscenegraph), Blender (apt-get install blender python3-numpy), and under Node.js the npm
+# packages below, installed here, pinned, into BUILD_DIR/reader-node. ROKCONV_READERS (default
+# "osgconv assimp blender validator") limits the run to some of them. Prints a line per check and
+# "check_readers: N passed, N failed"; exits 0 only when every check passed, 2 when it cannot run.
 set -euo pipefail
 
 NODE_PACKAGES="assimpjs@0.0.10 gltf-validator@2.0.0-dev.3.10"
@@ -24,39 +22,33 @@ die() {
 build=$(cd "$1" 2>/dev/null && pwd) || die "no such build directory: $1"
 [ -x "$build/rokconv" ] && [ -x "$build/tests/support/rokgen" ] ||
     die "$build/rokconv or $build/tests/support/rokgen is missing: build the project first"
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 python=${PYTHON:-python3}
 read -r -a readers <<<"${ROKCONV_READERS:-osgconv assimp blender validator}"
 [ ${#readers[@]} -gt 0 ] || die "ROKCONV_READERS names no reader"
-
 command -v "$python" >/dev/null || die "$python not found (apt-get install python3)"
 modules=$build/reader-node/node_modules
 for r in "${readers[@]}"; do
     case $r in
-    osgconv)
-        command -v osgconv >/dev/null || die "osgconv not found (apt-get install openscenegraph)"
-        ;;
+    osgconv) command -v osgconv >/dev/null || die "no osgconv (apt-get install openscenegraph)" ;;
     blender)
-        command -v blender >/dev/null || die "blender not found (apt-get install blender)"
         PATH=/usr/bin:$PATH blender -b --factory-startup --python-exit-code 1 \
             --python-expr "import numpy" >/dev/null 2>&1 ||
-            die "Blender cannot import numpy (apt-get install python3-numpy)"
+            die "Blender or its numpy is missing (apt-get install blender python3-numpy)"
         ;;
     assimp | validator)
         command -v node >/dev/null || die "node not found (Node.js is needed for $r)"
         for pkg in $NODE_PACKAGES; do
-            installed=$(node -p "require('$modules/${pkg%@*}/package.json').version" 2>/dev/null ||
-                true)
-            if [ "$installed" != "${pkg##*@}" ]; then
-                command -v npm >/dev/null || die "npm not found (needed to install $pkg)"
-                echo "installing $pkg into $build/reader-node"
-                npm install --prefix "$build/reader-node" --no-audit --no-fund --loglevel=error \
-                    "$pkg" >/dev/null || die "npm install $pkg failed"
-            fi
+            installed=$(node -p "require('$modules/${pkg%@*}/package.json').version" \
+                2>/dev/null) || :
+            [ "$installed" = "${pkg##*@}" ] && continue
+            echo "installing $pkg into $build/reader-node"
+            npm install --prefix "$build/reader-node" --no-audit --no-fund --loglevel=error \
+                "$pkg" >/dev/null || die "npm install $pkg failed (is npm installed?)"
         done
         ;;
     *) die "unknown reader '$r' in ROKCONV_READERS (osgconv, assimp, blender, validator)" ;;
     esac
 done
 
-exec "$python" "$here/compare.py" "$build/rokconv" "$modules" "${readers[@]}"
+exec "$python" "$(dirname "${BASH_SOURCE[0]}")/compare.py" "$build/rokconv" "$modules" \
+    "${readers[@]}"

@@ -1,28 +1,21 @@
 #!/usr/bin/env python3
-"""Opens rokconv's files in readers this project did not write, and checks that they see what
-the ROK file holds; check_readers.sh installs what it needs and runs it:
+"""Opens rokconv's files in readers this project did not write and checks that they see what the
+ROK file holds by rokref's reading of it, never by rokconv's output; check_readers.sh installs
+what it needs and runs it:
 
     compare.py ROKCONV NODE_MODULES_DIR [READER...]  READER: osgconv, assimp, blender, validator
 
-Every examples/*.rok is converted with ROKCONV and read with OpenSceneGraph's osgconv (to .osgt
-text) and with the Open Asset Import Library (assimpjs under Node.js, assimp.js). Their reports
-are compared with rokref's reading of the ROK file, never with rokconv's output: the points, each
-face's vertex ring, the line polygons, one material per used colour named ROK<index> in colour
-order, its colour and (assimp) its specular level. Then the negative controls: cube.LWO checked
-against another example, and damaged on purpose (a colour, a point, a surface name, a face's
-vertex order), must be caught. What the readers are known to do, and are checked for:
-  osgconv (osgdb_lwo; OSG_OPTIMIZER=OFF keeps surfaces of one colour apart): one Geometry per
-  surface with faces, in surface order, coloured as the surface and without its name; each face
-  its own copy of its vertices; two-point polygons not drawn. Its y and z are LightWave's z and y.
-  assimp (with assimpjs's post-processing): one material per surface, named as in SRFS, in
-  surface order; $clr.diffuse is the colour times DIFF/255 (256/255 here), $mat.shinpercent is
-  SPEC/255; faces come back as triangles, lines as meshes of their own; its z is negated.
-The same examples as OBJ, GLB and glTF are read here (rokref.read_*) and compared point by point
-with rokref.scene: positions, rings, triangles, lines, normals, materials; the OBJ and GLB also
-in assimp and in Blender (blender_import.py: counts and colours). The glTF-Validator
-(validate_gltf.js) must find no error or warning in them, nor in the GLB of a model made here
-(left_out_model), of rokgen's grid and ring and of every damaged kind, which are compared too.
-Cube's OBJ and GLB damaged on purpose (DAMAGES) must be caught.
+READERS_OF says who reads what. The examples as LWOB go to osgconv (OSG_OPTIMIZER=OFF keeps the
+surfaces apart: one Geometry per surface with faces, in surface order, coloured as it, unnamed,
+each face with its own vertices, no two-point polygons, y and z swapped) and to assimp (assimp.js:
+one material per surface named as in SRFS, diffuse COLR times DIFF/255 = 256/255, shinpercent
+SPEC/255, faces as triangles, lines as meshes of their own, z negated). The examples, the fuzz
+corpus, left_out_model and rokgen's grid, ring and damaged kinds as OBJ, GLB and glTF are taken
+apart here (rokref.read_*) and compared point by point: positions, rings, triangles, lines,
+normals, materials. The examples' OBJ and GLB also go to assimp and Blender (blender_import.py:
+counts and colours), every GLB and glTF to the glTF-Validator (validate_gltf.js: no error or
+warning). Negative controls, which some check must catch: cube's files damaged on purpose
+(DAMAGES) and cube.LWO checked against another example.
 """
 
 import glob
@@ -42,9 +35,18 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 import rokref  # noqa: E402
 
 COLOUR_TOL = 2e-5   # the readers print 6 significant digits; one colour step is 1/255
-
-
 READERS = ["osgconv", "assimp", "blender", "validator"]
+EXTENSIONS = {"lwo": [".LWO"], "obj": [".obj", ".mtl"], "glb": [".glb"], "gltf": [".gltf", ".bin"]}
+# "points" is the comparison here; assimp and Blender read the OBJ and GLB files of `deep` jobs
+READERS_OF = {"lwo": (["osgconv", "assimp"], []), "obj": (["points"], ["assimp", "blender"]),
+              "glb": (["points", "validator"], ["assimp", "blender"]),
+              "gltf": (["points", "validator"], [])}
+DAMAGES = {"lwo": {"colour": "a changed colour", "point": "a moved point",
+                   "name": "a renamed surface", "order": "a bow tie (2nd and 3rd vertex swapped)"},
+           "obj": {"colour": "a changed colour", "ring": "a flipped ring", "z": "a wrong z sign",
+                   "face": "a dropped face", "normal": "a reversed normal"}}
+DAMAGES["glb"] = DAMAGES["obj"]
+FAULTS = (OSError, KeyError, IndexError, TypeError, ValueError, StopIteration, struct.error)
 
 
 class Failed(Exception):
@@ -59,42 +61,6 @@ def close(p, q, tol=1e-4):
 def canon(ids):
     """A vertex ring whichever vertex it starts at and whichever way round it goes."""
     return min(tuple(r[i:] + r[:i]) for r in (list(ids), list(ids)[::-1]) for i in range(len(ids)))
-
-
-def expect(path):
-    """What the object made from the ROK file at `path` holds, by rokref's reading of it:
-    {"points": distinct positions, "surfaces": [{name, rgb, spec, faces, lines}]}, each face a
-    canon() ring and each line a sorted pair of indices into the points."""
-    with open(path, "rb") as f:
-        m = rokref.load_rok(f.read())
-    if m is None:
-        raise Failed("not a ROK file")
-    points, surfaces = [], {}
-
-    def ident(p):
-        if not 1 <= p <= len(m.points):
-            raise Failed("point %d does not exist: fix the example" % p)
-        pos = rokref.position(m.points[p - 1])
-        if pos not in points:
-            points.append(pos)
-        return points.index(pos)
-
-    for colour, refs, _ in m.polys:
-        if not 0 <= colour < min(len(m.pal), 16):
-            raise Failed("colour %d has no palette entry: fix the example" % colour)
-        s = surfaces.setdefault(colour, {"faces": [], "lines": []})
-        ids = [ident(p) for p in rokref.polygon_points(m, refs)]
-        pairs = {frozenset((ids[i - 1], ids[i])) for i in range(len(ids))}
-        if len(ids) == 2:
-            s["lines"].append(sorted(ids))
-        elif len(ids) < 3 or len(set(ids)) != len(ids) or pairs != {
-                frozenset(ident(p) for p in m.edges[k][:2]) for k in refs}:
-            raise Failed("a face of colour %d is not one closed ring: fix the example" % colour)
-        else:
-            s["faces"].append(canon(ids))
-    return {"points": points, "surfaces": [
-        dict(zip(("rgb", "spec"), rokref.surface_look(m.pal[c])), name="ROK%d" % c, **surfaces[c])
-        for c in sorted(surfaces)]}
 
 
 def identify(exp, verts, face, err, name):
@@ -157,7 +123,7 @@ def check_osg(exp, text, err):
             k = {"TRIANGLES": 3, "QUADS": 4, "LINES": 2}.get(mode, len(idx))   # else one polygon
             (lines if mode == "LINES" else faces).extend(idx[i:i + k]
                                                          for i in range(0, len(idx), k))
-        geoms.append(([(x, z, y) for x, y, z in verts], faces, lines,
+        geoms.append(([(x, z, -y) for x, y, z in verts], faces, lines,     # rokref.scene's axes
                       numbers(child(g, "ColorArray", "osg::Vec4Array", "vector"), 4)))
     surfaces = [s for s in exp["surfaces"] if s["faces"]]   # it draws no two-point polygons
     if len(geoms) != len(surfaces):
@@ -179,8 +145,8 @@ def check_osg(exp, text, err):
 
 
 def check_assimp(exp, doc, err, lwob=True):
-    """assimp's report of an LWOB file (its z negated, diffuse and shininess from COLR, DIFF and
-    SPEC), or of an OBJ or glTF file (as written, diffuse the linear colour)."""
+    """assimp's report of an LWOB file (diffuse and shininess from COLR, DIFF and SPEC), or of
+    an OBJ or glTF file (diffuse the linear colour)."""
     mats = [{p["key"]: p["value"] for p in m["properties"]} for m in doc["materials"]]
     names = [m.get("?mat.name") for m in mats]
     by_name = {s["name"]: s for s in exp["surfaces"]}
@@ -200,8 +166,8 @@ def check_assimp(exp, doc, err, lwob=True):
         if name not in got:
             err("a mesh uses material %s, which is no surface of the model" % name)
             continue
-        v, z = mesh["vertices"], -1 if lwob else 1
-        verts = [(v[i], v[i + 1], z * v[i + 2]) for i in range(0, len(v) - 2, 3)]
+        v = mesh["vertices"]
+        verts = [tuple(v[i:i + 3]) for i in range(0, len(v) - 2, 3)]
         for ids in (identify(exp, verts, face, err, name) for face in mesh["faces"]):
             if ids and not 2 <= len(ids) <= 3:
                 err("%s: a face of %d vertices, neither a triangle nor a line" % (name, len(ids)))
@@ -271,7 +237,7 @@ def check_obj(view, obj, mtl, err):
                 ns, want, [obj["v"][v] for v, _ in c]):
             err("face %s: normals %s, expected %s" % ([v for v, _ in c], ns, want))
     for name in {m for m, _, _ in obj["elems"]}:
-        rgb, spec = view["materials"].get(name, ([0.8] * 3, 0))
+        rgb, spec, _ = view["materials"].get(name, ([0.8] * 3, 0, None))
         want = dict(Kd=rgb, Ks=[spec / 256] * 3, Ns=[4], d=[1], illum=[2])
         if any(not close(mtl.get(name, {}).get(k, []), w, 1e-5) for k, w in want.items()):
             err("material %s: %s, expected %s" % (name, mtl.get(name), want))
@@ -318,7 +284,7 @@ def check_gltf(view, doc, prims, err):
     if not used - {None} <= set(named) <= set(view["materials"]):
         err("materials %s, used %s, expected some of %s" % (named, used, list(view["materials"])))
     for m in (m for m in doc.get("materials", []) if m.get("name") in view["materials"]):
-        rgb, spec = view["materials"][m["name"]]
+        rgb, spec, _ = view["materials"][m["name"]]
         pbr = m.get("pbrMetallicRoughness", {})
         got = (pbr.get("baseColorFactor"), pbr.get("metallicFactor"), m.get("doubleSided"),
                m.get("extensions", {}).get("KHR_materials_specular", {}).get("specularFactor"))
@@ -330,45 +296,20 @@ def check_gltf(view, doc, prims, err):
 
 
 def reader_expect(view, glb):
-    """What assimp (points by position) and Blender (counts and colours) should see."""
+    """What osgconv and assimp (points by position, surfaces in colour order) and Blender
+    (counts and colours) should see."""
     points = list(dict.fromkeys(view["pos"].values()))
     faces, lines = expected(view, {p: points.index(q) for p, q in view["pos"].items()}, glb)
     edges = set() if glb else {frozenset(e) for _, r, _ in faces for e in zip(r, r[1:] + r[:1])}
-    colours = {m: view["materials"].get(m, ([0.8] * 3,))[0] for m, *_ in faces + lines}
-    return {"points": points, "surfaces": [
-        {"name": n, "linear": colours[n], "faces": [canon(r) for m, r, _ in faces if m == n],
-         "lines": [r for m, r in lines if m == n]} for n in sorted(colours)]}, {
+    looks = {m: view["materials"].get(m, ([0.8] * 3, 0, None)) for m, *_ in faces + lines}
+    return {"points": points, "surfaces": [dict(
+        zip(("linear", "spec", "rgb"), looks[n]), name=n, faces=[canon(r) for m, r, _ in faces
+                                                                  if m == n],
+        lines=[r for m, r in lines if m == n]) for n in sorted(looks, key=lambda n: (len(n), n))]}, {
         "faces": sum(0 if flat([points[i] for i in r]) else len(r) - 2 for _, r, _ in faces)
         if glb else len(faces),
         "lines": len({(m * glb, frozenset(r)) for m, r in lines if frozenset(r) not in edges}),
-        "materials": {m: c for m, c in colours.items() if m != "default" or not glb}}
-
-
-def damage(data, kind):
-    """A copy of the LWOB file `data` with one fault of `kind`, for the negative controls."""
-    d = bytearray(data)
-    at = {}
-    for tag, body, size in rokref.chunks(d):
-        at.setdefault(tag, (body, size))
-    if kind == "point":         # the first point's x
-        x = at[b"PNTS"][0]
-        d[x:x + 4] = struct.pack(">f", struct.unpack_from(">f", d, x)[0] + 1)
-    elif kind == "order":       # a bow tie: the 2nd and 3rd vertex of a face of 4 or more swapped
-        pos = next(p for p, v, _ in rokref.polygons(d, *at[b"POLS"]) if len(v) >= 4)
-        d[pos + 4:pos + 8] = d[pos + 6:pos + 8] + d[pos + 4:pos + 6]
-    elif kind == "name":        # ROKn -> RQKn in SRFS and in the first SURF
-        d[at[b"SRFS"][0] + 1] = d[at[b"SURF"][0] + 1] = ord("Q")
-    elif kind == "colour":      # the red of the first surface
-        body, size = at[b"SURF"]
-        subs = rokref.chunks(d, body + (d.index(0, body) - body + 2) // 2 * 2, body + size, 6)
-        colr = next(b for t, b, _ in subs if t == b"COLR")
-        d[colr] = (d[colr] + 40) & 0xFF
-    return bytes(d)
-
-
-EXTENSIONS = {"obj": [".obj", ".mtl"], "glb": [".glb"], "gltf": [".gltf", ".bin"]}
-DAMAGES = {"colour": "a changed colour", "ring": "a flipped ring", "z": "a wrong z sign",
-           "face": "a dropped face", "normal": "a reversed normal"}
+        "materials": {m: c[0] for m, c in looks.items() if m != "default" or not glb}}
 
 
 def left_out_model():
@@ -392,12 +333,29 @@ def left_out_model():
     return "\n".join(map(str, rows)).encode()
 
 
-def damage_formats(path, kind):
-    """Puts one fault of `kind` into rokconv's OBJ (or its MTL) or GLB file at `path`."""
-    if path.endswith(".glb"):
-        with open(path, "rb") as f:
-            doc, data = rokref.read_glb(f.read())
-        data = bytearray(data)
+def damage(path, kind):
+    """Puts one fault of `kind` into rokconv's LWOB, OBJ (or its MTL) or GLB file at `path`."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if path.endswith(".LWO"):
+        d, at = bytearray(data), {}
+        for tag, body, size in rokref.chunks(d):
+            at.setdefault(tag, (body, size))
+        if kind == "point":         # the first point's x
+            x = at[b"PNTS"][0]
+            d[x:x + 4] = struct.pack(">f", struct.unpack_from(">f", d, x)[0] + 1)
+        elif kind == "order":
+            pos = next(p for p, v, _ in rokref.polygons(d, *at[b"POLS"]) if len(v) >= 4)
+            d[pos + 4:pos + 8] = d[pos + 6:pos + 8] + d[pos + 4:pos + 6]
+        elif kind == "name":        # ROKn -> RQKn in SRFS and in the first SURF
+            d[at[b"SRFS"][0] + 1] = d[at[b"SURF"][0] + 1] = ord("Q")
+        elif kind == "colour":      # the red of the first surface
+            colr = d.index(b"COLR\0\4", at[b"SURF"][0]) + 6
+            d[colr] = (d[colr] + 40) & 0xFF
+        data = bytes(d)
+    elif path.endswith(".glb"):
+        doc, buf = rokref.read_glb(data)
+        buf = bytearray(buf)
         prim = next(p for m in doc["meshes"] for p in m["primitives"] if p.get("mode", 4) == 4)
         acc = doc["accessors"][prim["attributes"].get({"z": "POSITION", "normal": "NORMAL"}.get(
             kind), prim["indices"])]
@@ -408,105 +366,55 @@ def damage_formats(path, kind):
             rgba[0] = (rgba[0] + 0.5) % 1
         elif kind == "ring":    # the first triangle's second and third corner swapped
             w = {5121: 1, 5123: 2, 5125: 4}[acc["componentType"]]
-            data[at + w:at + 3 * w] = data[at + 2 * w:at + 3 * w] + data[at + w:at + 2 * w]
+            buf[at + w:at + 3 * w] = buf[at + 2 * w:at + 3 * w] + buf[at + w:at + 2 * w]
         elif kind == "face":    # the last triangle
             acc["count"] -= 3
         for k in range(acc["count"] if kind == "z" else kind == "normal"):  # every z, one normal
-            x, y, z = struct.unpack_from("<3f", data, at + w * k)
-            struct.pack_into("<3f", data, at + w * k, *((x, y, -z) if kind == "z" else
-                                                        (-x, -y, -z)))
+            x, y, z = struct.unpack_from("<3f", buf, at + w * k)
+            struct.pack_into("<3f", buf, at + w * k, *((x, y, -z) if kind == "z" else
+                                                       (-x, -y, -z)))
         js = json.dumps(doc).encode()
         js += b" " * (-len(js) % 4)
         body = struct.pack("<I4s", len(js), b"JSON") + js + struct.pack(
-            "<I4s", len(data), b"BIN\0") + data
-        with open(path, "wb") as f:
-            f.write(struct.pack("<4sII", b"glTF", 2, 12 + len(body)) + body)
-        return
-    with open(path) as f:
-        lines = f.read().splitlines()
-    key = {"colour": "Kd", "normal": "vn", "z": "v"}.get(kind, "f")
-    i = next(i for i, ln in enumerate(lines) if ln.split()[:1] == [key])
-    words = lines[i].split()
-    if kind == "colour":
-        lines[i] = "Kd %.6f %s %s" % ((float(words[1]) + 0.5) % 1, words[2], words[3])
-    elif kind == "ring":
-        lines[i] = " ".join(words[:1] + words[:0:-1])
-    elif kind == "face":
-        del lines[i]
-    elif kind == "normal":
-        lines[i] = " ".join(["vn"] + [repr(-float(x)) for x in words[1:]])
-    else:                       # every z
-        lines = [" ".join(ln.split()[:3] + [repr(-float(ln.split()[3]))])
-                 if ln.split()[:1] == ["v"] else ln for ln in lines]
-    with open(path, "w") as f:
-        f.write("\n".join(lines) + "\n")
+            "<I4s", len(buf), b"BIN\0") + buf
+        data = struct.pack("<4sII", b"glTF", 2, 12 + len(body)) + body
+    else:
+        lines = data.decode().splitlines()
+        key = {"colour": "Kd", "normal": "vn", "z": "v"}.get(kind, "f")
+        i = next(i for i, ln in enumerate(lines) if ln.split()[:1] == [key])
+        words = lines[i].split()
+        if kind == "colour":
+            lines[i] = "Kd %.6f %s %s" % ((float(words[1]) + 0.5) % 1, words[2], words[3])
+        elif kind == "ring":
+            lines[i] = " ".join(words[:1] + words[:0:-1])
+        elif kind == "face":
+            del lines[i]
+        elif kind == "normal":
+            lines[i] = " ".join(["vn"] + [repr(-float(x)) for x in words[1:]])
+        else:                       # every z
+            lines = [" ".join(ln.split()[:3] + [repr(-float(ln.split()[3]))])
+                     if ln.split()[:1] == ["v"] else ln for ln in lines]
+        data = ("\n".join(lines) + "\n").encode()
+    with open(path, "wb") as f:
+        f.write(data)
 
 
 class Checker:
     def __init__(self, rokconv, modules, readers, work):
         self.rokconv, self.modules, self.readers, self.work = rokconv, modules, readers, work
-        self.assimpjs = os.path.join(modules, "assimpjs")
         self.passed = self.failed = 0
 
     def report(self, ok, line):
         self.passed, self.failed = self.passed + ok, self.failed + (not ok)
         print(("ok    " if ok else "FAIL  ") + line.replace("\n", "\n        "))
 
-    def read(self, lwo):
-        """What the readers made of the object at `lwo`; Failed when one cannot read it."""
-        out = {}
-        if "osgconv" in self.readers:
-            p = subprocess.run(["osgconv", lwo, lwo + ".osgt"], capture_output=True, text=True,
-                               env=dict(os.environ, OSG_OPTIMIZER="OFF"))
-            if p.returncode or not os.path.exists(lwo + ".osgt"):
-                raise Failed("osgconv could not read it: "
-                             + " ".join((p.stdout + p.stderr).split()))
-            with open(lwo + ".osgt", encoding="utf-8", errors="replace") as f:
-                out["osgconv"] = f.read()
-        if "assimp" in self.readers:
-            out["assimp"] = self.assimp(lwo)
-        return out
-
-    def assimp(self, path, *beside):
-        """assimp's report of the file at `path`, which refers to the files `beside` it."""
-        p = subprocess.run(["node", os.path.join(HERE, "assimp.js"), self.assimpjs, path,
-                            path + ".json", *beside], capture_output=True, text=True)
+    def run(self, args, what, **kw):
+        """Runs `args`; Failed with what it said when it fails."""
+        p = subprocess.run(args, capture_output=True, text=True, **kw)
         if p.returncode:
-            raise Failed("assimp could not read it: " + " ".join(p.stderr.split()))
-        with open(path + ".json", encoding="utf-8") as f:
-            return json.load(f)
-
-    def compare(self, exp, lwo):
-        """What the readers saw of `lwo`, and every way in which it differs from `exp`."""
-        errors, seen = [], []
-        for reader, report in self.read(lwo).items():
-            def err(msg, reader=reader):
-                errors.append("%s: %s" % (reader, msg))
-            try:
-                seen.append((check_osg if reader == "osgconv" else check_assimp)(exp, report, err))
-            except (KeyError, IndexError, TypeError, ValueError, StopIteration) as e:
-                err("cannot make sense of its report: %r" % e)
-        return " | ".join(filter(None, seen)), list(dict.fromkeys(errors))
-
-    def example(self, rok):
-        """Converts and checks one example; gives its object, if rokconv made one."""
-        name = os.path.basename(rok)
-        lwo = os.path.join(self.work, name[:name.rfind(".")] + ".LWO")
-        p = subprocess.run([self.rokconv, rok], cwd=self.work, capture_output=True, text=True)
-        try:
-            if p.returncode or p.stdout or p.stderr or not os.path.exists(lwo):
-                raise Failed("rokconv failed: exit %d, %r" % (p.returncode, p.stdout + p.stderr))
-            exp = expect(rok)
-            seen, errors = self.compare(exp, lwo)
-            if errors:
-                raise Failed("the readers disagree with the ROK file:\n" + "\n".join(errors))
-            s = exp["surfaces"]
-            self.report(True, "%s: %d points, %d faces, %d lines, surfaces %s | %s" % (
-                name, len(exp["points"]), sum(len(x["faces"]) for x in s),
-                sum(len(x["lines"]) for x in s), " ".join(x["name"] for x in s), seen))
-        except Failed as e:
-            self.report(False, "%s: %s" % (name, e))
-        return lwo if os.path.exists(lwo) else None
+            raise Failed("%s failed: exit %d, %s" % (what, p.returncode, " ".join(
+                (p.stdout + p.stderr).split())))
+        return p
 
     def convert(self, rok, fmts, into):
         """[[file, files it refers to...]] that `rokconv -f FMT rok` makes in `into` for each of
@@ -516,57 +424,67 @@ class Checker:
         out = []
         for fmt in fmts:
             out.append([os.path.join(into, name[:name.rfind(".")] + e) for e in EXTENSIONS[fmt]])
-            p = subprocess.run([self.rokconv, "-f", fmt, rok], cwd=into, capture_output=True,
-                               text=True)
-            if p.returncode or p.stdout or p.stderr or not all(map(os.path.exists, out[-1])):
-                raise Failed("rokconv -f %s failed: exit %d, %r"
-                             % (fmt, p.returncode, p.stdout + p.stderr))
+            p = self.run([self.rokconv, "-f", fmt, rok], "rokconv -f " + fmt, cwd=into)
+            if p.stdout or p.stderr or not all(map(os.path.exists, out[-1])):
+                raise Failed("rokconv -f %s said %r" % (fmt, p.stdout + p.stderr))
         return out
 
-    def formats(self, view, files, deep):
-        """What the OBJ and glTF `files` hold, compared with `view` (and, if `deep`, what
-        assimp makes of them), and every difference."""
+    def who_reads(self, path, deep):
+        fmt = path[path.rfind(".") + 1:].lower()
+        return [r for r in sum(READERS_OF[fmt], []) if r in self.readers + ["points"]
+                and (deep or r not in READERS_OF[fmt][1])]
+
+    def read(self, view, files, deep):
+        """What the readers here (points, osgconv, assimp) make of `files`, compared with `view`,
+        and every difference."""
         seen, errors = [], []
         for path, *beside in files:
-            fmt = path[path.rfind(".") + 1:]
-
-            def err(msg, who="points"):
-                errors.append("%s %s: %s" % (os.path.basename(path), who, msg))
-            try:
-                if fmt == "obj":
-                    with open(path) as f, open(beside[0]) as g:
-                        obj, mtl = rokref.read_obj(f.read()), rokref.read_obj(g.read())["mtl"]
-                    seen.append(check_obj(view, obj, mtl, err))
-                    if obj["mtllib"] != os.path.basename(beside[0]):
-                        err("mtllib %s" % obj["mtllib"])
-                else:
-                    with open(path, "rb") as f:
-                        doc, bufs = rokref.read_glb(f.read()) if fmt == "glb" else (
-                            json.load(f), None)
-                    bufs = [bufs] if fmt == "glb" else [open(os.path.join(os.path.dirname(
-                        path), b["uri"]), "rb").read() for b in doc["buffers"]]
-                    seen.append(fmt + " " + check_gltf(view, doc, rokref.read_gltf(doc, bufs), err))
-            except (OSError, KeyError, IndexError, TypeError, ValueError, struct.error) as e:
-                err("cannot make sense of it: %r" % e)
-            if deep and "assimp" in self.readers and fmt != "gltf":
+            fmt = path[path.rfind(".") + 1:].lower()
+            for who in self.who_reads(path, deep):
+                def err(msg, who=who):
+                    errors.append("%s %s: %s" % (os.path.basename(path), who, msg))
                 try:
-                    seen.append(check_assimp(reader_expect(view, fmt == "glb")[0], self.assimp(
-                        path, *beside), lambda m: err(m, "assimp"), lwob=False))
-                except (Failed, KeyError, IndexError, TypeError, ValueError) as e:
-                    err(str(e), "assimp")
+                    if who == "osgconv":
+                        self.run(["osgconv", path, path + ".osgt"], "osgconv",
+                                 env=dict(os.environ, OSG_OPTIMIZER="OFF"))
+                        with open(path + ".osgt", encoding="utf-8", errors="replace") as f:
+                            seen.append(check_osg(reader_expect(view, False)[0], f.read(), err))
+                    elif who == "assimp":
+                        self.run(["node", os.path.join(HERE, "assimp.js"), os.path.join(
+                            self.modules, "assimpjs"), path, path + ".json", *beside], "assimp")
+                        with open(path + ".json", encoding="utf-8") as f:
+                            seen.append(check_assimp(reader_expect(view, fmt == "glb")[0],
+                                                     json.load(f), err, fmt == "lwo"))
+                    elif who == "points" and fmt == "obj":
+                        with open(path) as f, open(beside[0]) as g:
+                            obj, mtl = rokref.read_obj(f.read()), rokref.read_obj(g.read())["mtl"]
+                        seen.append(check_obj(view, obj, mtl, err))
+                        if obj["mtllib"] != os.path.basename(beside[0]):
+                            err("mtllib %s" % obj["mtllib"])
+                    elif who == "points":
+                        with open(path, "rb") as f:
+                            doc, bufs = rokref.read_glb(f.read()) if fmt == "glb" else (
+                                json.load(f), None)
+                        bufs = [bufs] if fmt == "glb" else [open(os.path.join(os.path.dirname(
+                            path), b["uri"]), "rb").read() for b in doc["buffers"]]
+                        seen.append(fmt + " " + check_gltf(view, doc, rokref.read_gltf(doc, bufs),
+                                                           err))
+                except (Failed,) + FAULTS as e:
+                    err("cannot make sense of it: %r" % e)
         return seen, errors
 
     def readers_say(self, jobs):
-        """{(reader, file): (ok, what it said)} from one run of Blender on the OBJ and GLB files
-        of the `deep` jobs, and one of the validator on every glTF file."""
+        """{(reader, file): (ok, what it said)} from one run of Blender on the files it is to
+        read, and one of the validator."""
         said, args, gltf = {}, [], []
         for i, (_, _, view, files, deep) in enumerate(jobs):
-            gltf += [f[0] for f in files if not f[0].endswith(".obj")]
-            for j, f in enumerate(f[0] for f in files if deep and not f[0].endswith(".gltf")):
-                args += [f, os.path.join(self.work, "expect-%d-%d.json" % (i, j))]
-                with open(args[-1], "w") as g:
-                    json.dump(reader_expect(view, f.endswith(".glb"))[1], g)
-        if "blender" in self.readers and args:
+            for j, f in enumerate(f[0] for f in files):
+                gltf += [f] if "validator" in self.who_reads(f, deep) else []
+                if "blender" in self.who_reads(f, deep):
+                    args += [f, os.path.join(self.work, "expect-%d-%d.json" % (i, j))]
+                    with open(args[-1], "w") as g:
+                        json.dump(reader_expect(view, f.endswith(".glb"))[1], g)
+        if args:
             # Blender takes its Python's home from the first python3 on PATH: Debian's, whose
             # numpy it needs, not one of pyenv's that may have started this script
             p = subprocess.run(["blender", "-b", "--factory-startup", "--python-exit-code", "3",
@@ -576,22 +494,21 @@ class Checker:
             for _, ok, path, text in (ln.split(" ", 3) for ln in p.stdout.splitlines()
                                       if ln.startswith("blender: ")):
                 said["blender", path] = (ok == "ok", text)
-        if "validator" in self.readers and gltf:
+        if gltf:
             p = subprocess.run(["node", os.path.join(HERE, "validate_gltf.js"), self.modules]
                                + gltf, capture_output=True, text=True)
             for ok, path, text in ((ln + "  ").split(" ", 2) for ln in p.stdout.splitlines()):
                 said["validator", path.rstrip(":")] = (ok == "ok", text)
         return said
 
-    def formats_all(self, jobs):
+    def check(self, jobs):
         """Checks and reports the jobs (label, control, view, files, deep): a control passes
         when some check finds the fault put into it."""
         said = self.readers_say(jobs)
         for label, control, view, files, deep in jobs:
-            seen, errors = self.formats(view, files, deep)
-            asked = [("blender", f[0]) for f in files if deep and ".gltf" not in f[0]] + [
-                ("validator", f[0]) for f in files if ".obj" not in f[0]]
-            for who, path in (a for a in asked if a[0] in self.readers):
+            seen, errors = self.read(view, files, deep)
+            for who, path in ((w, f) for f, *_ in files for w in self.who_reads(f, deep)
+                              if w in ("blender", "validator")):
                 ok, text = said.get((who, path), (False, "said nothing"))
                 seen += [who] if ok else []
                 errors += [] if ok else ["%s %s: %s" % (os.path.basename(path), who, text)]
@@ -604,16 +521,6 @@ class Checker:
                     [e[:300] for e in errors[:6]] + ["..."] * (len(errors) > 6)) if errors
                     else " | ".join(seen)))
 
-    def control(self, what, rok, lwo):
-        """Passes when a reader or the comparison finds something wrong."""
-        exp = expect(rok)
-        try:
-            errors = self.compare(exp, lwo)[1]
-        except Failed as e:
-            errors = [str(e)]
-        self.report(bool(errors), "control: %s %s"
-                    % (what, "is caught (%s)" % errors[0] if errors else "went unnoticed"))
-
 
 def main(argv):
     rokconv, modules, readers = argv[1], argv[2], argv[3:] or READERS
@@ -623,53 +530,48 @@ def main(argv):
     if cube not in examples:
         print("check_readers: error: no examples/cube.rok", file=sys.stderr)
         return 2
+    other = examples[(examples.index(cube) + 1) % len(examples)]
+    rokgen = os.path.join(os.path.dirname(rokconv), "tests", "support", "rokgen")
+    p = subprocess.run([rokgen, "damaged", "--list"], capture_output=True, text=True)
+    made = [["left", "out"], ["grid", "2000"], ["ring", "500"]] + [
+        ["damaged", k, "--eol", e] for k in p.stdout.split() for e in ("lf", "crlf", "cr")]
+    # the fuzz corpus, less the files that are not ROK files, which give no output
+    corpus = [r for r in sorted(glob.glob(os.path.join(ROOT, "fuzz", "corpus", "*.rok")))
+              if rokref.load_rok(open(r, "rb").read()) is not None]
+    # the LWOB checks need osgconv or assimp: osgconv keeps no surface names, and assimp
+    # triangulates, losing the vertex order
+    lwob = {"osgconv", "assimp"} & set(readers)
+    kinds = [k for k in ("other", "colour", "point", "name", "order") if lwob and {
+        "other": other != cube, "name": "assimp" in lwob, "order": "osgconv" in lwob}.get(k, 1)]
     with tempfile.TemporaryDirectory(prefix="check_readers.") as work:
-        c = Checker(rokconv, modules, readers, work)
-        lwos = [c.example(rok) for rok in examples if {"osgconv", "assimp"} & set(readers)]
-        # negative controls: the comparison must notice a wrong model and damaged objects
-        good = lwos and lwos[examples.index(cube)]
-        other = examples[(examples.index(cube) + 1) % len(examples)]
-        if good and other != cube:
-            c.control("cube.LWO checked against " + os.path.basename(other), other, good)
-        # osgconv keeps no surface names, and assimp triangulates, losing the vertex order
-        kinds = ["colour", "point"] + ["name"] * ("assimp" in readers) + ["order"] * (
-            "osgconv" in readers)
-        for kind in kinds if good else []:
-            bad = os.path.join(work, "bad-%s.LWO" % kind)
-            with open(good, "rb") as f, open(bad, "wb") as g:
-                g.write(damage(f.read(), kind))
-            c.control("cube.LWO with a damaged " + kind, cube, bad)
-        # OBJ and glTF: the examples (also in assimp and Blender), models made here and by
-        # rokgen, and cube's files damaged on purpose, which some check must catch
-        rokgen = os.path.join(os.path.dirname(rokconv), "tests", "support", "rokgen")
-        p = subprocess.run([rokgen, "damaged", "--list"], capture_output=True, text=True)
-        made = [["left", "out"], ["grid", "2000"], ["ring", "500"]] + [
-            ["damaged", k, "--eol", e] for k in p.stdout.split() for e in ("lf", "crlf", "cr")]
-        # the fuzz corpus, less the files that are not ROK files, which give no output
-        corpus = [r for r in sorted(glob.glob(os.path.join(ROOT, "fuzz", "corpus", "*.rok")))
-                  if rokref.load_rok(open(r, "rb").read()) is not None]
-        models = [(os.path.basename(r) + " as OBJ and glTF", r, ["obj", "glb", "gltf"], None)
-                  for r in examples] + [(os.path.basename(r) + " of the fuzz corpus", r,
-                                         ["obj", "glb"], None) for r in corpus] + [(" ".join(a), os.path.join(work, "-".join(a) + ".rok"),
-                                         ["obj", "glb"], None) for a in made] + [
-            ("cube.%s with %s" % (f, DAMAGES[k]), cube, [f], k) for f in EXTENSIONS
-            for k in DAMAGES if f != "gltf"]
-        with open(models[len(examples) + len(corpus)][1], "wb") as f:
+        models = [(os.path.basename(r), r, ["lwo"], None) for r in examples if lwob]
+        models += [("cube.LWO " + ("checked against " + os.path.basename(other) if k == "other"
+                                   else "with " + DAMAGES["lwo"][k]), cube, ["lwo"], k)
+                   for k in kinds]
+        models += [(os.path.basename(r) + " as OBJ and glTF", r, ["obj", "glb", "gltf"], None)
+                   for r in examples]
+        models += [(os.path.basename(r) + " of the fuzz corpus", r, ["obj", "glb"], None)
+                   for r in corpus]
+        models += [(" ".join(a), os.path.join(work, "-".join(a) + ".rok"), ["obj", "glb"], None)
+                   for a in made]
+        models += [("cube.%s with %s" % (f, DAMAGES[f][k]), cube, [f], k)
+                   for f in ("obj", "glb") for k in DAMAGES[f]]
+        with open(os.path.join(work, "left-out.rok"), "wb") as f:
             f.write(left_out_model())
-        jobs = []
+        c, jobs = Checker(rokconv, modules, readers, work), []
         for label, rok, fmts, kind in models:
             try:
-                if not os.path.exists(rok) and subprocess.run(
-                        [rokgen] + label.split() + ["-o", rok]).returncode:
-                    raise Failed("rokgen %s failed" % label)
+                if not os.path.exists(rok):
+                    c.run([rokgen] + label.split() + ["-o", rok], "rokgen " + label)
                 files = c.convert(rok, fmts, os.path.join(work, "-".join(label.split())))
             except Failed as e:
                 c.report(False, "%s: %s" % (label, e))
                 continue
-            if kind:
-                damage_formats(files[0][(fmts[0], kind) == ("obj", "colour")], kind)
-            jobs.append((label, bool(kind), view_of(rok), files, bool(kind) or "gltf" in fmts))
-        c.formats_all(jobs)
+            if kind in DAMAGES.get(fmts[0], {}):
+                damage(files[0][(fmts[0], kind) == ("obj", "colour")], kind)
+            jobs.append((label, bool(kind), view_of(other if kind == "other" else rok), files,
+                         bool(kind) or "gltf" in fmts or "lwo" in fmts))
+        c.check(jobs)
     print("readers: %s; %d s" % (" ".join(readers), time.time() - start))
     print("check_readers: %d passed, %d failed" % (c.passed, c.failed))
     return 1 if c.failed else 0

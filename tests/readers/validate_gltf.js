@@ -1,9 +1,6 @@
-// Validates glTF files with the Khronos glTF-Validator (the npm package gltf-validator):
-//
-//   node validate_gltf.js NODE_MODULES_DIR FILE...
-//
-// A .gltf's buffers are read from beside it. Prints "ok FILE" or "FAIL FILE: ISSUES" for each:
-// any error or warning fails, infos and hints do not. Exits 1 when any failed.
+// node validate_gltf.js NODE_MODULES_DIR FILE...: validates glTF files (a .gltf's buffers beside
+// it) with the Khronos glTF-Validator. Prints "ok FILE" or "FAIL FILE: ISSUES" for each: any error
+// or warning fails, infos and hints do not. Exits 1 when any failed.
 'use strict';
 const fs = require('fs');
 const path = require('path');

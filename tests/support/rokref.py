@@ -7,8 +7,7 @@ flag set only by a read that finds nothing, one byte of push-back, the 79-byte l
 chunks and polygons take an LWOB file apart again. scene and corner_normals give what the OBJ and
 glTF files made from a model hold; read_obj, read_glb and read_gltf take them apart.
 
-BROKEN names one rule of BREAKS that is changed on purpose, to show that a comparison catches it;
-SEEN counts how often each rule was exercised.
+BROKEN names one rule of BREAKS that is changed on purpose, to show that a comparison catches it.
 """
 
 import json
@@ -31,13 +30,8 @@ BREAKS = {
     "preamble-ignored": "the 128-byte preamble is not recognised",
 }
 BROKEN = "none"
-SEEN = {}
 CR, LF = 13, 10
 SKIPPED = {b"BAKC0": b"ENDB0", b"LIT00": b"ENDL0", b"VIEW0": b"ENDV0"}
-
-
-def seen(what):
-    SEEN[what] = SEEN.get(what, 0) + 1
 
 
 class Reader:
@@ -77,10 +71,6 @@ class Reader:
                 break
             out.append(c)
         self.buf = bytes(out)
-        if len(out) == limit:
-            seen("line: split at 79 bytes")
-        if b"\0" in self.buf:
-            seen("line: zero byte")
         return True
 
     @property
@@ -109,11 +99,7 @@ def to_real(line):
         return 0.0
     text = sign + (ip or b"0") + b"." + (fp or b"0")
     e = EXP_RE[BROKEN == "no-d-exponent"].match(line, m.end())
-    if e:
-        text += b"e" + e.group(1)
-        if e.group(0)[:1] in b"dD":
-            seen("real: d exponent")
-    return float(text)
+    return float(text + b"e" + e.group(1) if e else text)
 
 
 class Model:
@@ -130,7 +116,6 @@ def load_rok(data):
     r = Reader(data)
     if BROKEN != "preamble-ignored" and data[:1] == b"\0":
         r.pos = 128     # the first five bytes are read, then the reader seeks 123 on
-        seen("magic: preamble" + (" accepted" if data[128:133] == b"ROKU4" else " rejected"))
     if data[r.pos:r.pos + 5] != b"ROKU4":
         return None
     r.pos += 5
@@ -163,8 +148,6 @@ def load_rok(data):
     line()                                  # the rest of the magic's line
     list(block(b"POINT"))
     for _ in block(b"LINE0"):
-        if r.eof and not r.buf:
-            seen("reader: record opened by the empty line at the end")
         for _ in range(4):
             line()
         m.points.append(tuple(to_real(line()) for _ in range(3)))
@@ -178,17 +161,11 @@ def load_rok(data):
         colour = to_int(line())
         r.next()
         refs = ints(max(n, 0), n if 0 <= n <= 65535 else 0)
-        if not 0 <= n <= 65535:
-            seen("face: dropped for its count")
-        elif all(1 <= e <= len(m.edges) for e in refs):
+        if 0 <= n <= 65535 and all(1 <= e <= len(m.edges) for e in refs):
             m.polys.append((colour, [e - 1 for e in refs], False))
-            seen("face: kept, %s edges" % ("0" if n == 0 else "1" if n == 1 else "2+"))
-        else:
-            seen("face: dropped for an edge number")
     for key in block(None):
         if key == b"PALC0":
             m.pal_count = n = to_int(line())
-            seen("palette: count %s" % ("< 0" if n < 0 else "> 16" if n > 16 else "0-16"))
             r.next()
             flat = ints(7 * max(n, 0), 7 * 16)
             m.pal = [flat[i:i + 6] for i in range(0, len(flat), 7)]
@@ -203,9 +180,6 @@ def load_rok(data):
                 line()
                 if 1 <= e <= len(m.edges) and m.edges[e - 1][2] == 0:
                     m.polys.append((colour, [e - 1], True))
-                    seen("line2: kept")
-                else:
-                    seen("line2: left out")
     return m
 
 
@@ -227,14 +201,11 @@ def ring(edges):
         a, b = edges[cur] if fwd else edges[cur][::-1]
         out.append(a)
         kf, ks = lowest(firsts.get(b, []), cur), lowest(seconds.get(b, []), cur)
-        if kf is not None and ks is not None:
-            seen("ring: an edge starts and another ends at the joint")
         if kf is not None and (ks is None or kf <= ks or BROKEN == "ring-first-wins"):
             cur, fwd = kf, True
         elif ks is not None:
             cur, fwd = ks, False
         elif len(out) < n:
-            seen("ring: resumed")
             if BROKEN == "ring-resume-last":
                 cur = max(k for k in range(n) if not visited[k])
             else:
@@ -264,7 +235,6 @@ def surface_look(c):
     if l2 >= l1:
         return rgb, 0
     if 1785 - a <= 0:
-        seen("surf: no headroom")
         return rgb, 0 if BROKEN == "specular-no-cap" else 64
     return rgb, tdiv(tdiv((l1 - a) * 256, 1785 - a), 4)
 
@@ -275,7 +245,6 @@ def position(p):
     out = []
     for v in (p[0] * 8.0, p[1] * -8.0, p[2] * 8.0):
         if abs(v) >= 2.0 ** 128 - 2.0 ** 103:
-            seen("pnts: beyond single precision")
             v = v * float("inf")
         out.append(struct.unpack(">f", struct.pack(">f", v))[0])
     return tuple(out)
@@ -299,8 +268,6 @@ def save_lwob(m):
     for colour, refs, _ in m.polys:
         pts = polygon_points(m, refs)
         pols += u2(len(pts)) + b"".join(u2(p - 1) for p in pts)
-        if not 0 <= colour < 16:
-            seen("surface: colour outside 0-15")
         pols += u2(number[colour] if 0 <= colour < 16 else other)
     out = [(b"SRFS", b"".join(name(i) for i in named)),
            (b"PNTS", b"".join(struct.pack(">3f", *position(p)) for p in m.points)),
@@ -394,8 +361,8 @@ def scene(m):
     """{"points": the positions of the finite points in order (OBJ numbers them from 1), "pos":
     point number -> its position, "faces": [(material, [point number])] rings reversed (two
     points for a face of one edge), "lines": [(material, [point number] * 2)] from LINE2,
-    "materials": {name: (linear rgb, SPEC)} of every polygon's colour}; material is ROK<colour>
-    for colours 0-15 below the palette count, else None."""
+    "materials": {name: (linear rgb, SPEC, 8-bit rgb)} of every polygon's colour}; material is
+    ROK<colour> for colours 0-15 below the palette count, else None."""
     pos = {i + 1: (x, y, -z) for i, (x, y, z) in enumerate(map(position, m.points))}
     pos = {i: p for i, p in pos.items() if all(abs(v) < float("inf") for v in p)}
     out = {"points": list(pos.values()), "pos": pos, "faces": [], "lines": [], "materials": {}}
@@ -404,10 +371,8 @@ def scene(m):
         mat = "ROK%d" % colour if 0 <= colour < min(16, m.pal_count) else None
         if mat:
             rgb, spec = surface_look(m.pal[colour])
-            out["materials"][mat] = ([srgb_linear(c) for c in rgb], spec)
-        if not pts or any(p not in pos for p in pts):
-            seen("scene: polygon left out" if pts else "scene: face of no points")
-        else:
+            out["materials"][mat] = ([srgb_linear(c) for c in rgb], spec, rgb)
+        if pts and all(p in pos for p in pts):
             out["lines" if line2 else "faces"].append((mat, pts[::-1]))
     return out
 
