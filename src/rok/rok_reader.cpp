@@ -333,12 +333,12 @@ bool edge_in_range(std::size_t edge_count, std::int32_t edge) {
 }
 
 // What the report path notes as it reads; the plain path passes no report and notes nothing.
-void note(Tally& tally, std::uint64_t line) {
+[[maybe_unused]] void note(Tally& tally, std::uint64_t line) {
     if (tally.count++ == 0) tally.first_line = line;
 }
 
 // the first block the file ends in is the one it was cut in: no block after it is read
-void note_cut(LoadReport& report, RokBlock block) {
+[[maybe_unused]] void note_cut(LoadReport& report, RokBlock block) {
     if (report.cut_short) return;
     report.cut_short = true;
     report.cut_in = block;
