@@ -19,7 +19,7 @@ TEST(Examine, RingsAndPointsOfEachFace) {
         bool open, outside;
     } cases[] = {
         {{1, 2, 3}, false, false},
-        {{3, 1, 2}, false, false},    // listed out of order, walked backwards in part
+        {{3, 1, 2}, false, false},    // listed out of order, some edges walked backwards
         {{1, 2, 4}, true, false},     // a chain that does not come back
         {{1, 2, 3, 5}, true, false},  // a triangle and an edge again
         {{1, 2, 3, 9}, true, false},  // the walk goes round without the loop at point 4

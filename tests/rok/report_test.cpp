@@ -153,15 +153,15 @@ TEST(LoadReport, RecordLinesAtEveryCutOfAGrid) {
         rokgen::Layout layout;
         rokgen::write_rok(text, mesh, style, &layout);
         for (std::size_t cut = layout.magic + 5; cut <= text.size(); ++cut) {
-            const std::string part = text.substr(0, cut);
+            const std::string head = text.substr(0, cut);
             Model m;
             LoadReport r;
-            ASSERT_EQ(load_rok(bytes(part), m, r), LoadStatus::ok);
-            ASSERT_EQ(r.lines, editor_lines(part)) << cut;
+            ASSERT_EQ(load_rok(bytes(head), m, r), LoadStatus::ok);
+            ASSERT_EQ(r.lines, editor_lines(head)) << cut;
             auto whole_records = [&](const rokgen::Section& s, std::vector<std::uint64_t> got) {
                 std::vector<std::uint64_t> want;
                 for (std::size_t i = 0; i < s.starts.size() && s.ends[i] <= cut; ++i) {
-                    if (s.adds_polygon[i]) want.push_back(1 + line_ends(part, s.starts[i]));
+                    if (s.adds_polygon[i]) want.push_back(1 + line_ends(head, s.starts[i]));
                 }
                 got.resize(std::min(got.size(), want.size()));
                 EXPECT_EQ(got, want) << "cut at " << cut;
