@@ -1,10 +1,11 @@
-// The rokconv library: read ROK models, order their faces into rings, write LightWave objects,
-// Wavefront OBJ and glTF 2.0.
+// The rokconv library: read ROK models (and report what a damaged one lost), order their faces
+// into rings, write LightWave objects, Wavefront OBJ and glTF 2.0.
 #pragma once
 
 #include "rokconv/gltf.hpp"
 #include "rokconv/lwob.hpp"
 #include "rokconv/model.hpp"
 #include "rokconv/obj.hpp"
+#include "rokconv/report.hpp"
 #include "rokconv/ring.hpp"
 #include "rokconv/rok.hpp"

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "rok/text.hpp"
+#include "rokconv/report.hpp"
 
 namespace rokconv {
 
@@ -74,7 +75,17 @@ unsigned leading_digits(std::uint64_t d) {
 // follows it that no line read from it can reach the end of the input; any line it cannot
 // settle is read the general way. The reader is copied into each block's loop, so that its
 // state stays in registers there.
-struct Reader {
+//
+// A reader for a report (Report) also counts the line ends it takes, so that it knows the
+// physical line it is on; a line the reader splits for its length is not a line of the file.
+struct LineCount {
+    std::uint64_t ends_taken = 0;  // CR, LF, CR LF and LF CR taken
+    bool open = false;             // bytes were taken since the last of them
+};
+struct NoLineCount {};
+
+template <bool Report>
+struct Reader : std::conditional_t<Report, LineCount, NoLineCount> {
     ByteStream in;
     std::string_view line;
     std::uint64_t ends = 0;   // the map's line ends not yet read
@@ -93,10 +104,38 @@ struct Reader {
     // whether the next line can come from the map, mapping afresh if it must
     [[gnu::always_inline]] bool mapped() { return ends != 0 || map_ahead(); }
 
+    // the physical line the next line read begins on (0 when not counted); one past the last
+    // line at the end of a file that ends in a CR LF or LF CR pair
+    std::uint64_t line_number() const {
+        if constexpr (Report) {
+            return this->ends_taken + 1;
+        } else {
+            return 0;
+        }
+    }
+
+    // a line the general way, not from the map
+    [[gnu::always_inline]] void read_line() {
+        if constexpr (Report) {
+            if (!next_line(in, line)) return;
+            // the line ended at a terminator when the position has moved past it
+            const auto end = static_cast<std::size_t>(
+                reinterpret_cast<const unsigned char*>(line.data()) + line.size() - in.data);
+            if (in.pos > end) {
+                ++this->ends_taken;
+                this->open = false;
+            } else if (!line.empty()) {
+                this->open = true;
+            }
+        } else {
+            (void)next_line(in, line);
+        }
+    }
+
     // the reading of a line and its conversion are kept in the loops that use them
     [[gnu::always_inline]] std::string_view next() {
         if (!mapped()) {
-            (void)next_line(in, line);
+            read_line();
             return line;
         }
         return take();
@@ -108,6 +147,10 @@ struct Reader {
         const std::size_t end = window + static_cast<std::size_t>(e);
         line = std::string_view(reinterpret_cast<const char*>(in.data + in.pos), end - in.pos);
         in.pos = end + 1 + ((pairs >> (e + 1)) & 1);
+        if constexpr (Report) {
+            ++this->ends_taken;
+            this->open = false;
+        }
         return line;
     }
     // Maps the lines from the position on, dropping what is left of the last map (a refill
@@ -140,6 +183,10 @@ struct Reader {
         }
         in.pos = window + start;
         line = lines[N - 1];
+        if constexpr (Report) {
+            this->ends_taken += N;
+            this->open = false;
+        }
         return true;
     }
 
@@ -203,14 +250,14 @@ struct Reader {
     // the next line's number; a line from the map is converted without checks
     [[gnu::always_inline]] std::int32_t next_int() {
         if (!mapped()) {
-            (void)next_line(in, line);
+            read_line();
             return to_int(line);
         }
         return to_int<true>(take());
     }
     [[gnu::always_inline]] double next_real() {
         if (!mapped()) {
-            (void)next_line(in, line);
+            read_line();
             return to_real(line);
         }
         return to_real<true>(take());
@@ -232,12 +279,13 @@ struct Reader {
         return line.starts_with(keyword) &&
                (line.size() == keyword.size() || line[keyword.size()] == '\0');
     }
-    // reads lines until one equals keyword, or the input ends
-    void skip_past(std::string_view keyword) {
+    // reads lines until one equals keyword, or the input ends; whether it came
+    bool skip_past(std::string_view keyword) {
         while (!in.eof) {
             next();
-            if (is(keyword)) return;
+            if (is(keyword)) return true;
         }
+        return false;
     }
 };
 
@@ -272,9 +320,9 @@ template <class T>
     table.reserve(room);
 }
 
-template <class T>
+template <class T, class R>
 [[gnu::always_inline]] inline void append(std::vector<T>& table, const T& value, const Block& block,
-                                          const Reader& r) {
+                                          const R& r) {
     if (table.size() == table.capacity()) grow(table, block, stream_remaining(r.in));
     table.push_back(value);
 }
@@ -284,20 +332,37 @@ bool edge_in_range(std::size_t edge_count, std::int32_t edge) {
     return static_cast<std::uint64_t>(std::int64_t{edge} - 1) < edge_count;
 }
 
-void read_points(Reader& from, Model& model) {
-    Reader r = from;
+// What the report path notes as it reads; the plain path passes no report and notes nothing.
+[[maybe_unused]] void note(Tally& tally, std::uint64_t line) {
+    if (tally.count++ == 0) tally.first_line = line;
+}
+
+// the first block the file ends in is the one it was cut in: no block after it is read
+[[maybe_unused]] void note_cut(LoadReport& report, RokBlock block) {
+    if (report.cut_short) return;
+    report.cut_short = true;
+    report.cut_in = block;
+}
+
+template <bool Report>
+void read_points(Reader<Report>& from, Model& model, LoadReport* report) {
+    Reader<Report> r = from;
     const Block block{stream_remaining(r.in)};
+    [[maybe_unused]] bool closed = false;
     while (!r.in.eof) {
         std::string_view record[8];
         if (r.next_lines(record, 'L')) {
             append(model.points,
-                   Point{r.to_real<true>(record[5]), r.to_real<true>(record[6]),
-                         r.to_real<true>(record[7])},
+                   Point{r.template to_real<true>(record[5]), r.template to_real<true>(record[6]),
+                         r.template to_real<true>(record[7])},
                    block, r);
             continue;
         }
         r.next();
-        if (r.is("LINE0")) break;
+        if (r.is("LINE0")) {
+            if constexpr (Report) closed = true;
+            break;
+        }
         r.skip(4);  // lines 2-5 of the record are not used
         Point p;
         p.x = r.next_real();
@@ -305,27 +370,38 @@ void read_points(Reader& from, Model& model) {
         p.z = r.next_real();
         append(model.points, p, block, r);
     }
+    if constexpr (Report) {
+        if (!closed) note_cut(*report, RokBlock::points);
+    }
     from = r;
 }
 
-void read_edges(Reader& from, Model& model) {
-    Reader r = from;
+template <bool Report>
+void read_edges(Reader<Report>& from, Model& model, LoadReport* report) {
+    Reader<Report> r = from;
     const Block block{stream_remaining(r.in)};
+    [[maybe_unused]] bool closed = false;
     while (!r.in.eof) {
         Edge e;
         std::string_view record[4];
         if (r.next_lines(record, 'F')) {
-            e.first = r.to_int<true>(record[0]);
-            e.second = r.to_int<true>(record[1]);
-            e.line_flag = static_cast<std::int16_t>(r.to_int<true>(record[3]));
+            e.first = r.template to_int<true>(record[0]);
+            e.second = r.template to_int<true>(record[1]);
+            e.line_flag = static_cast<std::int16_t>(r.template to_int<true>(record[3]));
             append(model.edges, e, block, r);
             continue;
         }
-        if (!r.next_record("FACE0", e.first)) break;
+        if (!r.next_record("FACE0", e.first)) {
+            if constexpr (Report) closed = true;
+            break;
+        }
         e.second = r.next_int();
         r.skip(1);
         e.line_flag = static_cast<std::int16_t>(r.next_int());
         append(model.edges, e, block, r);
+    }
+    if constexpr (Report) {
+        if (!closed) note_cut(*report, RokBlock::edges);
     }
     from = r;
 }
@@ -334,18 +410,24 @@ void read_edges(Reader& from, Model& model) {
 // kMaxFaceEdges edges, and every edge number within the edge table. The bound on the count also
 // keeps a damaged file's memory in proportion to the file: a face that claims 2,000,000,000
 // edges at the end of a file has its references settled without storing them.
-void read_faces(Reader& from, Model& model) {
-    Reader r = from;
+template <bool Report>
+void read_faces(Reader<Report>& from, Model& model, LoadReport* report) {
+    Reader<Report> r = from;
     const Block block{stream_remaining(r.in)};
     const std::size_t edge_count = model.edges.size();  // the edge table is complete
+    [[maybe_unused]] bool closed = false;
     while (!r.in.eof) {
+        [[maybe_unused]] const std::uint64_t at = r.line_number();
         Polygon face;
         std::string_view header[3];
         if (r.next_lines(header, 'E')) {
-            face.edge_count = r.to_int<true>(header[0]);
-            face.colour = r.to_int<true>(header[1]);
+            face.edge_count = r.template to_int<true>(header[0]);
+            face.colour = r.template to_int<true>(header[1]);
         } else {
-            if (!r.next_record("END00", face.edge_count)) break;
+            if (!r.next_record("END00", face.edge_count)) {
+                if constexpr (Report) closed = true;
+                break;
+            }
             face.colour = r.next_int();
             r.skip(1);
         }
@@ -379,15 +461,25 @@ void read_faces(Reader& from, Model& model) {
         keep = keep && in_range;
         if (keep) {
             append(model.polygons, face, block, r);
+            if constexpr (Report) report->face_line.push_back(at);
         } else {
             model.edge_refs.resize(face.first_ref);
+            if constexpr (Report) {
+                const bool bounded = n >= 0 && n <= kMaxFaceEdges;
+                note(bounded ? report->faces_edge_outside : report->faces_bad_count, at);
+            }
         }
+    }
+    if constexpr (Report) {
+        if (!closed) note_cut(*report, RokBlock::faces);
     }
     from = r;
 }
 
-// Only the first kPaletteEntries entries are stored; the count is kept as read.
-void read_palette(Reader& r, Model& model) {
+// Only the first kPaletteEntries entries are stored; the count is kept as read. Whether the
+// block's closing keyword came.
+template <bool Report>
+bool read_palette(Reader<Report>& r, Model& model) {
     const std::int32_t n = r.next_int();
     model.palette_count = n;
     model.palette.assign(static_cast<std::size_t>(std::clamp(n, 0, kPaletteEntries)),
@@ -408,60 +500,122 @@ void read_palette(Reader& r, Model& model) {
         r.skip(1);
         if (i < kPaletteEntries) model.palette[static_cast<std::size_t>(i)] = entry;
     }
-    r.skip_past("ENDP0");
+    return r.skip_past("ENDP0");
 }
 
-void read_lines(Reader& from, Model& model) {
-    Reader r = from;
+template <bool Report>
+void read_lines(Reader<Report>& from, Model& model, LoadReport* report) {
+    Reader<Report> r = from;
     const Block block;  // line polygons are few: their tables grow step by step
+    [[maybe_unused]] bool closed = false;
     while (!r.in.eof) {
+        [[maybe_unused]] const std::uint64_t at = r.line_number();
         std::int32_t e;
-        if (!r.next_record("ENDL2", e)) break;
+        if (!r.next_record("ENDL2", e)) {
+            if constexpr (Report) closed = true;
+            break;
+        }
         r.skip(1);
         const std::int32_t colour = r.next_int();
         r.skip(1);
         // an edge number outside the edge table names nothing and is left out
-        if (!edge_in_range(model.edges.size(), e)) continue;
+        if (!edge_in_range(model.edges.size(), e)) {
+            if constexpr (Report) note(report->lines_edge_outside, at);
+            continue;
+        }
         if (model.edges[static_cast<std::size_t>(e - 1)].line_flag != 0) continue;
         append(model.lines, Line{static_cast<std::uint32_t>(e - 1), colour}, block, r);
+        if constexpr (Report) report->line_line.push_back(at);
+    }
+    if constexpr (Report) {
+        if (!closed) note_cut(*report, RokBlock::lines);
     }
     from = r;
 }
 
-// the magic "ROKU4", at the start or after a 128-byte preamble whose first byte is 0
-bool read_magic(ByteStream& in) {
-    unsigned char magic[5];
+// the CRs and LFs among n bytes, a CR LF or LF CR pair as one
+[[maybe_unused]] std::uint64_t count_line_ends(const unsigned char* p, std::size_t n) {
+    std::uint64_t ends = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (p[i] != '\r' && p[i] != '\n') continue;
+        ++ends;
+        if (i + 1 < n && p[i + 1] != p[i] && (p[i + 1] == '\r' || p[i + 1] == '\n')) ++i;
+    }
+    return ends;
+}
+
+// The magic "ROKU4", at the start or after a 128-byte preamble whose first byte is 0. The
+// preamble is skipped; a reader for a report reads it instead, to count the lines it holds.
+template <bool Report>
+bool read_magic(ByteStream& in, Reader<Report>& r) {
+    constexpr std::size_t kPreamble = 128;
+    unsigned char magic[Report ? kPreamble : 5];
     if (stream_read(in, magic, 5) != 5) return false;
     if (magic[0] == 0) {
-        stream_skip(in, 123);
+        if constexpr (Report) {
+            // a little at a time, so that a small window is not made larger
+            for (std::size_t got = 5; got < kPreamble;) {
+                const std::size_t want = std::min<std::size_t>(32, kPreamble - got);
+                if (stream_read(in, magic + got, want) != want) return false;
+                got += want;
+            }
+            r.ends_taken = count_line_ends(magic, kPreamble);
+        } else {
+            stream_skip(in, kPreamble - 5);
+        }
         if (stream_read(in, magic, 5) != 5) return false;
     }
+    if constexpr (Report) r.open = true;
     return std::memcmp(magic, "ROKU4", 5) == 0;
 }
 
 // the whole file after the magic
-void read_model(Reader& r, Model& model) {
+template <bool Report>
+void read_model(Reader<Report>& r, Model& model, LoadReport* report) {
     r.next();  // the rest of the magic's line
-    r.skip_past("POINT");
-    read_points(r, model);
-    read_edges(r, model);
-    read_faces(r, model);
+    // the report is told of a block that the file ends in before its closing keyword
+    [[maybe_unused]] auto closed = [&](bool came, RokBlock block) {
+        if constexpr (Report) {
+            if (!came) note_cut(*report, block);
+        }
+    };
+    closed(r.skip_past("POINT"), RokBlock::header);
+    read_points(r, model, report);
+    read_edges(r, model, report);
+    read_faces(r, model, report);
 
     model.palette_count = 0;
     model.palette.clear();
     while (!r.in.eof) {
         r.next();
         if (r.is("PALC0")) {
-            read_palette(r, model);
+            closed(read_palette(r, model), RokBlock::palette);
         } else if (r.is("BAKC0")) {
-            r.skip_past("ENDB0");
+            closed(r.skip_past("ENDB0"), RokBlock::background);
         } else if (r.is("LIT00")) {
-            r.skip_past("ENDL0");
+            closed(r.skip_past("ENDL0"), RokBlock::light);
         } else if (r.is("VIEW0")) {
-            r.skip_past("ENDV0");
+            closed(r.skip_past("ENDV0"), RokBlock::view);
         } else if (r.is("LINE2")) {
-            read_lines(r, model);
+            read_lines(r, model, report);
         }
+    }
+}
+
+// The file's lines: the line ends taken, and one more for bytes after the last of them. A
+// record read from the empty line after a final CR LF or LF CR pair lies past them: it is put
+// on the last line.
+[[maybe_unused]] void finish_report(LoadReport& report, const LineCount& count) {
+    report.lines = count.ends_taken + (count.open ? 1 : 0);
+    const std::uint64_t last = report.lines;
+    if (report.cut_short) report.cut_line = last;
+    for (std::vector<std::uint64_t>* lines : {&report.face_line, &report.line_line}) {
+        for (std::uint64_t& line : *lines)
+            line = std::min(line, last);
+    }
+    for (Tally* tally :
+         {&report.faces_edge_outside, &report.faces_bad_count, &report.lines_edge_outside}) {
+        tally->first_line = std::min(tally->first_line, last);
     }
 }
 
@@ -471,12 +625,14 @@ bool input_failed(const ByteSource* source) {
            source->input->failed(source->input->context);
 }
 
-LoadStatus load(ByteStream& stream, Model& model) {
+template <bool Report>
+LoadStatus load(ByteStream& stream, Model& model, LoadReport* report) {
     try {
-        const bool rok = read_magic(stream);
+        Reader<Report> r{{}, stream, {}, 0, 0, 0};
+        const bool rok = read_magic(r.in, r);
         if (rok) {
-            Reader r{stream, {}};
-            read_model(r, model);
+            read_model(r, model, report);
+            if constexpr (Report) finish_report(*report, r);
         }
         if (input_failed(stream.source)) return LoadStatus::read_error;
         return rok ? LoadStatus::ok : LoadStatus::not_rok;
@@ -490,30 +646,59 @@ LoadStatus load(ByteStream& stream, Model& model) {
     }
 }
 
-}  // namespace
-
-LoadStatus load_rok(std::span<const unsigned char> bytes, Model& model) {
-    ByteStream stream = byte_stream(bytes);
-    return load(stream, model);
-}
-
-LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model) {
+template <bool Report>
+LoadStatus load_through(const RokInput& input, std::size_t window, Model& model,
+                        LoadReport* report) {
     try {
         ByteSource source;
         source.input = &input;
         source.window.resize(window);
         source.unread = input.size;
         ByteStream stream = source_stream(source);
-        return load(stream, model);
+        return load<Report>(stream, model, report);
     } catch (const std::bad_alloc&) {
         return LoadStatus::out_of_memory;
     }
 }
 
-LoadStatus load_rok(const RokInput& input, Model& model) {
-    // how much of the input is held in memory at a time: the reader works through it and reads on
-    constexpr std::size_t kWindow = std::size_t{1} << 18;
-    return load_rok_windowed(input, kWindow, model);
+// how much of the input is held in memory at a time: the reader works through it and reads on
+constexpr std::size_t kWindow = std::size_t{1} << 18;
+
+}  // namespace
+
+#if !defined(ROKCONV_READER_FOR_REPORT)
+
+LoadStatus load_rok(std::span<const unsigned char> bytes, Model& model) {
+    ByteStream stream = byte_stream(bytes);
+    return load<false>(stream, model, nullptr);
 }
+
+LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model) {
+    return load_through<false>(input, window, model, nullptr);
+}
+
+LoadStatus load_rok(const RokInput& input, Model& model) {
+    return load_through<false>(input, kWindow, model, nullptr);
+}
+
+#else
+
+LoadStatus load_rok(std::span<const unsigned char> bytes, Model& model, LoadReport& report) {
+    report = LoadReport{};
+    ByteStream stream = byte_stream(bytes);
+    return load<true>(stream, model, &report);
+}
+
+LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model,
+                             LoadReport& report) {
+    report = LoadReport{};
+    return load_through<true>(input, window, model, &report);
+}
+
+LoadStatus load_rok(const RokInput& input, Model& model, LoadReport& report) {
+    return load_rok_windowed(input, kWindow, model, report);
+}
+
+#endif
 
 }  // namespace rokconv

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "rokconv/report.hpp"
 #include "rokconv/rok.hpp"
 
 #if defined(__SSE2__)
@@ -191,7 +192,7 @@ struct LineMap {
     std::uint64_t pairs = 0;
 };
 
-inline LineMap map_lines(const unsigned char* p) {
+[[gnu::always_inline]] inline LineMap map_lines(const unsigned char* p) {
     std::uint64_t cr;
     std::uint64_t lf;
     terminator_bits(p, cr, lf);
@@ -248,5 +249,7 @@ inline bool next_line(ByteStream& stream, std::string_view& line, std::size_t li
 // load_rok through a window of the given size onto input; the window's size matters only to the
 // tests, which make it small so that its edge falls at every place in a record
 [[nodiscard]] LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model);
+[[nodiscard]] LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model,
+                                           LoadReport& report);
 
 }  // namespace rokconv

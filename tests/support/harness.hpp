@@ -1,6 +1,6 @@
 // The check the fuzzer and the corpus replay share: convert bytes in memory, whole and through a
 // small window, then walk the LWOB output and hold every chunk against the model it was written
-// from.
+// from. The reading that also reports must give the same model, and the same report either way.
 #pragma once
 
 #include <algorithm>
@@ -25,6 +25,9 @@ struct Conversion {
     std::vector<unsigned char> lwob;
     bool window_differs = false;        // reading through a small window gave another result
     bool other_formats_failed = false;  // OBJ or glTF could not be written
+    bool report_differs =
+        false;  // with a report: another status or model, or window and whole differ
+    rokconv::LoadReport report;
 };
 
 // the bytes as an input that hands them out as asked, the way a file does
@@ -49,6 +52,27 @@ inline rokconv::LoadStatus load_windowed(std::span<const unsigned char> rok, std
     const rokconv::RokInput input{&memory, &MemoryInput::read, nullptr, claimed};
     return rokconv::load_rok_windowed(input, window, model);
 }
+inline rokconv::LoadStatus load_windowed(std::span<const unsigned char> rok, std::size_t window,
+                                         rokconv::Model& model, rokconv::LoadReport& report) {
+    MemoryInput memory{rok};
+    const rokconv::RokInput input{&memory, &MemoryInput::read, nullptr, 0};
+    return rokconv::load_rok_windowed(input, window, model, report);
+}
+
+inline bool same_model(const rokconv::Model& a, const rokconv::Model& b) {
+    auto same_face = [](const rokconv::Polygon& p, const rokconv::Polygon& q) {
+        return p.first_ref == q.first_ref && p.edge_count == q.edge_count && p.colour == q.colour;
+    };
+    auto same_entry = [](const rokconv::PaletteEntry& p, const rokconv::PaletteEntry& q) {
+        return std::equal(std::begin(p.c), std::end(p.c), std::begin(q.c));
+    };
+    return a.points == b.points && a.edges == b.edges && a.edge_refs == b.edge_refs &&
+           a.lines == b.lines && a.palette_count == b.palette_count &&
+           std::equal(a.polygons.begin(), a.polygons.end(), b.polygons.begin(), b.polygons.end(),
+                      same_face) &&
+           std::equal(a.palette.begin(), a.palette.end(), b.palette.begin(), b.palette.end(),
+                      same_entry);
+}
 
 // A window a little larger than the most the reader asks to have ahead, so that it is refilled
 // every few lines and its edge falls at every place in a record.
@@ -65,6 +89,15 @@ inline Conversion convert(std::span<const unsigned char> rok) {
     if (loaded == rokconv::LoadStatus::ok) (void)rokconv::save_lwob(windowed, lwob);
     c.window_differs =
         loaded != c.loaded || lwob != c.lwob || windowed.palette_count != c.model.palette_count;
+
+    rokconv::Model reported;
+    rokconv::Model reported_windowed;
+    rokconv::LoadReport window_report;
+    c.report_differs =
+        rokconv::load_rok(rok, reported, c.report) != c.loaded ||
+        load_windowed(rok, kSmallWindow, reported_windowed, window_report) != c.loaded ||
+        !same_model(reported, c.model) || !same_model(reported_windowed, c.model) ||
+        window_report != c.report;
     // the other formats take every model the reader makes, and leave out what they cannot hold
     if (c.loaded == rokconv::LoadStatus::ok) {
         std::vector<unsigned char> obj, mtl, glb;
@@ -112,6 +145,26 @@ inline bool ends_of_edges(const rokconv::Model& m, const rokconv::Polygon& face,
     return v[0] == vertex(m.edges[refs[0]].first) && std::all_of(v.begin(), v.end(), is_end);
 }
 
+// The report's lines against the model and the file: one for each face and line, in file
+// order, within the file; and what examine finds of the model points at those lines.
+inline std::string check_report(const rokconv::LoadReport& r, const rokconv::Model& m) {
+    if (r.face_line.size() != m.polygons.size() || r.line_line.size() != m.lines.size())
+        return "the report does not give a line for each face and line";
+    for (const auto* lines : {&r.face_line, &r.line_line}) {
+        if (!std::is_sorted(lines->begin(), lines->end()) ||
+            (!lines->empty() && (lines->front() == 0 || lines->back() > r.lines)))
+            return "a record's line is out of order or outside the file";
+    }
+    if (r.cut_line != (r.cut_short ? r.lines : 0)) return "the cut is not the file's last line";
+    const rokconv::Findings f = rokconv::examine(m, &r);
+    for (const rokconv::Tally& t : {f.faces_open_ring, f.faces_no_surface, f.faces_point_outside,
+                                    f.lines_no_surface, f.lines_point_outside}) {
+        if (t.count > 0 && (t.first_line == 0 || t.first_line > r.lines))
+            return "a finding is not placed within the file";
+    }
+    return {};
+}
+
 // An empty string when the conversion is sound, else what is wrong. Sound means: a file without
 // the magic leaves the model empty; otherwise the output is one FORM LWOB whose chunks SRFS,
 // PNTS, POLS and SURF... fill it exactly, each with an even length, holding the model's points,
@@ -120,13 +173,19 @@ inline std::string check(const Conversion& c) {
     const rokconv::Model& m = c.model;
     if (c.window_differs) return "reading through a small window gave another result";
     if (c.other_formats_failed) return "the model could not be written as OBJ or glTF";
+    if (c.report_differs) return "reading with a report gave another model or report";
     if (c.loaded == rokconv::LoadStatus::not_rok) {
         const bool empty = m.points.empty() && m.edges.empty() && m.polygons.empty() &&
                            m.lines.empty() && m.palette_count == 0;
+        if (!(c.report == rokconv::LoadReport{})) return "a file without the magic was reported";
         return empty ? "" : "a file without the magic left something in the model";
     }
     if (c.loaded != rokconv::LoadStatus::ok) return "the file was not read";
     if (c.saved != rokconv::SaveStatus::ok) return "the model was not written";
+    // a model made by hand (a writer's test) comes without a report, which holds no lines
+    if (c.report.lines != 0) {
+        if (const std::string fault = check_report(c.report, m); !fault.empty()) return fault;
+    }
 
     // surfaces 1, 2, ... for the used colours 0-15 in ascending order, then one for any other;
     // names only for those below the palette count
