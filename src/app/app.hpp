@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace rokconv {
 
@@ -25,15 +27,62 @@ void set_extension(std::string& name, std::string_view extension,
 
 enum class Format { lwo, obj, glb, gltf };
 
-enum class Outcome {
-    converted,
-    not_rok,  // nothing written and nothing said
-    failed,   // what went wrong has been printed
+// what the command line asks for
+struct Options {
+    Format format = Format::lwo;
+    bool format_given = false;
+    std::string output_dir;  // -d: where outputs go; empty for the current directory
+    std::string output;      // -o: the single input's output, "-" for standard output
+    unsigned jobs = 1;       // files converted at once; 0 asks for one a core
+    bool info = false;       // --info: report on each file, writing nothing
+    bool json = false;       // --info as JSON Lines
+    bool verbose = false;
+    bool quiet = false;
+    std::vector<std::string> files;  // "-" is standard input
 };
 
-// Converts the ROK file at path into <name>.LWO (or .obj and .mtl, .glb, .gltf and .bin) in the
-// current directory, printing what went wrong.
-[[nodiscard]] Outcome convert_file(const char* path, Format format = Format::lwo);
+enum class Parsed {
+    run,
+    help,     // --help: banner and usage on standard output, status 0
+    version,  // --version
+    wrong,    // an argument error: error says what, if anything more than the usage
+};
+
+[[nodiscard]] Parsed parse_arguments(int argc, const char* const* argv, Options& options,
+                                     std::string& error);
+
+// the version, the banner line and the usage text after it
+extern const char* const kVersion;
+extern const char* const kBanner;
+extern const char* const kUsage;
+
+enum class Outcome {
+    converted,
+    not_rok,  // nothing written
+    failed,   // what went wrong is in the messages
+};
+
+// One input and where its outputs go, as planned from the arguments before any is read.
+struct Job {
+    std::string input;                 // as typed; "-" for standard input
+    std::vector<std::string> outputs;  // the format's files; "-" alone for standard output
+    std::string clash;                 // an output name an earlier job of the run has, if any
+};
+
+struct JobResult {
+    Outcome outcome = Outcome::failed;
+    std::string messages;  // the file's messages, in order, each line ended by '\n'
+    std::uint64_t bytes_read = 0;
+};
+
+// the jobs for the files the options name; false, with error set, when -o cannot be used
+[[nodiscard]] bool plan_jobs(const Options& options, std::vector<Job>& jobs, std::string& error);
+
+// Converts one job's input into its outputs, gathering what is said about it.
+[[nodiscard]] JobResult convert_job(const Job& job, const Options& options);
+
+// Reads one job's input and reports what it holds and what was repaired, writing nothing.
+[[nodiscard]] JobResult inspect_job(const Job& job, const Options& options);
 
 // the whole program, from the arguments to the exit status
 [[nodiscard]] int run(int argc, const char* const* argv);

@@ -1,41 +1,30 @@
-#include <algorithm>
+#include <unistd.h>
+
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
 
 #include "app/app.hpp"
+#include "app/info.hpp"
 #include "app/output.hpp"
 #include "rokconv/gltf.hpp"
 #include "rokconv/lwob.hpp"
 #include "rokconv/obj.hpp"
+#include "rokconv/report.hpp"
 #include "rokconv/rok.hpp"
-
-#ifndef ROKCONV_VERSION
-#define ROKCONV_VERSION "0.0.0"
-#endif
 
 namespace rokconv {
 
 namespace {
 
-constexpr const char* kBanner =
-    "rokconv " ROKCONV_VERSION
-    " - converts ROK models into LightWave objects (LWOB), Wavefront OBJ or glTF 2.0\n";
-constexpr const char* kUsage =
-    "usage: rokconv [-f FORMAT] FILE\n"
-    "  Reads the ROK model FILE and writes it as a LightWave object into the current\n"
-    "  directory, named after FILE with the extension .LWO (car.rok gives car.LWO).\n"
-    "  -f, --format FORMAT  lwo: a LightWave object, NAME.LWO (the default)\n"
-    "                       obj: Wavefront OBJ, NAME.obj with its materials in NAME.mtl\n"
-    "                       glb: binary glTF 2.0, NAME.glb\n"
-    "                       gltf: glTF 2.0 as JSON, NAME.gltf with its buffer in NAME.bin\n"
-    "  rokconv --help      show this text\n"
-    "  rokconv --version   show the version\n";
+// each format's file extensions: the model's file, and the file beside it, if any
+constexpr const char* kExtensions[][2] = {
+    {".LWO", nullptr}, {".obj", ".mtl"}, {".glb", nullptr}, {".gltf", ".bin"}};
 
 std::size_t read_from_file(void* file, unsigned char* out, std::size_t n) {
     return std::fread(out, 1, n, static_cast<std::FILE*>(file));
@@ -46,155 +35,217 @@ bool file_failed(void* file) {
     return std::ferror(static_cast<std::FILE*>(file)) != 0;
 }
 
-// the output file name: path's file name with the extension
-std::string output_name(const char* path, std::string_view extension) {
-    std::string name = base_name(path);
-    set_extension(name, extension);
-    return name;
+std::string in_folder(const std::string& folder, std::string name) {
+    if (folder.empty()) return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-Outcome convert(const char* path, Format format) {
-    const char* const extensions[][2] = {
-        {".LWO", nullptr}, {".obj", ".mtl"}, {".glb", nullptr}, {".gltf", ".bin"}};
-    const auto& ext = extensions[static_cast<int>(format)];
-    std::vector<OutputFile> files;
-    files.push_back({output_name(path, ext[0]), {}});
-    if (ext[1] != nullptr) files.push_back({output_name(path, ext[1]), {}});
+// frees what a buffer holds once it is written
+void release_bytes(std::vector<unsigned char>& bytes) {
+    std::vector<unsigned char>().swap(bytes);
+}
 
-    std::vector<unsigned char> bytes[2];
-    {
-        Model model;
-        {
-            // closed on every way out
-            const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"),
-                                                                       &std::fclose);
-            if (!file) {
-                std::printf("could not open: %s\n", path);
-                return Outcome::failed;
-            }
-            RokInput input;
-            input.context = file.get();
-            input.read = &read_from_file;
-            input.failed = &file_failed;
-            // the reader sizes the model's tables from it; a pipe or device has no size
-            std::error_code unknown;
-            const std::uintmax_t size = std::filesystem::file_size(path, unknown);
-            if (!unknown) input.size = size;
-            switch (load_rok(input, model)) {
-                case LoadStatus::ok:
-                    break;
-                case LoadStatus::not_rok:
-                    // nothing to convert, and nothing is said
-                    return Outcome::not_rok;
-                case LoadStatus::read_error:
-                    std::printf("could not read: %s\n", path);
-                    return Outcome::failed;
-                case LoadStatus::out_of_memory:
-                    std::printf("not enough memory: %s\n", path);
-                    return Outcome::failed;
-            }
-        }
-        SaveStatus saved = SaveStatus::ok;
-        switch (format) {
-            case Format::lwo:
-                saved = save_lwob(model, bytes[0]);
-                break;
-            case Format::obj:
-                saved = save_obj(model, files[1].name, bytes[0], bytes[1]);
-                break;
-            case Format::glb:
-                saved = save_glb(model, bytes[0]);
-                break;
-            case Format::gltf:
-                saved = save_gltf(model, files[1].name, bytes[0], bytes[1]);
-                break;
-        }
-        if (saved == SaveStatus::out_of_memory) {
-            std::printf("not enough memory: %s\n", path);
-            return Outcome::failed;
-        }
-        if (saved != SaveStatus::ok) {
-            // the reader's model is always sound, so this is one too big for the format
-            std::printf("could not write: %s\n", files[0].name.c_str());
-            return Outcome::failed;
-        }
-    }
-    // the model is gone before the files are written: only the outputs' bytes are held
-    for (std::size_t i = 0; i < files.size(); ++i)
-        files[i].bytes = bytes[i];
-    std::size_t failed = 0;
-    switch (write_files(files, failed)) {
-        case WriteResult::written:
-            return Outcome::converted;
-        case WriteResult::not_created:
-            std::printf("could not create: %s\n", files[failed].name.c_str());
-            return Outcome::failed;
-        case WriteResult::not_written:
-            break;
-    }
-    std::printf("could not write: %s\n", files[failed].name.c_str());
-    return Outcome::failed;
+void say(std::string& messages, const char* what, std::string_view name) {
+    messages += what;
+    messages += name;
+    messages += '\n';
 }
 
 }  // namespace
 
-Outcome convert_file(const char* path, Format format) {
-    try {
-        return convert(path, format);
-    } catch (const std::bad_alloc&) {
-        std::printf("not enough memory: %s\n", path);
-        return Outcome::failed;
-    } catch (const std::length_error&) {
-        std::printf("not enough memory: %s\n", path);
-        return Outcome::failed;
-    }
-}
-
-int run(int argc, const char* const* argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("%s%s", kBanner, kUsage);
-        return 0;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("rokconv %s\n", ROKCONV_VERSION);
-        return 0;
-    }
-    // a single argument is always the file, whatever it begins with
-    Format format = Format::lwo;
-    const char* file = argc == 2 ? argv[1] : nullptr;
-    bool usage = argc < 2;
-    for (int i = 1; argc > 2 && i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        std::string_view name;
-        if ((arg == "-f" || arg == "--format") && i + 1 < argc) {
-            name = argv[++i];
-        } else if (arg.starts_with("--format=")) {
-            name = arg.substr(9);
-        } else if (arg.starts_with("-") || file != nullptr) {
-            usage = true;  // an unknown option, a format missing, or a second file
-            break;
-        } else {
-            file = argv[i];
+bool plan_jobs(const Options& options, std::vector<Job>& jobs, std::string& error) {
+    (void)error;
+    const auto& ext = kExtensions[static_cast<int>(options.format)];
+    std::set<std::string> taken;
+    for (const std::string& file : options.files) {
+        Job job;
+        job.input = file;
+        if (options.info) {
+            jobs.push_back(std::move(job));
             continue;
         }
-        const char* const names[] = {"lwo", "obj", "glb", "gltf"};
-        const auto known = std::find(std::begin(names), std::end(names), name);
-        if (known == std::end(names)) {
-            std::printf("unknown format: %.*s\n", static_cast<int>(name.size()), name.data());
-            usage = true;
-            break;
+        if (options.output == "-") {
+            job.outputs.push_back("-");
+        } else if (!options.output.empty()) {
+            job.outputs.push_back(options.output);
+            if (ext[1] != nullptr) {
+                job.outputs.push_back(options.output);
+                set_extension(job.outputs.back(), ext[1]);
+            }
+        } else {
+            // the output's name: the input's file name with the format's extension
+            const std::string name = file == "-" ? "stdin" : base_name(file);
+            for (const char* extension : ext) {
+                if (extension == nullptr) continue;
+                std::string output = name;
+                set_extension(output, extension);
+                job.outputs.push_back(in_folder(options.output_dir, std::move(output)));
+            }
         }
-        format = static_cast<Format>(known - std::begin(names));
+        // nothing written in a run is overwritten by the same run
+        for (const std::string& output : job.outputs) {
+            if (taken.contains(output)) {
+                job.clash = output;
+                break;
+            }
+        }
+        if (job.clash.empty()) taken.insert(job.outputs.begin(), job.outputs.end());
+        jobs.push_back(std::move(job));
     }
-    if (usage || file == nullptr) {
-        std::printf("%s%s", kBanner, kUsage);
-        return 1;
+    return true;
+}
+
+// The model of a job's input: false when it could not be read, what went wrong said.
+Outcome load_input(const Job& job, Model& model, LoadReport* report, JobResult& result) {
+    const bool standard_input = job.input == "-";
+    std::FILE* const opened = standard_input ? stdin : std::fopen(job.input.c_str(), "rb");
+    if (opened == nullptr) {
+        say(result.messages, "could not open: ", job.input);
+        return Outcome::failed;
     }
-    if (convert_file(file, format) == Outcome::failed) {
-        std::printf("error occured.\n");
-        return 1;
+    // closed on every way out, unless it is standard input
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+        opened, standard_input ? [](std::FILE*) { return 0; } : &std::fclose);
+    struct Counted {
+        std::FILE* file;
+        std::uint64_t bytes;
+    } counted{opened, 0};
+    RokInput input;
+    input.context = &counted;
+    input.read = [](void* context, unsigned char* out, std::size_t n) {
+        auto* c = static_cast<Counted*>(context);
+        const std::size_t got = read_from_file(c->file, out, n);
+        c->bytes += got;
+        return got;
+    };
+    input.failed = [](void* context) { return file_failed(static_cast<Counted*>(context)->file); };
+    // the reader sizes the model's tables from it; a pipe or device has no size
+    std::error_code unknown;
+    const std::uintmax_t size = standard_input ? 0 : std::filesystem::file_size(job.input, unknown);
+    if (!unknown) input.size = size;
+    const LoadStatus status =
+        report != nullptr ? load_rok(input, model, *report) : load_rok(input, model);
+    result.bytes_read = counted.bytes;
+    switch (status) {
+        case LoadStatus::ok:
+            return Outcome::converted;
+        case LoadStatus::not_rok:
+            return Outcome::not_rok;
+        case LoadStatus::read_error:
+            say(result.messages, "could not read: ", job.input);
+            return Outcome::failed;
+        case LoadStatus::out_of_memory:
+            break;
     }
-    return 0;
+    say(result.messages, "not enough memory: ", job.input);
+    return Outcome::failed;
+}
+
+namespace {
+
+// what a failure to put the outputs in place is called
+Outcome not_put(WriteResult written, const Job& job, std::size_t failed, JobResult& result) {
+    say(result.messages,
+        written == WriteResult::not_created ? "could not create: " : "could not write: ",
+        job.outputs[failed]);
+    return Outcome::failed;
+}
+
+// The outputs of a model in the format, and what they leave out of it. OBJ text, the largest,
+// goes into its file as it is made; the others are made whole first.
+SaveStatus save(const Model& model, Format format, const Job& job, Outputs& outputs,
+                std::vector<unsigned char> (&bytes)[2], Omitted& omitted) {
+    switch (format) {
+        case Format::lwo:
+            return save_lwob(model, bytes[0]);
+        case Format::obj: {
+            const OutputSink sink{&outputs, [](void* to, std::span<const unsigned char> text) {
+                                      static_cast<Outputs*>(to)->write(0, text);
+                                  }};
+            return save_obj(model, base_name(job.outputs[1]), sink, bytes[1], &omitted);
+        }
+        case Format::glb:
+            return save_glb(model, bytes[0], &omitted);
+        case Format::gltf:
+            break;
+    }
+    return save_gltf(model, base_name(job.outputs[1]), bytes[0], bytes[1], &omitted);
+}
+
+Outcome convert(const Job& job, const Options& options, JobResult& result) {
+    if (!job.clash.empty()) {
+        say(result.messages, "output name used twice: ", job.clash);
+        return Outcome::failed;
+    }
+    const bool streamed = options.format == Format::obj;
+    Outputs outputs;
+    std::size_t failed = 0;
+    std::vector<unsigned char> bytes[2];
+    {
+        Model model;
+        LoadReport report;
+        const Outcome loaded = load_input(job, model, options.verbose ? &report : nullptr, result);
+        if (loaded == Outcome::not_rok && options.verbose) {
+            say(result.messages, "not a ROK file, skipped: ", job.input);
+        }
+        if (loaded != Outcome::converted) return loaded;
+        if (streamed) {
+            if (const WriteResult w = outputs.open(job.outputs, failed);
+                w != WriteResult::written) {
+                return not_put(w, job, failed, result);
+            }
+        }
+        Omitted omitted;
+        const SaveStatus saved = save(model, options.format, job, outputs, bytes, omitted);
+        if (options.verbose) {
+            const FormatOmitted left_out{options.format, omitted};
+            describe_repairs(result.messages, job.input, model, report, examine(model, &report),
+                             std::span(&left_out, 1));
+        }
+        if (saved == SaveStatus::out_of_memory) {
+            say(result.messages, "not enough memory: ", job.input);
+            return Outcome::failed;
+        }
+        if (saved != SaveStatus::ok) {
+            // the reader's model is always sound, so this is one too big for the format
+            say(result.messages, "could not write: ", job.outputs[0]);
+            return Outcome::failed;
+        }
+    }
+    // the model is gone before the files are written: only the outputs' bytes are held
+    if (job.outputs[0] == "-") {
+        if (write_all(STDOUT_FILENO, bytes[0])) return Outcome::converted;
+        say(result.messages, "could not write: ", job.outputs[0]);
+        return Outcome::failed;
+    }
+    if (!streamed) {
+        if (const WriteResult w = outputs.open(job.outputs, failed); w != WriteResult::written) {
+            return not_put(w, job, failed, result);
+        }
+    }
+    for (std::size_t i = 0; i < job.outputs.size(); ++i) {
+        if (!(streamed && i == 0)) outputs.write(i, bytes[i]);
+        release_bytes(bytes[i]);
+    }
+    const WriteResult w = outputs.commit(failed);
+    return w == WriteResult::written ? Outcome::converted : not_put(w, job, failed, result);
+}
+
+}  // namespace
+
+JobResult convert_job(const Job& job, const Options& options) {
+    JobResult result;
+    try {
+        result.outcome = convert(job, options, result);
+    } catch (const std::bad_alloc&) {
+        say(result.messages, "not enough memory: ", job.input);
+        result.outcome = Outcome::failed;
+    } catch (const std::length_error&) {
+        say(result.messages, "not enough memory: ", job.input);
+        result.outcome = Outcome::failed;
+    }
+    if (result.outcome == Outcome::failed) result.messages += "error occured.\n";
+    return result;
 }
 
 }  // namespace rokconv

@@ -69,16 +69,6 @@ void release(int slot) {
     temporaries[slot].taken.store(false);
 }
 
-bool write_all(int fd, std::span<const unsigned char> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // the folder part of a path, "" for a name in the current directory
 std::string folder_of(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -108,18 +98,25 @@ WriteResult write_in_place(int fd, std::span<const unsigned char> bytes) {
     return written ? WriteResult::written : WriteResult::not_written;
 }
 
+}  // namespace
+
 // A file written as far as it can be before it is put in place: to its temporary file, or, where
-// it is written in place, not at all yet.
+// it is written in place, held in memory.
 struct Staged {
     std::string target;     // where it goes: the file opened, links resolved
     std::string temporary;  // empty where the file is written in place
     int slot = -1;          // the temporary's registration for the signal handler
+    int out = -1;           // the temporary file, open while it is written
     int fd = -1;            // the earlier file, written at commit where it is written in place
     bool made = false;      // the target was created by staging, through a link to nowhere
-    std::span<const unsigned char> bytes;
+    bool failed = false;    // a write to the temporary file failed
+    std::vector<unsigned char> held;  // the bytes of a file written in place
 };
 
+namespace {
+
 void discard(Staged& s) {
+    if (s.out >= 0) close(s.out);
     if (!s.temporary.empty()) unlink(s.temporary.c_str());
     release(s.slot);
     if (s.fd >= 0) close(s.fd);
@@ -127,41 +124,38 @@ void discard(Staged& s) {
     s = Staged{};
 }
 
-// Writes the bytes to a temporary file in dir. earlier is the file being replaced, whose
-// permissions and owners the new one takes, or null. not_created when no temporary file can be
-// made there.
-WriteResult write_temporary(Staged& s, const std::string& dir, const struct stat* earlier) {
-    const int fd = create_temporary(dir, s.temporary, s.slot);
-    if (fd < 0) {
+// A temporary file in dir to write into. earlier is the file being replaced, whose permissions
+// and owners the new one takes, or null. False when no temporary file can be made there.
+bool make_temporary(Staged& s, const std::string& dir, const struct stat* earlier) {
+    s.out = create_temporary(dir, s.temporary, s.slot);
+    if (s.out < 0) {
         s.temporary.clear();
-        return WriteResult::not_created;
+        return false;
     }
     if (earlier != nullptr) {
         // The owner first: changing it clears set-id bits, which the mode then puts back. Where
         // the process may not give the file away, it stays the process's own.
-        if (fchown(fd, earlier->st_uid, earlier->st_gid) != 0) errno = 0;
-        if (fchmod(fd, earlier->st_mode & 07777) != 0) errno = 0;
+        if (fchown(s.out, earlier->st_uid, earlier->st_gid) != 0) errno = 0;
+        if (fchmod(s.out, earlier->st_mode & 07777) != 0) errno = 0;
     }
-    const bool written = write_all(fd, s.bytes);
-    return close(fd) == 0 && written ? WriteResult::written : WriteResult::not_written;
+    return true;
 }
 
-WriteResult stage(const std::string& name, std::span<const unsigned char> bytes, Staged& s) {
-    s.bytes = bytes;
+bool stage(const std::string& name, Staged& s) {
     // the earlier file, through any links, if the process may write it; the kernel's checks of
     // permissions and of links in shared sticky folders apply here
     s.fd = open(name.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (s.fd < 0) {
         struct stat link;
-        if (errno != ENOENT) return WriteResult::not_created;
+        if (errno != ENOENT) return false;
         if (lstat(name.c_str(), &link) != 0) {
             // nothing there yet
             s.target = name;
-            return write_temporary(s, folder_of(name), nullptr);
+            return make_temporary(s, folder_of(name), nullptr);
         }
         // a link to nowhere creates its target, as a plain create does
         s.fd = open(name.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
-        if (s.fd < 0) return WriteResult::not_created;
+        if (s.fd < 0) return false;
         s.made = true;
     }
     struct stat st;
@@ -169,23 +163,29 @@ WriteResult stage(const std::string& name, std::span<const unsigned char> bytes,
     // a device or pipe, a file other links must see anew, or one whose place is not known: it
     // is written in place
     if (fstat(s.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1 || s.target.empty()) {
-        return WriteResult::written;
+        return true;
     }
-    const WriteResult result = write_temporary(s, folder_of(s.target), s.made ? nullptr : &st);
     // a folder that takes no new file: the file itself is written at commit, as a plain create
     // would write it
-    if (result == WriteResult::not_created) return WriteResult::written;
-    if (result == WriteResult::written) {
+    if (make_temporary(s, folder_of(s.target), s.made ? nullptr : &st)) {
         close(s.fd);  // only opened, to find the file and to have the kernel's leave to write it
         s.fd = -1;
     }
-    return result;
+    return true;
 }
 
-WriteResult commit(Staged& s) {
+// Closes the temporary file, which is then complete: false when it could not be written.
+bool complete(Staged& s) {
+    if (s.out < 0) return true;
+    const bool closed = close(s.out) == 0;
+    s.out = -1;
+    return closed && !s.failed;
+}
+
+WriteResult put_in_place(Staged& s) {
     WriteResult result = WriteResult::written;
     if (s.temporary.empty()) {
-        result = write_in_place(s.fd, s.bytes);
+        result = write_in_place(s.fd, s.held);
         s.fd = -1;
     } else if (rename(s.temporary.c_str(), s.target.c_str()) != 0) {
         result = WriteResult::not_created;
@@ -199,25 +199,58 @@ WriteResult commit(Staged& s) {
 
 }  // namespace
 
-WriteResult write_files(std::span<const OutputFile> files, std::size_t& failed) {
-    std::vector<Staged> staged(files.size());
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const WriteResult result = stage(files[i].name, files[i].bytes, staged[i]);
-        if (result != WriteResult::written) {
-            // nothing is put in place unless every file could be written
-            for (std::size_t k = 0; k <= i; ++k)
-                discard(staged[k]);
+bool write_all(int fd, std::span<const unsigned char> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes = bytes.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+Outputs::Outputs() = default;
+
+Outputs::~Outputs() {
+    for (Staged& s : files_)
+        discard(s);
+}
+
+WriteResult Outputs::open(std::span<const std::string> names, std::size_t& failed) {
+    files_.resize(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!stage(names[i], files_[i])) {
+            for (Staged& s : files_)
+                discard(s);
             failed = i;
-            return result;
+            return WriteResult::not_created;
         }
     }
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const WriteResult result = commit(staged[i]);
-        if (result != WriteResult::written) {
-            for (std::size_t k = i + 1; k < files.size(); ++k)
-                discard(staged[k]);
+    return WriteResult::written;
+}
+
+void Outputs::write(std::size_t i, std::span<const unsigned char> bytes) {
+    Staged& s = files_[i];
+    if (s.out >= 0) {
+        s.failed = s.failed || !write_all(s.out, bytes);
+    } else {
+        s.held.insert(s.held.end(), bytes.begin(), bytes.end());
+    }
+}
+
+WriteResult Outputs::commit(std::size_t& failed) {
+    // nothing is put in place unless every file could be written
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        if (!complete(files_[i])) {
             failed = i;
-            return result;
+            return WriteResult::not_written;
+        }
+    }
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        const WriteResult result = put_in_place(files_[i]);
+        if (result != WriteResult::written) {
+            failed = i;
+            return result;  // the files after it are discarded with the Outputs
         }
     }
     return WriteResult::written;

@@ -13,19 +13,29 @@ namespace rokconv {
 
 namespace {
 
-// Text appended to a byte buffer through a block of its own, so that each piece costs a copy
-// into it rather than a growth of the buffer. Numbers are written by to_chars, which needs no
-// locale and gives the shortest text that reads back as the same value. The text reaches out at
-// flush.
-struct Text {
-    explicit Text(std::vector<unsigned char>& to) : out(to) {}
+// the sink that appends to a byte buffer
+OutputSink append_to(std::vector<unsigned char>& out) {
+    return OutputSink{&out, [](void* context, std::span<const unsigned char> bytes) {
+                          auto& to = *static_cast<std::vector<unsigned char>*>(context);
+                          to.insert(to.end(), bytes.begin(), bytes.end());
+                      }};
+}
 
-    std::vector<unsigned char>& out;
+// Text handed to a sink through a block of its own, so that each piece costs a copy into it
+// rather than a call. Numbers are written by to_chars, which needs no locale and gives the
+// shortest text that reads back as the same value. The text reaches out at flush.
+struct Text {
+    explicit Text(OutputSink to) : out(to) {}
+
+    OutputSink out;
     std::size_t n = 0;
     char block[1 << 16];
 
+    void put(const char* bytes, std::size_t k) {
+        out.put(out.context, {reinterpret_cast<const unsigned char*>(bytes), k});
+    }
     void flush() {
-        out.insert(out.end(), block, block + n);
+        put(block, n);
         n = 0;
     }
     char* room(std::size_t k) {
@@ -35,7 +45,7 @@ struct Text {
     Text& operator<<(std::string_view s) {
         if (s.size() > sizeof block / 2) {
             flush();
-            out.insert(out.end(), s.begin(), s.end());
+            put(s.data(), s.size());
         } else {
             std::memcpy(room(s.size()), s.data(), s.size());
             n += s.size();
@@ -102,8 +112,10 @@ void write_material(Text& t, std::string_view name, const Look* look) {
     t << "Ns 4\nd 1\nillum 2\n";
 }
 
-SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsigned char>& obj,
-                std::vector<unsigned char>& mtl, Omitted* omitted) {
+// obj_buffer, if given, is the buffer behind the sink obj
+SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
+                std::vector<unsigned char>* obj_buffer, std::vector<unsigned char>& mtl,
+                Omitted* omitted) {
     Scene scene;
     if (!build_scene(model, scene)) return SaveStatus::invalid_model;
     if (omitted != nullptr) *omitted = scene.omitted;
@@ -112,9 +124,12 @@ SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsig
     // room for the most the text can take, so that it is never copied as it grows (only what
     // is written is given memory): a point's line, a normal's for each corner (the most vertices
     // there can be), each corner's two numbers, each face's usemtl line
-    reserve_large(obj, obj.size() + mtl_name.size() + 32 + 52 * scene.positions.size() +
-                           (34 + 24) * scene.corners.size() + 40 * scene.face_count() +
-                           60 * scene.lines.size());
+    if (obj_buffer != nullptr) {
+        reserve_large(*obj_buffer, obj_buffer->size() + mtl_name.size() + 32 +
+                                       52 * scene.positions.size() +
+                                       (34 + 24) * scene.corners.size() + 40 * scene.face_count() +
+                                       60 * scene.lines.size());
+    }
     o << "# rokconv\nmtllib " << mtl_name << '\n';
     // the points with finite positions, numbered from 1 in model order
     std::vector<std::uint32_t> number(scene.positions.size(), 0);
@@ -205,7 +220,7 @@ SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsig
     }
 
     o.flush();
-    Text m{mtl};
+    Text m{append_to(mtl)};
     m << "# rokconv\n";
     for (const Material& material : scene.materials)
         write_material(m, material.name, &material.look);
@@ -218,7 +233,13 @@ SaveStatus save(const Model& model, std::string_view mtl_name, std::vector<unsig
 
 SaveStatus save_obj(const Model& model, std::string_view mtl_name, std::vector<unsigned char>& obj,
                     std::vector<unsigned char>& mtl, Omitted* omitted) {
-    return guarded({&obj, &mtl}, [&] { return save(model, mtl_name, obj, mtl, omitted); });
+    return guarded({&obj, &mtl},
+                   [&] { return save(model, mtl_name, append_to(obj), &obj, mtl, omitted); });
+}
+
+SaveStatus save_obj(const Model& model, std::string_view mtl_name, OutputSink obj,
+                    std::vector<unsigned char>& mtl, Omitted* omitted) {
+    return guarded({&mtl}, [&] { return save(model, mtl_name, obj, nullptr, mtl, omitted); });
 }
 
 }  // namespace rokconv

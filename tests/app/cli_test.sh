@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The program as a user meets it: messages, exit statuses, and the files it leaves.
-# usage: cli_test.sh ROKCONV EXAMPLES_DIR IO_FAULTS_LIBRARY
+# usage: cli_test.sh ROKCONV EXAMPLES_DIR IO_FAULTS_LIBRARY ROKGEN
 set -u
 rokconv=$(realpath "$1")
 examples=$(realpath "$2")
 io_faults=$(realpath "$3")
+rokgen=$(realpath "$4")
 work=$(mktemp -d)
 errors=$(mktemp)
 trap 'rm -rf "$work" "$errors"' EXIT
@@ -33,10 +34,10 @@ check() {  # check NAME CONDITION...
     if "$@"; then passed=$((passed + 1)); else echo "FAIL $name"; failures=$((failures + 1)); fi
 }
 
-expect "no argument" 1 '^usage: rokconv \[-f FORMAT\] FILE' -- "$rokconv"
-expect "two arguments" 1 '^usage: rokconv \[-f FORMAT\] FILE' -- "$rokconv" a b
+usage='^usage: rokconv \[OPTIONS\] FILE\.\.\.'
+expect "no argument" 1 "$usage" -- "$rokconv"
 expect "help" 0 '^rokconv [0-9.]+ - ' -- "$rokconv" --help
-expect "short help" 0 '^usage: rokconv \[-f FORMAT\] FILE' -- "$rokconv" -h
+expect "short help" 0 "$usage" -- "$rokconv" -h
 expect "version" 0 '^rokconv [0-9]+\.[0-9]+\.[0-9]+$' -- "$rokconv" --version
 check "wrong counts touch nothing" test -z "$(ls -A)"
 
@@ -62,10 +63,12 @@ check "output is a FORM LWOB" test "$(head -c 4 out/Cube.LWO)$(tail -c +9 out/Cu
 check "no temporary file left" test -z "$(find . -name '.rokconv-*')"
 check "plain create permissions" test "$(stat -c %a out/Cube.LWO)" = 644
 
-# a file named like an option is a path when it is not the only argument form we know
+# a file named like an option is given as a path, or after --
 cp "$examples/cube.rok" ./--help
 expect "option-like name" 0 '^$' -- "$rokconv" ./--help
 check "option-like name converted" test -f ./--help.LWO
+expect "a name after --" 0 '^$' -- "$rokconv" -d in -- --help
+check "converted after --" test -f in/--help.LWO
 
 # an earlier output is replaced by a good run ...
 echo old >cube.LWO
@@ -102,8 +105,8 @@ expect "gltf" 0 '^$' -- "$rokconv" --format=gltf "$examples/cube.rok"
 check "gltf names its bin" grep -q '"uri": "cube.bin"' cube.gltf
 check "bin written" test -s cube.bin
 expect "unknown format" 1 '^unknown format: stl$' -- "$rokconv" -f stl "$examples/cube.rok"
-expect "format without a file" 1 '^usage: ' -- "$rokconv" -f obj
-expect "unknown option" 1 '^usage: ' -- "$rokconv" -x "$examples/cube.rok"
+expect "format without a file" 1 "$usage" -- "$rokconv" -f obj
+expect "unknown option" 1 '^unknown option: -x$' -- "$rokconv" -x "$examples/cube.rok"
 # neither file of a pair is replaced unless both can be: the mtl's name is taken by a folder
 echo old >cube.obj && rm cube.mtl && mkdir cube.mtl
 out=$("$rokconv" -f obj "$examples/cube.rok")
@@ -111,6 +114,10 @@ check "pair refused" test "$?:$out" = $'1:could not create: cube.mtl\nerror occu
 check "the obj of a refused pair kept" test "$(cat cube.obj)" = old
 out=$(ulimit -f 0; "$rokconv" -f gltf "$examples/cube.rok")
 check "a write failure keeps both" test "$?:$out:$(cat cube.gltf | head -c 1)" = $'1:could not write: cube.gltf\nerror occured.:{'
+rmdir cube.mtl && echo old >cube.mtl
+out=$(ulimit -f 0; "$rokconv" -f obj "$examples/cube.rok")
+check "OBJ text written as it is made: a failure keeps both" \
+    test "$?:$out:$(cat cube.obj cube.mtl)" = $'1:could not write: cube.obj\nerror occured.:old\nold'
 check "no temporary file left by the other formats" test -z "$(find . -name '.rokconv-*')"
 cd .. || exit 1
 
@@ -149,6 +156,74 @@ if ! nm "$rokconv" 2>/dev/null | grep -q __asan_init; then
     check "all points of it kept" test "$(stat -c %s sparse.LWO)" = $((8 + 4 + 3 * 8 + 3000 * 12))
     rm -f sparse.rok sparse.LWO
 fi
+
+# ---- several files in one run ------------------------------------------------------------
+mkdir batch && cd batch || exit 1
+mkdir in
+cp "$examples"/*.rok in/
+for kind in $("$rokgen" damaged --list); do "$rokgen" damaged "$kind" --eol crlf -o "in/$kind.rok"; done
+"$rokgen" grid 3000 -o in/grid.rok
+"$rokgen" ring 500 -o in/ring.rok
+printf 'not a model\n' >in/plain.rok
+# a face of edges 1 and 9 (no edge 9), a face of -2 edges, a face whose edges make two rings,
+# a face in colour 7 (no palette entry), a line over edge 5, the file cut inside the palette
+printf '%s\n' ROKU4 POINT 0 0 0 0 0 1 2 3 0 0 0 0 0 4 5 6 0 0 0 0 0 7 8 9 LINE0 \
+    1 2 0 0 2 3 0 0 3 1 0 0 1 4 0 0 FACE0 2 0 0 1 9 -2 0 0 3 0 0 1 2 3 4 1 0 1 2 3 4 3 7 0 \
+    1 2 3 END00 LINE2 5 0 0 0 ENDL2 PALC0 1 0 255 >in/damaged.rok
+files=(in/*.rok)
+for format in lwo obj glb; do
+    mkdir "one-$format" "j1-$format" "j2-$format"
+    (cd "one-$format" && for f in "${files[@]}"; do "$rokconv" -f $format "../$f"; done) >"one-$format.out"
+    "$rokconv" -f $format -d "j1-$format" "${files[@]}" >"j1-$format.out"
+    "$rokconv" -f $format -d "j2-$format/" -j 2 "${files[@]}" >"j2-$format.out"
+    check "$format: one run and -j 2 give the files of one run per file" \
+        diff -r "one-$format" "j1-$format" && diff -qr "one-$format" "j2-$format"
+    check "$format: messages alike" cmp -s "j1-$format.out" "j2-$format.out"
+done
+check "a batch writes outputs for the ROK files only" test "$(ls j2-obj | wc -l)" = $(((${#files[@]} - 1) * 2))
+out=$("$rokconv" -d j1-lwo in/cube.rok missing.rok in/house.rok 2>&1)
+check "a failed file among others: its messages, and the others go on" \
+    test "$?:$out" = $'1:could not open: missing.rok\nerror occured.'
+mkdir again && cp in/cube.rok again/
+out=$("$rokconv" -d j1-lwo -f obj in/cube.rok again/cube.rok 2>&1)
+check "one name twice in a run" test "$?:$out" = $'1:output name used twice: j1-lwo/cube.obj\nerror occured.'
+expect "a missing folder" 1 '^no such folder: nowhere$' -- "$rokconv" -d nowhere in/cube.rok
+check "nothing converted for it" test ! -e cube.LWO
+
+# standard input and output
+"$rokconv" - <in/house.rok
+check "- reads standard input into stdin.LWO" cmp -s stdin.LWO one-lwo/house.LWO
+"$rokconv" -o - in/house.rok >house.out
+check "-o - writes standard output" cmp -s house.out one-lwo/house.LWO
+"$rokconv" -o - -f glb - <in/house.rok >house.glb.out
+check "-o - -f glb from standard input" cmp -s house.glb.out one-glb/house.glb
+out=$("$rokconv" -o - in/grid.rok 2>&1 >/dev/full)
+check "a failed write to standard output" test "$?:$out" = $'1:could not write: -\nerror occured.'
+"$rokconv" -o named.GLB in/house.rok && "$rokconv" -o sub.obj in/house.rok
+check "-o: the extension chooses the format" cmp -s named.GLB one-glb/house.glb
+check "-o PATH.obj puts its mtl beside it" grep -qx 'mtllib sub.mtl' sub.obj
+expect "-o with an unknown extension" 1 '^unknown output extension: \.foo ' -- "$rokconv" -o x.foo in/house.rok
+expect "-o with two files" 1 '^-o names the output of one FILE' -- "$rokconv" -o x.lwo in/house.rok in/cube.rok
+expect "-o - with a pair of files" 1 '^-o - writes one file' -- "$rokconv" -o - -f obj in/house.rok
+
+# what a damaged file lost
+out=$("$rokconv" --info in/damaged.rok in/plain.rok)
+check "--info: counts" grep -qx 'in/damaged.rok: a ROK model of 3 points, 4 edges, 3 faces, 0 lines and 1 palette entries' <<<"$out"
+check "--info: cut short" grep -qx 'in/damaged.rok: cut short: the file ends inside the palette block, at line 82' <<<"$out"
+check "--info: repairs" test "$(grep -c 'first at line' <<<"$out")" -ge 4
+check "--info: not ROK" grep -qx 'in/plain.rok: not a ROK file' <<<"$out"
+check "--info writes nothing" test -z "$(ls | grep -v -e '^in$' -e one- -e j1- -e j2- -e again -e out -e named -e sub -e stdin)"
+"$rokconv" --info --json "${files[@]}" missing.rok >info.jsonl
+check "--info --json: one line a file" test "$(wc -l <info.jsonl)" = $((${#files[@]} + 1))
+check "--info --json: valid JSON" python3 -c 'import json, sys; [json.loads(l) for l in open(sys.argv[1])]' info.jsonl
+out=$("$rokconv" -v in/plain.rok in/damaged.rok)
+check "-v names the file skipped and the repairs" \
+    test "$(head -n 1 <<<"$out")" = "not a ROK file, skipped: in/plain.rok" -a "$(wc -l <<<"$out")" -ge 5
+if command -v script >/dev/null; then
+    out=$(script -qec "$rokconv -d j1-lwo in/cube.rok in/house.rok" /dev/null)
+    check "progress on a terminal, cleared at the end" grep -q '2 of 2 files' <<<"$out"
+fi
+cd .. || exit 1
 
 echo "cli: $passed passed, $failures failed"
 [ "$failures" = 0 ]

@@ -1,0 +1,298 @@
+#include "app/info.hpp"
+
+#include <algorithm>
+#include <new>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <vector>
+
+#include "rokconv/gltf.hpp"
+#include "rokconv/obj.hpp"
+#include "rokconv/ring.hpp"
+
+namespace rokconv {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// one kind of repair or omission: its key in JSON, its words in text, and its tally
+struct Entry {
+    const char* key;
+    const char* text;
+    Tally tally;
+};
+
+std::uint64_t line_of(const std::vector<std::uint64_t>& lines, const Omission& o) {
+    return o.count > 0 && o.first < lines.size() ? lines[o.first] : 0;
+}
+
+std::vector<Entry> repairs(const Model& model, const LoadReport& r, const Findings& f) {
+    const std::int32_t past = model.palette_count - kPaletteEntries;
+    return {
+        {"faces_edge_outside", "faces left out, an edge number outside the edge table",
+         r.faces_edge_outside},
+        {"faces_bad_count", "faces left out, a negative or too large edge count",
+         r.faces_bad_count},
+        {"lines_edge_outside", "lines left out, an edge number outside the edge table",
+         r.lines_edge_outside},
+        {"faces_open_ring", "faces whose edges do not close into one ring", f.faces_open_ring},
+        {"faces_no_surface", "faces whose colour has no surface", f.faces_no_surface},
+        {"lines_no_surface", "lines whose colour has no surface", f.lines_no_surface},
+        {"faces_point_outside", "faces naming a point outside the point table",
+         f.faces_point_outside},
+        {"lines_point_outside", "lines naming a point outside the point table",
+         f.lines_point_outside},
+        {"palette_entries_past_16", "palette entries past the 16th, not kept",
+         Tally{past > 0 ? static_cast<std::uint64_t>(past) : 0, 0}},
+    };
+}
+
+std::vector<Entry> left_out_entries(const LoadReport& r, const Omitted& o) {
+    auto faces = [&](const Omission& x) { return Tally{x.count, line_of(r.face_line, x)}; };
+    auto lines = [&](const Omission& x) { return Tally{x.count, line_of(r.line_line, x)}; };
+    return {
+        {"faces_point_outside", "faces naming a point outside the point table",
+         faces(o.faces_outside)},
+        {"lines_point_outside", "lines naming a point outside the point table",
+         lines(o.lines_outside)},
+        {"faces_not_finite", "faces using a point whose position is not a finite number",
+         faces(o.faces_not_finite)},
+        {"lines_not_finite", "lines using a point whose position is not a finite number",
+         lines(o.lines_not_finite)},
+        {"faces_without_area", "faces without area", faces(o.faces_without_area)},
+    };
+}
+
+// LWOB writes every face and line, but its vertex numbers keep only their low 16 bits: the
+// faces and lines that use a point past the 65,536th are drawn between other points
+std::vector<Entry> lwob_entries(const Model& model, const LoadReport& r) {
+    constexpr std::int32_t kLastVertex = 65536;  // 1-based
+    Tally faces;
+    Tally lines;
+    auto count = [](Tally& t, std::uint64_t line) {
+        if (t.count++ == 0) t.first_line = line;
+    };
+    auto past = [&](std::int32_t point) { return point > kLastVertex; };
+    if (model.points.size() > static_cast<std::size_t>(kLastVertex)) {
+        std::vector<std::int32_t> ring;
+        for (std::size_t f = 0; f < model.polygons.size(); ++f) {
+            const Polygon& face = model.polygons[f];
+            ring.resize(static_cast<std::size_t>(std::max(face.edge_count, 0)));
+            bool wide = false;
+            if (face.edge_count == 1) {
+                const Edge& e = model.edges[model.edge_refs[face.first_ref]];
+                wide = past(e.first) || past(e.second);
+            } else if (face_ring(model, face, ring)) {
+                wide = std::any_of(ring.begin(), ring.end(), past);
+            }
+            if (wide) count(faces, f < r.face_line.size() ? r.face_line[f] : 0);
+        }
+        for (std::size_t l = 0; l < model.lines.size(); ++l) {
+            const Edge& e = model.edges[model.lines[l].edge];
+            if (past(e.first) || past(e.second)) {
+                count(lines, l < r.line_line.size() ? r.line_line[l] : 0);
+            }
+        }
+    }
+    return {{"faces_point_past_65536", "faces using a point past the 65,536th", faces},
+            {"lines_point_past_65536", "lines using a point past the 65,536th", lines}};
+}
+
+// what a format leaves out of the model, or cannot show as it is
+std::vector<Entry> format_entries(const Model& model, const LoadReport& r, const FormatOmitted& f) {
+    return f.format == Format::lwo ? lwob_entries(model, r) : left_out_entries(r, f.omitted);
+}
+
+const char* format_title(Format format) {
+    switch (format) {
+        case Format::lwo:
+            return "LWOB";
+        case Format::obj:
+            return "OBJ";
+        case Format::glb:
+        case Format::gltf:
+            break;
+    }
+    return "glTF";
+}
+
+const char* block_name(RokBlock block) {
+    constexpr const char* kNames[] = {"header",     "points", "edges", "faces", "palette",
+                                      "background", "light",  "view",  "lines"};
+    return kNames[static_cast<int>(block)];
+}
+
+const char* block_words(RokBlock block) {
+    constexpr const char* kWords[] = {
+        "before the point block", "inside the point block",   "inside the edge block",
+        "inside the face block",  "inside the palette block", "inside the background block",
+        "inside the light block", "inside the view block",    "inside the LINE2 block"};
+    return kWords[static_cast<int>(block)];
+}
+
+void line(std::string& out, std::string_view file, const std::string& text) {
+    out.append(file);
+    out += ": ";
+    out += text;
+    out += '\n';
+}
+
+void entry_line(std::string& out, std::string_view file, const std::string& prefix,
+                const Entry& e) {
+    if (e.tally.count == 0) return;
+    std::string text = prefix + e.text + ": " + std::to_string(e.tally.count);
+    if (e.tally.first_line > 0) text += ", first at line " + std::to_string(e.tally.first_line);
+    line(out, file, text);
+}
+
+Json tally_json(const Tally& t) {
+    Json j = {{"count", t.count}};
+    if (t.count > 0 && t.first_line > 0) j["first_line"] = t.first_line;
+    return j;
+}
+
+// the formats whose omissions the report names: the one asked for, or each writer's once
+std::vector<Format> formats_to_report(const Options& options) {
+    if (options.format_given) return {options.format};
+    return {Format::lwo, Format::obj, Format::glb};
+}
+
+std::vector<FormatOmitted> omissions(const Model& model, const Options& options) {
+    std::vector<FormatOmitted> out;
+    for (const Format format : formats_to_report(options)) {
+        FormatOmitted f{format, {}};
+        std::vector<unsigned char> first;
+        std::vector<unsigned char> second;
+        switch (format) {
+            case Format::lwo:
+                break;  // LWOB writes every face and line
+            case Format::obj:
+                (void)save_obj(model, "x.mtl", first, second, &f.omitted);
+                break;
+            case Format::glb:
+            case Format::gltf:
+                (void)save_glb(model, first, &f.omitted);
+                break;
+        }
+        out.push_back(f);
+    }
+    return out;
+}
+
+std::string failure_json(const std::string& file, const std::string& error) {
+    const Json j = {{"file", file}, {"rok", nullptr}, {"error", error}};
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
+}
+
+std::string counts_text(const Model& model) {
+    return "a ROK model of " + std::to_string(model.points.size()) + " points, " +
+           std::to_string(model.edges.size()) + " edges, " + std::to_string(model.polygons.size()) +
+           " faces, " + std::to_string(model.lines.size()) + " lines and " +
+           std::to_string(model.palette_count) + " palette entries";
+}
+
+Outcome inspect(const Job& job, const Options& options, JobResult& result) {
+    const std::string& file = job.input;
+    Model model;
+    LoadReport report;
+    const Outcome loaded = load_input(job, model, &report, result);
+    if (options.json) {
+        // a file that could not be read is one line of JSON too, and nothing else is said
+        Json j = {{"file", file}};
+        if (loaded == Outcome::failed) {
+            // "could not open: FILE" gives the error "could not open"
+            result.messages =
+                failure_json(file, result.messages.substr(0, result.messages.find(':')));
+            return loaded;
+        }
+        j["rok"] = loaded == Outcome::converted;
+        if (loaded == Outcome::converted) {
+            const Findings findings = examine(model, &report);
+            j["points"] = model.points.size();
+            j["edges"] = model.edges.size();
+            j["faces"] = model.polygons.size();
+            j["lines"] = model.lines.size();
+            j["palette_entries"] = model.palette_count;
+            j["colours"] = findings.colours;
+            j["file_lines"] = report.lines;
+            j["cut_short"] = nullptr;
+            if (report.cut_short) {
+                j["cut_short"] = {{"block", block_name(report.cut_in)}, {"line", report.cut_line}};
+            }
+            Json& r = j["repairs"] = Json::object();
+            for (const Entry& e : repairs(model, report, findings))
+                r[e.key] = tally_json(e.tally);
+            Json& left = j["left_out"] = Json::object();
+            for (const FormatOmitted& f : omissions(model, options)) {
+                Json& of = left[f.format == Format::lwo   ? "lwo"
+                                : f.format == Format::obj ? "obj"
+                                                          : "gltf"] = Json::object();
+                for (const Entry& e : format_entries(model, report, f))
+                    of[e.key] = tally_json(e.tally);
+            }
+        }
+        result.messages = j.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
+        return loaded;
+    }
+    if (loaded == Outcome::failed) return loaded;
+    if (loaded == Outcome::not_rok) {
+        line(result.messages, file, "not a ROK file");
+        return loaded;
+    }
+    const Findings findings = examine(model, &report);
+    line(result.messages, file, counts_text(model));
+    std::string colours = "colours used:";
+    for (const std::int32_t c : findings.colours)
+        colours += ' ' + std::to_string(c);
+    if (findings.colours.empty()) colours += " none";
+    line(result.messages, file, colours);
+    const std::size_t before = result.messages.size();
+    describe_repairs(result.messages, file, model, report, findings, omissions(model, options));
+    if (result.messages.size() == before)
+        line(result.messages, file, "nothing repaired or left out");
+    return loaded;
+}
+
+void out_of_memory(const Job& job, const Options& options, JobResult& result) {
+    result.messages = options.json ? failure_json(job.input, "not enough memory")
+                                   : "not enough memory: " + job.input + "\n";
+    result.outcome = Outcome::failed;
+}
+
+}  // namespace
+
+void describe_repairs(std::string& out, std::string_view file, const Model& model,
+                      const LoadReport& report, const Findings& findings,
+                      std::span<const FormatOmitted> left_out) {
+    if (report.cut_short) {
+        line(out, file,
+             std::string("cut short: the file ends ") + block_words(report.cut_in) + ", at line " +
+                 std::to_string(report.cut_line));
+    }
+    for (const Entry& e : repairs(model, report, findings))
+        entry_line(out, file, "", e);
+    for (const FormatOmitted& f : left_out) {
+        // LWOB leaves nothing out, but cannot number the vertices past 16 bits
+        const std::string prefix =
+            std::string(f.format == Format::lwo ? "drawn wrongly in " : "left out of ") +
+            format_title(f.format) + ", ";
+        for (const Entry& e : format_entries(model, report, f))
+            entry_line(out, file, prefix, e);
+    }
+}
+
+JobResult inspect_job(const Job& job, const Options& options) {
+    JobResult result;
+    try {
+        result.outcome = inspect(job, options, result);
+    } catch (const std::bad_alloc&) {
+        out_of_memory(job, options, result);
+    } catch (const std::length_error&) {
+        out_of_memory(job, options, result);  // a table past its largest size
+    }
+    if (result.outcome == Outcome::failed && !options.json) result.messages += "error occured.\n";
+    return result;
+}
+
+}  // namespace rokconv
