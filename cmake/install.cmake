@@ -4,6 +4,7 @@
 # programs to build on (component "dev"):
 #   bin/rokconv
 #   share/man/man1/rokconv.1.gz                 (plain rokconv.1 when gzip is not found)
+#   share/bash-completion/completions/rokconv   completion of options, formats and ROK files
 #   LIBDIR/librokconv.a
 #   include/rokconv/*.hpp
 #   LIBDIR/cmake/rokconv/                       find_package(rokconv 1.0 CONFIG): rokconv::rokconv
@@ -32,6 +33,9 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS rokconv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/../packaging/rokconv.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME rokconv
+        COMPONENT program)
 
 # Debian wants manual pages compressed with gzip -9n (no name, no time stamp, so the file is
 # the same from build to build). The compressed page is made at build time, so

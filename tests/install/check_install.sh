@@ -165,7 +165,8 @@ ok "cmake --install into a scratch prefix"
 
 page=$(ls "$prefix"/share/man/man1/rokconv.1* 2>/dev/null | head -n 1)
 files=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | sort)
-expected=$({ echo bin/rokconv "${page#"$prefix/"}" | tr ' ' '\n'; dev_files; } | sort)
+completion=share/bash-completion/completions/rokconv
+expected=$({ echo bin/rokconv "${page#"$prefix/"}" $completion | tr ' ' '\n'; dev_files; } | sort)
 check "installed files are exactly the program, its manual page and the library's$(
     diff <(echo "$expected") <(echo "$files") | sed -n 's/^[<>]/;&/p' | tr -d '\n')" \
     test "$files" = "$expected"
@@ -175,6 +176,12 @@ badfiles=$(cd "$prefix" && find . -type f ! -path ./bin/rokconv ! -perm 644 | tr
 check "bin/rokconv has mode 755 and every other file 644${badfiles:+ (not: $badfiles)}" \
     test "$(stat -c %a "$prefix/bin/rokconv")" = 755 -a -z "$badfiles"
 check "the installed manual page is rokconv.1 of this tree" same_manpage "$page"
+# completes_formats FILE: the completion, sourced, offers the formats after -f
+completes_formats() {
+    test "$(bash -c 'source "$1"; COMP_WORDS=(rokconv -f g); COMP_CWORD=2; _rokconv
+        echo "${COMPREPLY[*]}"' _ "$1")" = "glb gltf"
+}
+check "the installed bash completion offers the formats after -f" completes_formats "$prefix/$completion"
 if command -v man >/dev/null; then
     warnings=$(man --warnings -l "$page" 2>&1 >/dev/null)
     check "man --warnings shows no warning for the page${warnings:+: $warnings}" test -z "$warnings"
@@ -249,7 +256,7 @@ contents() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort; }
 # doc_files PACKAGE: what Debian wants in every package's documentation folder
 doc_files() { printf "share/doc/$1/%s\n" copyright changelog.gz; }
 expected=$({ echo "-rwxr-xr-x root/root ./usr/bin/rokconv"
-    { echo share/man/man1/rokconv.1.gz; doc_files rokconv; } | sed 's|^|-rw-r--r-- root/root ./usr/|'; } | sort)
+    { echo share/man/man1/rokconv.1.gz $completion | tr ' ' '\n'; doc_files rokconv; } | sed 's|^|-rw-r--r-- root/root ./usr/|'; } | sort)
 check "rokconv holds /usr/bin/rokconv (755), its manual page and documentation (644), owned by root, and nothing else" \
     test "$(contents "$deb")" = "$expected"
 expected=$({ dev_files; doc_files librokconv-dev; } | sed 's|^|-rw-r--r-- root/root ./usr/|' | sort)
@@ -344,7 +351,7 @@ for package in $packages; do
     check "$package is no longer installed (state: ${state:-unknown})" \
         test -z "$state" -o "$state" = not-installed -o "$state" = config-files
 done
-left=$(cd /usr && ls -d bin/rokconv share/man/man1/rokconv.1.gz $(dev_files) "$includedir/rokconv" share/doc/*rokconv* \
+left=$(cd /usr && ls -d bin/rokconv share/man/man1/rokconv.1.gz $completion $(dev_files) "$includedir/rokconv" share/doc/*rokconv* \
     "$libdir/cmake/rokconv" 2>/dev/null | tr '\n' ' ')
 check "the packages' files are gone${left:+ (left: $left)}" test -z "$left"
 
