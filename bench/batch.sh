@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Many files in one run: 10,000 small generated models converted by one rokconv process against
+# one process a file in a shell loop; four copies of the 1,000,000-point grid with -j 2 against
+# -j 1; and what -v, which counts every repair and the line it is on, costs on that grid.
+#   usage: bench/batch.sh BUILD_DIR RUNS   (bench/run.sh calls it; BUILD_DIR has been built)
+set -euo pipefail
+build=$1
+runs=$2
+rokgen=$build/tests/support/rokgen
+rokconv=$build/rokconv
+measure=$build/bench/rokbench_measure
+data=$build/bench-data/batch
+rm -rf "$data" && mkdir -p "$data/in" "$data/one" "$data/loop" "$data/grids"
+cd "$data"
+
+# 200 distinct models of 10 to 110 points (1 to 12 kB), each linked 50 times under other names
+for i in $(seq 0 199); do "$rokgen" grid $((10 + i / 2)) --seed "$i" -o "model$i.rok"; done
+for i in $(seq 0 199); do for k in $(seq 0 49); do ln "model$i.rok" "in/m$i-$k.rok"; done; done
+rm -f model*.rok
+bytes=$(cat in/*.rok | wc -c)
+count=$(ls in | wc -l)
+for k in 1 2 3 4; do ln -f ../grid1m.rok "grids/grid$k.rok" 2>/dev/null || cp ../grid1m.rok "grids/grid$k.rok"; done
+
+declare -A median rss
+# run KEY LABEL RUNS COMMAND...: times the command and prints one row
+run() {
+    local key=$1 label=$2 n=$3
+    shift 3
+    read -r median[$key] _ _ rss[$key] <<<"$("$measure" "$n" "$@")"
+    printf "%-42s %10.3f %10.1f\n" "$label" "${median[$key]}" "$(awk -v k="${rss[$key]}" 'BEGIN { print k / 1024 }')"
+}
+echo
+echo "$count files of $((bytes / count)) bytes on average; $(nproc) cores"
+printf "%-42s %10s %10s\n" "command" "median s" "peak MiB"
+run batch "rokconv -d DIR (all in one run)" "$runs" "$rokconv" -q -d one in/*.rok
+run loop "one rokconv a file, shell loop" 1 \
+    bash -c 'for f in in/*.rok; do "$0" -d loop "$f"; done' "$rokconv"
+diff -rq one loop >/dev/null || { echo "bench/batch.sh: the two ways gave different files" >&2; exit 1; }
+run j1 "rokconv -j 1, 4 x 1M grid" "$runs" "$rokconv" -q -j 1 -d grids grids/grid{1,2,3,4}.rok
+run j2 "rokconv -j 2, 4 x 1M grid" "$runs" "$rokconv" -q -j 2 -d grids grids/grid{1,2,3,4}.rok
+run plain "rokconv 1M grid" "$runs" "$rokconv" -d grids grids/grid1.rok
+run verbose "rokconv -v 1M grid (counting repairs)" "$runs" "$rokconv" -v -d grids grids/grid1.rok
+
+echo
+check() {
+    awk -v label="$1" -v v="$2" -v op="$3" -v goal="$4" 'BEGIN {
+        ok = (op == ">=") ? v >= goal : v <= goal
+        printf "%-44s %10.2f %9s %-2s  %s\n", label, v, op, goal, ok ? "ok" : "MISSED"
+    }'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a / b }'; }
+check "shell loop / one run, $count files (time)" "$(ratio "${median[loop]}" "${median[batch]}")" ">=" 10
+check "-j 1 / -j 2, 4 x 1M grid (time)" "$(ratio "${median[j1]}" "${median[j2]}")" ">=" 1.6
+check "-v / plain, 1M grid (time)" "$(ratio "${median[verbose]}" "${median[plain]}")" "<=" 1.1
+cd .. && rm -rf "$data"
