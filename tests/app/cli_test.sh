@@ -215,7 +215,18 @@ check "--info: not ROK" grep -qx 'in/plain.rok: not a ROK file' <<<"$out"
 check "--info writes nothing" test -z "$(ls | grep -v -e '^in$' -e one- -e j1- -e j2- -e again -e out -e named -e sub -e stdin)"
 "$rokconv" --info --json "${files[@]}" missing.rok >info.jsonl
 check "--info --json: one line a file" test "$(wc -l <info.jsonl)" = $((${#files[@]} + 1))
-check "--info --json: valid JSON" python3 -c 'import json, sys; [json.loads(l) for l in open(sys.argv[1])]' info.jsonl
+check "--info --json: what the damaged file holds" python3 -c '
+import json, sys
+info = {j["file"]: j for j in map(json.loads, open(sys.argv[1]))}
+d, r = info["in/damaged.rok"], info["in/damaged.rok"]["repairs"]
+assert (d["faces"], d["colours"], d["cut_short"]) == (3, [0, 1, 7], {"block": "palette", "line": 82})
+assert [r[k]["count"] for k in ("faces_edge_outside", "faces_bad_count", "lines_edge_outside",
+        "faces_open_ring", "faces_no_surface")] == [1, 1, 1, 1, 2]
+assert r["faces_open_ring"]["first_line"] == 59 and info["in/plain.rok"] == {"file": "in/plain.rok", "rok": False}
+assert info["missing.rok"]["error"] == "could not open"' info.jsonl
+"$rokgen" grid 70000 -o big.rok
+check "--info: LWOB numbers vertices in 16 bits" \
+    grep -q 'drawn wrongly in LWOB, faces using a point past the 65,536th: ' <<<"$("$rokconv" --info big.rok)"
 out=$("$rokconv" -v in/plain.rok in/damaged.rok)
 check "-v names the file skipped and the repairs" \
     test "$(head -n 1 <<<"$out")" = "not a ROK file, skipped: in/plain.rok" -a "$(wc -l <<<"$out")" -ge 5
