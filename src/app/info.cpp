@@ -162,22 +162,35 @@ std::vector<FormatOmitted> omissions(const Model& model, const Options& options)
     std::vector<FormatOmitted> out;
     for (const Format format : formats_to_report(options)) {
         FormatOmitted f{format, {}};
-        std::vector<unsigned char> first;
-        std::vector<unsigned char> second;
+        std::vector<unsigned char> bytes;
+        SaveStatus saved = SaveStatus::ok;
         switch (format) {
             case Format::lwo:
                 break;  // LWOB writes every face and line
-            case Format::obj:
-                (void)save_obj(model, "x.mtl", first, second, &f.omitted);
+            case Format::obj: {
+                // the text is made and dropped piece by piece
+                const OutputSink nowhere{nullptr, [](void*, std::span<const unsigned char>) {}};
+                saved = save_obj(model, "x.mtl", nowhere, bytes, &f.omitted);
                 break;
+            }
             case Format::glb:
             case Format::gltf:
-                (void)save_glb(model, first, &f.omitted);
+                saved = save_glb(model, bytes, &f.omitted);
                 break;
         }
+        // the reader's model is always sound, so only memory can run out; a glTF binary past
+        // 4 GiB still counts what it leaves out
+        if (saved == SaveStatus::out_of_memory) throw std::bad_alloc();
         out.push_back(f);
     }
     return out;
+}
+
+// what examine finds, or bad_alloc when memory ran out before it was done
+Findings examined(const Model& model, const LoadReport& report) {
+    Findings findings = examine(model, &report);
+    if (!findings.complete) throw std::bad_alloc();
+    return findings;
 }
 
 std::string failure_json(const std::string& file, const std::string& error) {
@@ -208,7 +221,7 @@ Outcome inspect(const Job& job, const Options& options, JobResult& result) {
         }
         j["rok"] = loaded == Outcome::converted;
         if (loaded == Outcome::converted) {
-            const Findings findings = examine(model, &report);
+            const Findings findings = examined(model, report);
             j["points"] = model.points.size();
             j["edges"] = model.edges.size();
             j["faces"] = model.polygons.size();
@@ -240,7 +253,7 @@ Outcome inspect(const Job& job, const Options& options, JobResult& result) {
         line(result.messages, file, "not a ROK file");
         return loaded;
     }
-    const Findings findings = examine(model, &report);
+    const Findings findings = examined(model, report);
     line(result.messages, file, counts_text(model));
     std::string colours = "colours used:";
     for (const std::int32_t c : findings.colours)
@@ -270,6 +283,8 @@ void describe_repairs(std::string& out, std::string_view file, const Model& mode
              std::string("cut short: the file ends ") + block_words(report.cut_in) + ", at line " +
                  std::to_string(report.cut_line));
     }
+    // a conversion goes on without the rest of its report
+    if (!findings.complete) line(out, file, "not enough memory to examine the whole model");
     for (const Entry& e : repairs(model, report, findings))
         entry_line(out, file, "", e);
     for (const FormatOmitted& f : left_out) {
