@@ -159,7 +159,10 @@ int run(int argc, const char* const* argv) {
     std::fflush(stdout);
     // the output on standard output stays clean: every message goes to standard error
     std::FILE* const messages = options.output == "-" ? stderr : stdout;
-    return run_jobs(jobs, options, messages) ? 0 : 1;
+    const bool all_well = run_jobs(jobs, options, messages);
+    // a report that could not be written (a closed pipe) is a failure too
+    const bool said = std::fflush(messages) == 0 && std::ferror(messages) == 0;
+    return all_well && said ? 0 : 1;
 }
 
 }  // namespace rokconv

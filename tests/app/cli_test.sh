@@ -212,6 +212,8 @@ check "--info: counts" grep -qx 'in/damaged.rok: a ROK model of 3 points, 4 edge
 check "--info: cut short" grep -qx 'in/damaged.rok: cut short: the file ends inside the palette block, at line 82' <<<"$out"
 check "--info: repairs" test "$(grep -c 'first at line' <<<"$out")" -ge 4
 check "--info: not ROK" grep -qx 'in/plain.rok: not a ROK file' <<<"$out"
+"$rokconv" --info in/house.rok >/dev/full
+check "--info: a report that cannot be written is a failure" test $? = 1
 check "--info writes nothing" test -z "$(ls | grep -v -e '^in$' -e one- -e j1- -e j2- -e again -e out -e named -e sub -e stdin)"
 "$rokconv" --info --json "${files[@]}" missing.rok >info.jsonl
 check "--info --json: one line a file" test "$(wc -l <info.jsonl)" = $((${#files[@]} + 1))
