@@ -154,22 +154,23 @@ Outcome not_put(WriteResult written, const Job& job, std::size_t failed, JobResu
 // The outputs of a model in the format, and what they leave out of it. OBJ text, the largest,
 // goes into its file as it is made; the others are made whole first.
 SaveStatus save(const Model& model, Format format, const Job& job, Outputs& outputs,
-                std::vector<unsigned char> (&bytes)[2], Omitted& omitted) {
+                std::vector<unsigned char> (&bytes)[2], FormatOmitted* left_out) {
+    Omitted* const omitted = left_out != nullptr ? &left_out->omitted : nullptr;
     switch (format) {
         case Format::lwo:
-            return save_lwob(model, bytes[0]);
+            return save_lwob(model, bytes[0], left_out != nullptr ? &left_out->wrapped : nullptr);
         case Format::obj: {
             const OutputSink sink{&outputs, [](void* to, std::span<const unsigned char> text) {
                                       static_cast<Outputs*>(to)->write(0, text);
                                   }};
-            return save_obj(model, base_name(job.outputs[1]), sink, bytes[1], &omitted);
+            return save_obj(model, base_name(job.outputs[1]), sink, bytes[1], omitted);
         }
         case Format::glb:
-            return save_glb(model, bytes[0], &omitted);
+            return save_glb(model, bytes[0], omitted);
         case Format::gltf:
             break;
     }
-    return save_gltf(model, base_name(job.outputs[1]), bytes[0], bytes[1], &omitted);
+    return save_gltf(model, base_name(job.outputs[1]), bytes[0], bytes[1], omitted);
 }
 
 Outcome convert(const Job& job, const Options& options, JobResult& result) {
@@ -195,10 +196,10 @@ Outcome convert(const Job& job, const Options& options, JobResult& result) {
                 return not_put(w, job, failed, result);
             }
         }
-        Omitted omitted;
-        const SaveStatus saved = save(model, options.format, job, outputs, bytes, omitted);
+        FormatOmitted left_out{options.format, {}, {}};
+        const SaveStatus saved =
+            save(model, options.format, job, outputs, bytes, options.verbose ? &left_out : nullptr);
         if (options.verbose) {
-            const FormatOmitted left_out{options.format, omitted};
             describe_repairs(result.messages, job.input, model, report, examine(model, &report),
                              std::span(&left_out, 1));
         }

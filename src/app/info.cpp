@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "rokconv/gltf.hpp"
+#include "rokconv/lwob.hpp"
 #include "rokconv/obj.hpp"
-#include "rokconv/ring.hpp"
 
 namespace rokconv {
 
@@ -66,42 +66,16 @@ std::vector<Entry> left_out_entries(const LoadReport& r, const Omitted& o) {
 
 // LWOB writes every face and line, but its vertex numbers keep only their low 16 bits: the
 // faces and lines that use a point past the 65,536th are drawn between other points
-std::vector<Entry> lwob_entries(const Model& model, const LoadReport& r) {
-    constexpr std::int32_t kLastVertex = 65536;  // 1-based
-    Tally faces;
-    Tally lines;
-    auto count = [](Tally& t, std::uint64_t line) {
-        if (t.count++ == 0) t.first_line = line;
-    };
-    auto past = [&](std::int32_t point) { return point > kLastVertex; };
-    if (model.points.size() > static_cast<std::size_t>(kLastVertex)) {
-        std::vector<std::int32_t> ring;
-        for (std::size_t f = 0; f < model.polygons.size(); ++f) {
-            const Polygon& face = model.polygons[f];
-            ring.resize(static_cast<std::size_t>(std::max(face.edge_count, 0)));
-            bool wide = false;
-            if (face.edge_count == 1) {
-                const Edge& e = model.edges[model.edge_refs[face.first_ref]];
-                wide = past(e.first) || past(e.second);
-            } else if (face_ring(model, face, ring)) {
-                wide = std::any_of(ring.begin(), ring.end(), past);
-            }
-            if (wide) count(faces, f < r.face_line.size() ? r.face_line[f] : 0);
-        }
-        for (std::size_t l = 0; l < model.lines.size(); ++l) {
-            const Edge& e = model.edges[model.lines[l].edge];
-            if (past(e.first) || past(e.second)) {
-                count(lines, l < r.line_line.size() ? r.line_line[l] : 0);
-            }
-        }
-    }
-    return {{"faces_point_past_65536", "faces using a point past the 65,536th", faces},
-            {"lines_point_past_65536", "lines using a point past the 65,536th", lines}};
+std::vector<Entry> lwob_entries(const LoadReport& r, const LwobWrapped& w) {
+    return {{"faces_point_past_65536", "faces using a point past the 65,536th",
+             Tally{w.faces.count, line_of(r.face_line, w.faces)}},
+            {"lines_point_past_65536", "lines using a point past the 65,536th",
+             Tally{w.lines.count, line_of(r.line_line, w.lines)}}};
 }
 
 // what a format leaves out of the model, or cannot show as it is
-std::vector<Entry> format_entries(const Model& model, const LoadReport& r, const FormatOmitted& f) {
-    return f.format == Format::lwo ? lwob_entries(model, r) : left_out_entries(r, f.omitted);
+std::vector<Entry> format_entries(const LoadReport& r, const FormatOmitted& f) {
+    return f.format == Format::lwo ? lwob_entries(r, f.wrapped) : left_out_entries(r, f.omitted);
 }
 
 const char* format_title(Format format) {
@@ -161,12 +135,13 @@ std::vector<Format> formats_to_report(const Options& options) {
 std::vector<FormatOmitted> omissions(const Model& model, const Options& options) {
     std::vector<FormatOmitted> out;
     for (const Format format : formats_to_report(options)) {
-        FormatOmitted f{format, {}};
+        FormatOmitted f{format, {}, {}};
         std::vector<unsigned char> bytes;
         SaveStatus saved = SaveStatus::ok;
         switch (format) {
             case Format::lwo:
-                break;  // LWOB writes every face and line
+                saved = save_lwob(model, bytes, &f.wrapped);
+                break;
             case Format::obj: {
                 // the text is made and dropped piece by piece
                 const OutputSink nowhere{nullptr, [](void*, std::span<const unsigned char>) {}};
@@ -241,7 +216,7 @@ Outcome inspect(const Job& job, const Options& options, JobResult& result) {
                 Json& of = left[f.format == Format::lwo   ? "lwo"
                                 : f.format == Format::obj ? "obj"
                                                           : "gltf"] = Json::object();
-                for (const Entry& e : format_entries(model, report, f))
+                for (const Entry& e : format_entries(report, f))
                     of[e.key] = tally_json(e.tally);
             }
         }
@@ -292,7 +267,7 @@ void describe_repairs(std::string& out, std::string_view file, const Model& mode
         const std::string prefix =
             std::string(f.format == Format::lwo ? "drawn wrongly in " : "left out of ") +
             format_title(f.format) + ", ";
-        for (const Entry& e : format_entries(model, report, f))
+        for (const Entry& e : format_entries(report, f))
             entry_line(out, file, prefix, e);
     }
 }

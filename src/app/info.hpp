@@ -7,15 +7,18 @@
 #include <string_view>
 
 #include "app/app.hpp"
+#include "rokconv/lwob.hpp"
 #include "rokconv/model.hpp"
 #include "rokconv/omitted.hpp"
 #include "rokconv/report.hpp"
 
 namespace rokconv {
 
+// what a format leaves out of a model: omitted for OBJ and glTF, wrapped for LWOB
 struct FormatOmitted {
     Format format;
     Omitted omitted;
+    LwobWrapped wrapped;
 };
 
 // Reads a job's input into model, with report if given: converted when it was read, not_rok,

@@ -48,21 +48,46 @@ SaveStatus check_model(const Model& model, std::size_t& pols) {
     return SaveStatus::ok;
 }
 
-// each face and line: U2 vertex count, the U2 vertex numbers, U2 surface number
+// the highest vertex number of those given, before U2 keeps its low 16 bits
+struct HighestVertex {
+    std::uint32_t highest = 0;
+    void operator()(std::int32_t point) {
+        highest = std::max(highest, static_cast<std::uint32_t>(point) - 1u);
+    }
+};
+
+// counts entry i in o when its highest vertex number does not fit a U2
+void note_wrapped(Omission& o, const HighestVertex& h, std::size_t i) {
+    if (h.highest <= 0xFFFF) return;
+    if (o.count++ == 0) o.first = i;
+}
+
+// Each face and line: U2 vertex count, the U2 vertex numbers, U2 surface number. With Count,
+// also the faces and lines whose vertex numbers do not fit (a separate copy, so that the plain
+// one does no more than write).
+template <bool Count>
 bool store_polygons(unsigned char* w, unsigned char* const end, const Model& model,
-                    const SurfaceTable& surfaces) {
+                    const SurfaceTable& surfaces, LwobWrapped* wrapped) {
     for (const Polygon& face : model.polygons) {
         const std::size_t n = vertices(face);
         if (static_cast<std::size_t>(end - w) < 4 + 2 * n) return false;
         w = store_u2(w, static_cast<std::uint32_t>(n));
+        HighestVertex high;
         if (face.edge_count == 1) {
             const Edge& e = model.edges[model.edge_refs[face.first_ref]];
             w = store_vertex(store_vertex(w, e.first), e.second);
+            if constexpr (Count) high(e.first), high(e.second);
         } else {
             unsigned char* v = w;
-            (void)walk_ring<false>(model, face,
-                                   [&v](std::int32_t point) { v = store_vertex(v, point); });
+            (void)walk_ring<false>(model, face, [&](std::int32_t point) {
+                v = store_vertex(v, point);
+                if constexpr (Count) high(point);
+            });
             w = v;
+        }
+        if constexpr (Count) {
+            note_wrapped(wrapped->faces, high,
+                         static_cast<std::size_t>(&face - &model.polygons[0]));
         }
         w = store_u2(w, surface_of(surfaces, face.colour));
     }
@@ -71,11 +96,16 @@ bool store_polygons(unsigned char* w, unsigned char* const end, const Model& mod
         const Edge& e = model.edges[line.edge];
         w = store_vertex(store_vertex(store_u2(w, 2), e.first), e.second);
         w = store_u2(w, surface_of(surfaces, line.colour));
+        if constexpr (Count) {
+            HighestVertex high;
+            high(e.first), high(e.second);
+            note_wrapped(wrapped->lines, high, static_cast<std::size_t>(&line - &model.lines[0]));
+        }
     }
     return w == end;
 }
 
-SaveStatus save(const Model& model, ByteSink& out) {
+SaveStatus save(const Model& model, ByteSink& out, LwobWrapped* wrapped) {
     std::size_t pols = 0;
     if (const SaveStatus checked = check_model(model, pols); checked != SaveStatus::ok) {
         return checked;
@@ -117,7 +147,10 @@ SaveStatus save(const Model& model, ByteSink& out) {
 
     w = chunk_place_child(form, "POLS", pols);
     if (w == nullptr) return SaveStatus::too_large;
-    if (!store_polygons(w, w + pols, model, surfaces)) return SaveStatus::invalid_model;
+    if (!(wrapped != nullptr ? store_polygons<true>(w, w + pols, model, surfaces, wrapped)
+                             : store_polygons<false>(w, w + pols, model, surfaces, nullptr))) {
+        return SaveStatus::invalid_model;
+    }
 
     for (int i = 0; i < named; ++i) {
         if (surfaces.colour_used[i]) {
@@ -152,8 +185,9 @@ SurfaceTable number_surfaces(const Model& model) {
     return table;
 }
 
-SaveStatus save_lwob(const Model& model, std::vector<unsigned char>& out) {
-    return guarded({&out}, [&] { return save(model, out); });
+SaveStatus save_lwob(const Model& model, std::vector<unsigned char>& out, LwobWrapped* wrapped) {
+    if (wrapped != nullptr) *wrapped = LwobWrapped{};
+    return guarded({&out}, [&] { return save(model, out, wrapped); });
 }
 
 }  // namespace rokconv

@@ -190,6 +190,23 @@ TEST(SaveLwob, RefusesWhatItCannotWrite) {
     }
 }
 
+// Vertex numbers past 16 bits wrap, and the faces and lines where they do are counted; the
+// file is the same whether they are counted or not.
+TEST(SaveLwob, CountsTheVertexNumbersThatWrap) {
+    // faces: 1-2, 65536-65537 (vertex 65536 wraps to 0); lines: 65537-1, 1-2
+    Model m = make_model({{1, 2}, {2, 1}, {65536, 65537}, {65537, 65536}, {65537, 1}},
+                         {{{1, 2}, 0}, {{3, 4}, 0}}, 0, {{5, 0}, {1, 0}});
+    m.points.resize(65537);
+    LwobWrapped wrapped;
+    Bytes counted;
+    ASSERT_EQ(save_lwob(m, counted, &wrapped), SaveStatus::ok);
+    EXPECT_EQ(counted, save(m));
+    // count and first of each
+    EXPECT_EQ(wrapped.faces.count * 10 + wrapped.faces.first, 11u);
+    EXPECT_EQ(wrapped.lines.count * 10 + wrapped.lines.first, 10u);
+    EXPECT_EQ(save(m, "POLS"), b({2, 0, 1, 1, 2, 0xFFFF, 0, 1, 2, 0, 0, 1, 2, 0, 1, 1}));
+}
+
 // A face of 65,535 edges is the largest a polygon holds: all of its vertices are written.
 TEST(SaveLwob, LargestFace) {
     std::vector<std::pair<int, int>> edges;
