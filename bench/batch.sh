@@ -4,7 +4,7 @@
 # -j 1; and what -v, which counts every repair and the line it is on, costs on that grid.
 #   usage: bench/batch.sh BUILD_DIR RUNS   (bench/run.sh calls it; BUILD_DIR has been built)
 set -euo pipefail
-build=$1
+build=$(cd "$1" && pwd)
 runs=$2
 rokgen=$build/tests/support/rokgen
 rokconv=$build/rokconv
