@@ -64,10 +64,23 @@ bool open_ring(const Model& model, const Polygon& face, Scratch& s) {
     if (refs.empty()) return true;
     s.sides.clear();
     s.edges.clear();
-    for (std::size_t i = 0; i < s.points.size(); ++i)
-        s.sides.push_back(join(s.points[i], s.points[(i + 1) % s.points.size()]));
+    for (std::size_t i = 0; i + 1 < s.points.size(); ++i)
+        s.sides.push_back(join(s.points[i], s.points[i + 1]));
+    s.sides.push_back(join(s.points.back(), s.points.front()));
     for (const std::uint32_t ref : refs)
         s.edges.push_back(join(model.edges[ref].first, model.edges[ref].second));
+    if (refs.size() <= 32) {
+        // a small face: each side takes an edge not yet taken, without sorting
+        std::uint32_t taken = 0;
+        for (const std::uint64_t side : s.sides) {
+            std::uint32_t k = 0;
+            while (k < refs.size() && ((taken >> k & 1u) != 0 || s.edges[k] != side))
+                ++k;
+            if (k == refs.size()) return true;
+            taken |= 1u << k;
+        }
+        return false;
+    }
     std::sort(s.sides.begin(), s.sides.end());
     std::sort(s.edges.begin(), s.edges.end());
     return s.sides != s.edges;
