@@ -61,7 +61,8 @@ inline void joint_masks(const std::int32_t* first, const std::int32_t* second, s
 // so the walk takes no branch on which edge matches and its compares can run side by side. Slots
 // past the face's n edges are masked out. False, writing nothing, when an edge is past the table.
 template <std::uint32_t W, bool Checked, class Put>
-bool small_ring(Put& put, std::span<const Edge> edges, const std::uint32_t* refs, std::uint32_t n) {
+bool small_ring(Put& put, std::span<const Edge> edges, const std::uint32_t* refs, std::uint32_t n,
+                bool* closed) {
     std::int32_t first[W] = {};
     std::int32_t second[W] = {};
     std::int32_t ends[W][2] = {};  // an edge's points by index, so the walk takes no branch on them
@@ -78,7 +79,11 @@ bool small_ring(Put& put, std::span<const Edge> edges, const std::uint32_t* refs
     for (std::uint32_t written = 0;;) {
         unvisited &= ~(std::uint32_t{1} << current);
         put(ends[current][1 - forward]);
-        if (++written == n) return true;  // a search after the last point would find nothing needed
+        if (++written == n) {
+            // a search after the last point would find nothing needed
+            if (closed != nullptr) *closed = *closed && ends[current][forward] == first[0];
+            return true;
+        }
 
         const std::int32_t joint = ends[current][forward];
         std::uint32_t starts;
@@ -89,6 +94,8 @@ bool small_ring(Put& put, std::span<const Edge> edges, const std::uint32_t* refs
         // where the ring is broken, the lowest-listed edge not yet visited, taken forward
         const std::uint32_t next = meets != 0 ? meets : unvisited;
         current = static_cast<std::uint32_t>(std::countr_zero(next));
+        // a ring that resumes, or comes back to an edge it has walked, does not close
+        if (closed != nullptr && (meets == 0 || (unvisited >> current & 1u) == 0)) *closed = false;
         forward = meets != 0 ? (starts >> current) & 1u : 1u;
     }
 }
@@ -142,7 +149,8 @@ class JointIndex {
 };
 
 template <class Put>
-void large_ring(Put& put, const Edge* edges, const std::uint32_t* refs, std::uint32_t n) {
+void large_ring(Put& put, const Edge* edges, const std::uint32_t* refs, std::uint32_t n,
+                bool* closed) {
     const JointIndex index(edges, refs, n);
     const std::unique_ptr<bool[]> visited(new bool[n]());
     std::uint32_t lowest_unvisited = 0;
@@ -152,16 +160,22 @@ void large_ring(Put& put, const Edge* edges, const std::uint32_t* refs, std::uin
         const Edge& e = edges[refs[current]];
         visited[current] = true;
         put(forward ? e.first : e.second);
-        if (++written == n) return;
+        if (++written == n) {
+            const std::int32_t far = forward ? e.second : e.first;
+            if (closed != nullptr) *closed = *closed && far == edges[refs[0]].first;
+            return;
+        }
 
         const std::int32_t joint = forward ? e.second : e.first;
         std::uint32_t k = index.find(joint, current);
         if (k != kNone) {
+            if (closed != nullptr && visited[k]) *closed = false;
             // for each edge the first point is tested before the second
             forward = edges[refs[k]].first == joint;
         } else {
             // the ring is broken: resume at the lowest-listed edge not yet visited; fewer than
             // n edges have been visited, so there is one
+            if (closed != nullptr) *closed = false;
             while (visited[lowest_unvisited])
                 ++lowest_unvisited;
             k = lowest_unvisited;
@@ -176,24 +190,30 @@ void large_ring(Put& put, const Edge* edges, const std::uint32_t* refs, std::uin
 // Walks the face's ring, calling put(point) for each of its edge_count points in ring order.
 // Returns false, calling put for none, when the face's edges do not lie within the model's
 // tables. Unchecked, it takes them to lie within, as a caller that has made sure of it for every
-// face at once may.
+// face at once may. closed, if given, is set to whether the ring runs along the face's edges
+// each once, its last point joined back to the first: the walk never had to resume, and the
+// last edge ends where the first began (a face of no edges has no ring).
 template <bool Checked = true, class Put>
-[[gnu::always_inline]] inline bool walk_ring(const Model& model, const Polygon& face, Put put) {
+[[gnu::always_inline]] inline bool walk_ring(const Model& model, const Polygon& face, Put put,
+                                             bool* closed = nullptr) {
+    if (closed != nullptr) *closed = face.edge_count > 0;
     const auto n = static_cast<std::size_t>(face.edge_count);
     if (Checked && polygon_edges(model, face).size() != n) return false;
     const std::uint32_t* refs = model.edge_refs.data() + face.first_ref;
     const auto count = static_cast<std::uint32_t>(n);
     if (count == 0) return true;
-    if (count <= 4) return ring_walk::small_ring<4, Checked>(put, model.edges, refs, count);
+    if (count <= 4) {
+        return ring_walk::small_ring<4, Checked>(put, model.edges, refs, count, closed);
+    }
     if (count <= ring_walk::kDirectSearchEdges) {
         return ring_walk::small_ring<ring_walk::kDirectSearchEdges, Checked>(put, model.edges, refs,
-                                                                             count);
+                                                                             count, closed);
     }
     // one compare an edge, and no branch on it
     bool in_table = true;
     for (std::size_t k = 0; Checked && k < n; ++k)
         in_table &= refs[k] < model.edges.size();
-    if (in_table) ring_walk::large_ring(put, model.edges.data(), refs, count);
+    if (in_table) ring_walk::large_ring(put, model.edges.data(), refs, count, closed);
     return in_table;
 }
 

@@ -9,8 +9,8 @@ namespace rokconv {
 namespace {
 
 // four points; edge 7 and 8 reach point 9, past the table
-const std::vector<Edge> kEdges = {{1, 2}, {2, 3}, {3, 1}, {3, 4}, {1, 2},
-                                  {2, 1}, {1, 9}, {9, 2}, {4, 4}};
+const std::vector<Edge> kEdges = {{1, 2}, {2, 3}, {3, 1}, {3, 4}, {1, 2}, {2, 1},
+                                  {1, 9}, {9, 2}, {4, 4}, {3, 1}, {1, 3}};
 const std::vector<Point> kPoints(4);
 
 TEST(Examine, RingsAndPointsOfEachFace) {
@@ -25,8 +25,10 @@ TEST(Examine, RingsAndPointsOfEachFace) {
         {{1, 2, 3, 9}, true, false},  // the walk goes round without the loop at point 4
         {{1, 6}, false, false},       // two edges there and back close
         {{1, 2}, true, false},
-        {{2}, false, false},  // one edge is drawn as a line
-        {{}, true, false},    // no edges, no ring
+        {{1, 10}, true, false},         // the walk resumes, and its last edge ends where it began
+        {{1, 6, 11, 10}, true, false},  // it comes back to edge 1 and never walks 10 or 11
+        {{2}, false, false},            // one edge is drawn as a line
+        {{}, true, false},              // no edges, no ring
         {{7}, false, true},
         {{7, 8, 1}, false, true},
     };
@@ -39,6 +41,31 @@ TEST(Examine, RingsAndPointsOfEachFace) {
         EXPECT_EQ(f.faces_open_ring.first_line + f.faces_point_outside.first_line, 0u);
         EXPECT_TRUE(f.complete);
     }
+}
+
+// Faces of more edges than are searched directly: a ring of 20, a chain of 19, the chain with its
+// first edge again, and a face whose walk comes back to edges it has walked.
+TEST(Examine, LargeRings) {
+    std::vector<Edge> edges;
+    std::vector<std::uint32_t> ring;
+    for (std::int32_t i = 1; i <= 20; ++i) {
+        edges.push_back(Edge{i, i % 20 + 1, 0});
+        ring.push_back(static_cast<std::uint32_t>(i));
+    }
+    std::vector<std::uint32_t> chain(ring.begin(), ring.end() - 1);
+    std::vector<std::uint32_t> again = chain;
+    again.push_back(1);
+    const Findings f = examine(model_of(std::vector<Point>(20), edges, {ring, chain, again, ring}));
+    EXPECT_EQ(f.faces_open_ring.count, 2u);
+    EXPECT_EQ(f.faces_point_outside.count, 0u);
+    // 1-2 and back, then nine times 1-3 and back: the walk goes between 1 and 2 only
+    std::vector<std::uint32_t> back_and_forth = {1, 2};
+    for (int i = 0; i < 9; ++i)
+        back_and_forth.insert(back_and_forth.end(), {3, 4});
+    EXPECT_EQ(
+        examine(model_of(std::vector<Point>(3), {{1, 2}, {2, 1}, {1, 3}, {3, 1}}, {back_and_forth}))
+            .faces_open_ring.count,
+        1u);
 }
 
 // Colours without a surface, lines reaching past the points, and each first line from the
