@@ -199,6 +199,9 @@ check "-o - writes standard output" cmp -s house.out one-lwo/house.LWO
 check "-o - -f glb from standard input" cmp -s house.glb.out one-glb/house.glb
 out=$("$rokconv" -o - in/grid.rok 2>&1 >/dev/full)
 check "a failed write to standard output" test "$?:$out" = $'1:could not write: -\nerror occured.'
+"$rokconv" -o - in/grid.rok 2>../pipe.err | head -c 1 >/dev/null
+check "a closed pipe: could not write, status 1, no signal" \
+    test "${PIPESTATUS[0]}:$(cat ../pipe.err)" = $'1:could not write: -\nerror occured.'
 "$rokconv" -o named.GLB in/house.rok && "$rokconv" -o sub.obj in/house.rok
 check "-o: the extension chooses the format" cmp -s named.GLB one-glb/house.glb
 check "-o PATH.obj puts its mtl beside it" grep -qx 'mtllib sub.mtl' sub.obj
