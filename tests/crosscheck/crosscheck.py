@@ -392,7 +392,7 @@ def own_input(rng):
 NAMES = {b"car.rok": b"car.LWO", b"a.b.rok": b"a.b.LWO", b"car": b"car.LWO", b".rok": b".LWO",
          b"Model.Rok": b"Model.LWO", b"x.ROK": b"x.LWO", b"a:b.rok": b"b.LWO",
          b"a\\b.rok": b"b.LWO", b"dir/sub/Model.Rok": b"Model.LWO", b"d.x/car": b"car.LWO",
-         b"a.b\\c": b"c.LWO", b"a..": b"a..LWO", b"a.": b"a.LWO", b"--help.rok": b"--help.LWO",
+         b"a.b\\c": b"c.LWO", b"a..": b"a..LWO", b"a.": b"a.LWO", b"./--help.rok": b"--help.LWO",
          b"\xc3\xa9t\xc3\xa9.rok": b"\xc3\xa9t\xc3\xa9.LWO", b"x:y:z": b"z.LWO",
          b"sub/.hidden.rok": b".hidden.LWO", b"in.rok": b"in.LWO"}
 
@@ -404,6 +404,7 @@ def run_rokconv(rokconv, data, work, name=b"in.rok"):
     with open(os.path.join(work, name), "wb") as f:
         f.write(data)
     before = set(os.listdir(work))
+    # a name that begins with "-" would be an option: such files are given as ./-name
     p = subprocess.run([rokconv, name], cwd=work, capture_output=True, timeout=20)
     new = set(os.listdir(work)) - before
     if p.returncode or p.stderr or p.stdout:
