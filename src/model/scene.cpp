@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 
+#include "model/parallel.hpp"
 #include "rokconv/ring.hpp"
 
 #if defined(__linux__)
@@ -189,49 +190,87 @@ std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots) {
     return slot_of;
 }
 
+namespace {
+
+// The vertices of a run of points, made apart from the others: numbered from 0 in the run until
+// they are put after those of the points before it.
+struct PointRun {
+    std::size_t begin = 0;  // the points
+    std::size_t end = 0;
+    std::vector<Vec3> vertex_normal;
+    Smoother smoother{kSmoothingAngle};
+    std::vector<SmoothCorner> at;
+    std::vector<Vec3> normals;  // of the corners at a point, in slot order
+    std::map<std::array<std::uint32_t, 3>, std::uint32_t> many;  // for a point of many corners
+};
+
+// points in a run: enough for a thread to work a while between handing runs on
+constexpr std::size_t kRunPoints = 4096;
+
+void shade_run(const Scene& scene, CornerSlots& slots, Shading& s, PointRun& run) {
+    run.vertex_normal.clear();
+    std::vector<Vec3>& vertex_normal = run.vertex_normal;
+    for (std::size_t p = run.begin; p < run.end; ++p) {
+        const std::uint32_t begin = slots.start[p];
+        const std::uint32_t count = slots.start[p + 1] - begin;
+        run.at.clear();
+        run.normals.assign(count, Vec3{});
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const CornerSlots::Slot& slot = slots.slots[begin + i];
+            const Vec3& n = scene.face_normal[slot.ref];
+            if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) continue;
+            run.at.push_back({i, scene.face_material[slot.ref], slot.angle, n});
+        }
+        run.smoother.point(run.at, run.normals);
+
+        const auto first_vertex = static_cast<std::uint32_t>(vertex_normal.size());
+        s.vertex_start[p] = first_vertex;
+        const bool few = count <= 16;
+        run.many.clear();
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const Vec3& n = run.normals[i];
+            const auto key = std::bit_cast<std::array<std::uint32_t, 3>>(n);
+            std::uint32_t v = first_vertex;
+            if (few) {
+                while (v < vertex_normal.size() &&
+                       std::bit_cast<std::array<std::uint32_t, 3>>(vertex_normal[v]) != key)
+                    ++v;
+            } else {
+                v = run.many.try_emplace(key, static_cast<std::uint32_t>(vertex_normal.size()))
+                        .first->second;
+            }
+            if (v == vertex_normal.size()) vertex_normal.push_back(n);
+            slots.slots[begin + i].ref = v;
+        }
+    }
+}
+
+}  // namespace
+
 Shading shade(const Scene& scene, CornerSlots& slots) {
     Shading s;
     const std::size_t points = slots.start.size() - 1;
     reserve_large(s.vertex_start, points + 1);
     s.vertex_start.resize(points + 1);
     reserve_large(s.vertex_normal, slots.slots.size());
-    Smoother smoother(kSmoothingAngle);
-    std::vector<SmoothCorner> at;
-    std::vector<Vec3> normals;  // of the corners at a point, in slot order
-    std::map<std::array<std::uint32_t, 3>, std::uint32_t> many;  // for a point of many corners
-    for (std::size_t p = 0; p < points; ++p) {
-        const std::uint32_t begin = slots.start[p];
-        const std::uint32_t count = slots.start[p + 1] - begin;
-        at.clear();
-        normals.assign(count, Vec3{});
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const CornerSlots::Slot& slot = slots.slots[begin + i];
-            const Vec3& n = scene.face_normal[slot.ref];
-            if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) continue;
-            at.push_back({i, scene.face_material[slot.ref], slot.angle, n});
-        }
-        smoother.point(at, normals);
-
-        const auto first_vertex = static_cast<std::uint32_t>(s.vertex_normal.size());
-        s.vertex_start[p] = first_vertex;
-        const bool few = count <= 16;
-        many.clear();
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const Vec3& n = normals[i];
-            const auto key = std::bit_cast<std::array<std::uint32_t, 3>>(n);
-            std::uint32_t v = first_vertex;
-            if (few) {
-                while (v < s.vertex_normal.size() &&
-                       std::bit_cast<std::array<std::uint32_t, 3>>(s.vertex_normal[v]) != key)
-                    ++v;
-            } else {
-                v = many.try_emplace(key, static_cast<std::uint32_t>(s.vertex_normal.size()))
-                        .first->second;
-            }
-            if (v == s.vertex_normal.size()) s.vertex_normal.push_back(n);
-            slots.slots[begin + i].ref = v;
-        }
-    }
+    // runs of points smoothed side by side, then numbered on in order
+    in_order<PointRun>((points + kRunPoints - 1) / kRunPoints, threads_for(slots.slots.size()),
+                       [&](std::size_t k, PointRun& run) {
+                           run.begin = k * kRunPoints;
+                           run.end = std::min(points, run.begin + kRunPoints);
+                           shade_run(scene, slots, s, run);
+                       },
+                       [&](const PointRun& run) {
+                           const auto base = static_cast<std::uint32_t>(s.vertex_normal.size());
+                           s.vertex_normal.insert(s.vertex_normal.end(), run.vertex_normal.begin(),
+                                                  run.vertex_normal.end());
+                           if (base == 0) return;
+                           for (std::size_t p = run.begin; p < run.end; ++p)
+                               s.vertex_start[p] += base;
+                           for (std::uint32_t i = slots.start[run.begin]; i < slots.start[run.end];
+                                ++i)
+                               slots.slots[i].ref += base;
+                       });
     s.vertex_start[points] = static_cast<std::uint32_t>(s.vertex_normal.size());
     return s;
 }
