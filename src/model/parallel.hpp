@@ -66,11 +66,13 @@ void for_ranges(std::size_t count, unsigned threads, Work work) {
 // and hands them to take(buffer) in order on the calling thread. With more than one thread the
 // pieces are made by all of them, the caller included while it waits, at most two a thread
 // ahead of the one taken, so that only a few are held at once. Buffer is any default
-// constructible type that can be made again.
-template <class Buffer, class Make, class Take>
-void in_order(std::size_t count, unsigned threads, Make make, Take take) {
+// constructible type that can be made again. beside(), work of another kind that make does not
+// touch, is done first by one of the other threads, or by the caller alone before the pieces.
+template <class Buffer, class Make, class Take, class Beside>
+void in_order(std::size_t count, unsigned threads, Make make, Take take, Beside beside) {
     threads = static_cast<unsigned>(std::min<std::size_t>(threads, count));
     if (threads <= 1) {
+        beside();
         Buffer buffer;
         for (std::size_t k = 0; k < count; ++k) {
             make(k, buffer);
@@ -111,7 +113,18 @@ void in_order(std::size_t count, unsigned threads, Make make, Take take) {
         changed.notify_all();
         return true;
     };
-    auto worker = [&] {
+    auto do_beside = [&] {
+        try {
+            beside();
+        } catch (...) {
+            std::unique_lock lock(mutex);
+            if (!error) error = std::current_exception();
+            stop = true;
+            changed.notify_all();
+        }
+    };
+    auto worker = [&](bool first) {
+        if (first) do_beside();
         std::unique_lock lock(mutex);
         while (!stop && claimed < count) {
             if (!make_one(lock)) changed.wait(lock);
@@ -121,10 +134,11 @@ void in_order(std::size_t count, unsigned threads, Make make, Take take) {
     try {
         started.reserve(threads - 1);
         for (unsigned t = 1; t < threads; ++t)
-            started.emplace_back(worker);
+            started.emplace_back(worker, t == 1);
     } catch (const std::exception&) {
         // fewer threads, or the caller's alone
     }
+    if (started.empty()) do_beside();
     {
         std::unique_lock lock(mutex);
         for (; taken < count && !stop;) {
@@ -153,6 +167,11 @@ void in_order(std::size_t count, unsigned threads, Make make, Take take) {
     for (std::thread& thread : started)
         thread.join();
     if (error) std::rethrow_exception(error);
+}
+
+template <class Buffer, class Make, class Take>
+void in_order(std::size_t count, unsigned threads, Make make, Take take) {
+    in_order<Buffer>(count, threads, make, take, [] {});
 }
 
 }  // namespace rokconv

@@ -32,6 +32,27 @@ Fit worse(Fit a, Fit b) {
     return a == Fit::kept ? b : a;
 }
 
+// the positions of face f's corners
+void gather(const Scene& scene, std::size_t f, std::vector<Vec3>& at) {
+    at.clear();
+    for (std::uint32_t c = scene.face_start[f]; c < scene.face_start[f + 1]; ++c)
+        at.push_back(scene.positions[scene.corners[c]]);
+}
+
+// the normal of a face whose corners lie at the positions at, and its angle at each corner into
+// angles: all 0 for a face without a normal
+Vec3 shape(std::span<const Vec3> at, std::span<float> angles) {
+    const Vec3 normal = at.size() >= 3 ? face_normal(at) : Vec3{};
+    const std::size_t n = at.size();
+    const bool none = normal.x == 0.0f && normal.y == 0.0f && normal.z == 0.0f;
+    for (std::size_t k = 0; k < n; ++k) {
+        angles[k] = none ? 0.0f
+                         : corner_angle(at[k == 0 ? n - 1 : k - 1], at[k],
+                                        at[k + 1 == n ? 0 : k + 1], normal);
+    }
+    return normal;
+}
+
 }  // namespace
 
 void advise_huge_pages([[maybe_unused]] const void* data, [[maybe_unused]] std::size_t bytes) {
@@ -52,6 +73,13 @@ double linear(std::uint8_t component) {
 }
 
 bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
+    place_points(model, scene);
+    if (!take_faces(model, scene, sink)) return false;
+    if (sink == nullptr) shape_faces(scene);
+    return true;
+}
+
+void place_points(const Model& model, Scene& scene) {
     reserve_large(scene.positions, model.points.size());
     for (const Point& p : model.points) {
         // as LWOB has them, rounded once to float, then Z negated
@@ -59,6 +87,9 @@ bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
                                        static_cast<float>(p.y * -8.0),
                                        -static_cast<float>(p.z * 8.0)});
     }
+}
+
+bool take_faces(const Model& model, Scene& scene, FaceSink* sink) {
     // a material for each used colour with a look, in ascending order, as the LWOB surfaces are
     const std::span<const PaletteEntry> palette = usable_palette(model);
     std::vector<std::int32_t> material_of(palette.size(), -1);
@@ -122,27 +153,19 @@ bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
             continue;
         }
         const auto first = static_cast<std::uint32_t>(scene.corners.size());
-        at.clear();
         for (auto point = ring.rbegin(); point != ring.rend(); ++point) {
             const auto p = static_cast<std::uint32_t>(*point - 1);
             scene.corners.push_back(p);
             ++scene.point_corners[p];
-            at.push_back(scene.positions[p]);
-        }
-        const Vec3 normal = at.size() >= 3 ? face_normal(at) : Vec3{};
-        const std::size_t n = at.size();
-        if (normal.x == 0.0f && normal.y == 0.0f && normal.z == 0.0f) {
-            scene.corner_angle.resize(scene.corner_angle.size() + n, 0.0f);
-        } else {
-            for (std::size_t k = 0; k < n; ++k) {
-                scene.corner_angle.push_back(corner_angle(at[k == 0 ? n - 1 : k - 1], at[k],
-                                                          at[k + 1 == n ? 0 : k + 1], normal));
-            }
         }
         scene.face_start.push_back(static_cast<std::uint32_t>(scene.corners.size()));
         scene.face_material.push_back(material(face.colour));
-        scene.face_normal.push_back(normal);
-        if (sink != nullptr) sink->face(index, first, scene.face_material.back(), at, normal);
+        if (sink != nullptr) {
+            gather(scene, scene.face_count() - 1, at);
+            scene.corner_angle.resize(scene.corners.size());
+            scene.face_normal.push_back(shape(at, std::span(scene.corner_angle).subspan(first)));
+            sink->face(index, first, scene.face_material.back(), at, scene.face_normal.back());
+        }
     }
     for (std::size_t index = 0; index < model.lines.size(); ++index) {
         const Line& line = model.lines[index];
@@ -160,6 +183,20 @@ bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
                                         material(line.colour)});
     }
     return true;
+}
+
+void shape_faces(Scene& scene) {
+    scene.face_normal.resize(scene.face_count());
+    scene.corner_angle.resize(scene.corners.size());
+    for_ranges(scene.face_count(), threads_for(scene.corners.size()),
+               [&](std::size_t begin, std::size_t end) {
+                   std::vector<Vec3> at;
+                   for (std::size_t f = begin; f < end; ++f) {
+                       gather(scene, f, at);
+                       scene.face_normal[f] =
+                           shape(at, std::span(scene.corner_angle).subspan(scene.face_start[f]));
+                   }
+               });
 }
 
 std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots) {
