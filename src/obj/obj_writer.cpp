@@ -154,25 +154,24 @@ char* put_fixed(char* at, std::int64_t fixed) {
 // on every float below 8 in size.
 char* put_unit(char* at, float value) {
     const double scaled = static_cast<double>(value) * 1e6;
-    auto fixed = static_cast<std::int64_t>(scaled + std::copysign(0.5, scaled));
-    if (fixed < 0) {
-        *at++ = '-';
-        fixed = -fixed;
-    }
+    const auto rounded = static_cast<std::int64_t>(scaled + std::copysign(0.5, scaled));
+    // the sign and its digits without branches, half the components being negative
+    *at = '-';
+    at += rounded < 0;
+    const std::int64_t fixed = rounded < 0 ? -rounded : rounded;
     if (fixed >= 10'000'000) return put_fixed(at, fixed);
     const auto f = static_cast<std::uint32_t>(fixed);
     *at++ = static_cast<char>('0' + f / 1'000'000);
     const std::uint32_t fraction = f % 1'000'000;
     if (fraction == 0) return at;
-    // six decimals, then their trailing zeros taken back
+    // six decimals, less their trailing zeros
     *at = '.';
     std::memcpy(at + 1, kDigitPairs + 2 * (fraction / 10'000), 2);
     std::memcpy(at + 3, kDigitPairs + 2 * (fraction / 100 % 100), 2);
     std::memcpy(at + 5, kDigitPairs + 2 * (fraction % 100), 2);
-    at += 7;
-    while (at[-1] == '0')
-        --at;
-    return at;
+    const int zeros = (fraction % 10 == 0) + (fraction % 100 == 0) + (fraction % 1000 == 0) +
+                      (fraction % 10'000 == 0) + (fraction % 100'000 == 0);
+    return at + 7 - zeros;
 }
 constexpr std::size_t kUnitRoom = 24;
 
@@ -204,12 +203,12 @@ std::vector<std::uint32_t> number_normals(const std::vector<Vec3>& normals,
     first.resize(count);
     const unsigned threads = threads_for(count);
     // an entry is its vertex + 1 in the low bits and, in those the vertex numbers leave free,
-    // the top bits of the normal's hash, so that most other normals are told apart without
+    // other bits of the normal's hash, so that most other normals are told apart without
     // reading them
     const int low = std::bit_width(count + 1);
     const std::uint32_t vertex_mask = low >= 32 ? 0xFFFFFFFFu : (1u << low) - 1;
     auto tag = [&](std::uint64_t h) {
-        return low >= 32 ? 0u : static_cast<std::uint32_t>(h >> (32 + low)) << low;
+        return low >= 32 ? 0u : static_cast<std::uint32_t>(h >> 32) << low;
     };
     run_on(threads, [&](unsigned t) {
         const std::size_t size = std::bit_ceil(2 * count / threads + 2);
@@ -221,19 +220,25 @@ std::vector<std::uint32_t> number_normals(const std::vector<Vec3>& normals,
         auto key = [&](std::size_t v) {
             return std::bit_cast<std::array<std::uint32_t, 3>>(normals[v]);
         };
-        auto mine = [&](std::uint64_t h) { return (h >> 32) % threads == t; };
+        // the share of a hash: its bits 32 to 63 scaled to the threads, without a division
+        auto mine = [&](std::uint64_t h) { return ((h >> 32) * threads) >> 32 == t; };
+        // the hashes of the next vertices, each found once
         constexpr std::size_t kAhead = 16;
+        std::array<std::uint64_t, kAhead> ahead;
+        for (std::size_t v = 0; v < std::min(count, kAhead); ++v)
+            ahead[v] = hash(key(v));
         for (std::size_t v = 0; v < count; ++v) {
+            const std::uint64_t h = ahead[v % kAhead];
             if (v + kAhead < count) {
-                const std::uint64_t ahead = hash(key(v + kAhead));
-                if (mine(ahead)) __builtin_prefetch(&table[ahead & mask]);
+                const std::uint64_t later = hash(key(v + kAhead));
+                ahead[v % kAhead] = later;
+                if (mine(later)) __builtin_prefetch(&table[later & mask]);
             }
             const auto bits = key(v);
             if (((bits[0] | bits[1] | bits[2]) & 0x7FFFFFFFu) == 0) {
                 if (t == 0) first[v] = kNoNormal;  // zero, of either sign
                 continue;
             }
-            const std::uint64_t h = hash(bits);
             if (!mine(h)) continue;
             const std::uint32_t own = tag(h);
             for (std::size_t i = h & mask;; i = (i + 1) & mask) {
@@ -264,19 +269,19 @@ std::vector<std::uint32_t> number_normals(const std::vector<Vec3>& normals,
 SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
                 std::vector<unsigned char>* obj_buffer, std::vector<unsigned char>& mtl,
                 Omitted* omitted) {
-    Scene scene;
-    if (!build_scene(model, scene)) return SaveStatus::invalid_model;
-    if (omitted != nullptr) *omitted = scene.omitted;
-
     // room for the most the text can take, so that it is never copied as it grows (only what
     // is written is given memory): a point's line, a normal's for each corner (the most vertices
     // there can be), each corner's two numbers, each face's usemtl line
     if (obj_buffer != nullptr) {
+        std::size_t corners = 0;
+        for (const Polygon& face : model.polygons)
+            corners += static_cast<std::size_t>(std::clamp(face.edge_count, 2, kMaxFaceEdges));
         reserve_large(*obj_buffer, obj_buffer->size() + mtl_name.size() + 32 +
-                                       52 * scene.positions.size() +
-                                       (34 + 24) * scene.corners.size() + 40 * scene.face_count() +
-                                       60 * scene.lines.size());
+                                       52 * model.points.size() + (34 + 24) * corners +
+                                       40 * model.polygons.size() + 60 * model.lines.size());
     }
+    Scene scene;
+    place_points(model, scene);
     auto put_text = [&](std::string_view s) {
         obj.put(obj.context, {reinterpret_cast<const unsigned char*>(s.data()), s.size()});
     };
@@ -285,10 +290,12 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
     put_text(mtl_name);
     put_text("\n");
 
-    // the points with finite positions, numbered from 1 in model order
+    // the points with finite positions, numbered from 1 in model order, written while another
+    // thread takes the faces
     const std::size_t point_count = scene.positions.size();
     std::vector<std::uint32_t> number(point_count, 0);
     std::uint32_t next = 0;
+    bool faces_ok = true;
     for (std::size_t p = 0; p < point_count; ++p) {
         const Vec3& v = scene.positions[p];
         if (std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z)) number[p] = ++next;
@@ -312,7 +319,10 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
                         }
                         piece.end(at);
                     },
-                    hand_on);
+                    hand_on, [&] { faces_ok = take_faces(model, scene, nullptr); });
+    if (!faces_ok) return SaveStatus::invalid_model;
+    if (omitted != nullptr) *omitted = scene.omitted;
+    shape_faces(scene);
     release(scene.positions);
 
     // each corner's normal number, in place of its slot, then of its vertex
