@@ -14,13 +14,14 @@
 
 namespace rokconv {
 
-// Below this many items a model is worked on by the caller's thread alone: a small file pays
+// Below this many points a model is worked on by the caller's thread alone: a small file pays
 // nothing for threads, and a batch of them (rokconv -j) already keeps the cores busy.
-inline constexpr std::size_t kParallelItems = 50'000;
+inline constexpr std::size_t kParallelPoints = 50'000;
 
-// the threads worth starting for a table of items: 1 for a small one, else the cores, 2 to 4
-inline unsigned threads_for(std::size_t items) {
-    if (items < kParallelItems) return 1;
+// the threads worth starting for a model of so many points: 1 for a small one, else the cores,
+// up to 4
+inline unsigned threads_for(std::size_t points) {
+    if (points < kParallelPoints) return 1;
     return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
 }
 

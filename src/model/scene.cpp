@@ -188,7 +188,7 @@ bool take_faces(const Model& model, Scene& scene, FaceSink* sink) {
 void shape_faces(Scene& scene) {
     scene.face_normal.resize(scene.face_count());
     scene.corner_angle.resize(scene.corners.size());
-    for_ranges(scene.face_count(), threads_for(scene.corners.size()),
+    for_ranges(scene.face_count(), threads_for(scene.positions.size()),
                [&](std::size_t begin, std::size_t end) {
                    std::vector<Vec3> at;
                    for (std::size_t f = begin; f < end; ++f) {
@@ -291,7 +291,7 @@ Shading shade(const Scene& scene, CornerSlots& slots) {
     s.vertex_start.resize(points + 1);
     reserve_large(s.vertex_normal, slots.slots.size());
     // runs of points smoothed side by side, then numbered on in order
-    in_order<PointRun>((points + kRunPoints - 1) / kRunPoints, threads_for(slots.slots.size()),
+    in_order<PointRun>((points + kRunPoints - 1) / kRunPoints, threads_for(points),
                        [&](std::size_t k, PointRun& run) {
                            run.begin = k * kRunPoints;
                            run.end = std::min(points, run.begin + kRunPoints);

@@ -192,16 +192,18 @@ constexpr std::uint32_t kNoNormal = 0xFFFFFFFFu;
 
 // Each vertex's normal numbered from 1 in order of first use, each distinct normal once; 0 for
 // a zero normal (a face without area). first_before[k] is how many are numbered before vertex k
-// * kPiecePoints. The normals are found through open-addressing tables of twice the vertices'
-// size, one for each thread, each taking the normals whose hash falls to it; a table holds the
-// first vertex with its normal, and the table's slot a few vertices on is fetched ahead.
-std::vector<std::uint32_t> number_normals(const std::vector<Vec3>& normals,
+// * kPiecePoints. The normals are found through open-addressing tables, one for each thread,
+// each taking the normals whose hash falls to it and twice the size of its share of the
+// vertices; a table holds the first vertex with its normal, and the table's slot a few
+// vertices on is fetched ahead.
+std::vector<std::uint32_t> number_normals(const std::vector<Vec3>& normals, unsigned threads,
                                           std::vector<std::uint32_t>& first_before) {
     const std::size_t count = normals.size();
     std::vector<std::uint32_t> first;  // then each vertex's number
     reserve_large(first, count);
     first.resize(count);
-    const unsigned threads = threads_for(count);
+    // two threads at most: a table then has room for every vertex, whichever share it falls to
+    threads = std::clamp(threads, 1u, 2u);
     // an entry is its vertex + 1 in the low bits and, in those the vertex numbers leave free,
     // other bits of the normal's hash, so that most other normals are told apart without
     // reading them
@@ -280,6 +282,8 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
                                        52 * model.points.size() + (34 + 24) * corners +
                                        40 * model.polygons.size() + 60 * model.lines.size());
     }
+    // threads for a large model only: the v lines, the faces and normals share them
+    const unsigned threads = threads_for(model.points.size());
     Scene scene;
     place_points(model, scene);
     auto put_text = [&](std::string_view s) {
@@ -300,7 +304,7 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
         const Vec3& v = scene.positions[p];
         if (std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z)) number[p] = ++next;
     }
-    in_order<Piece>((point_count + kPiecePoints - 1) / kPiecePoints, threads_for(point_count),
+    in_order<Piece>((point_count + kPiecePoints - 1) / kPiecePoints, threads,
                     [&](std::size_t k, Piece& piece) {
                         const std::size_t begin = k * kPiecePoints;
                         const std::size_t end = std::min(point_count, begin + kPiecePoints);
@@ -331,19 +335,18 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
     Shading shading = shade(scene, slots);
     release(scene.face_normal);
     release(shading.vertex_start);
-    for_ranges(normal_of.size(), threads_for(normal_of.size()),
-               [&](std::size_t begin, std::size_t end) {
-                   for (std::size_t c = begin; c < end; ++c)
-                       normal_of[c] = slots.slots[normal_of[c]].ref;  // the corner's vertex
-               });
+    for_ranges(normal_of.size(), threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t c = begin; c < end; ++c)
+            normal_of[c] = slots.slots[normal_of[c]].ref;  // the corner's vertex
+    });
     release(slots.slots);
     release(slots.start);
 
     std::vector<std::uint32_t> first_before;
     const std::vector<std::uint32_t> normal_number =
-        number_normals(shading.vertex_normal, first_before);
+        number_normals(shading.vertex_normal, threads, first_before);
     const std::size_t vertex_count = normal_number.size();
-    in_order<Piece>((vertex_count + kPiecePoints - 1) / kPiecePoints, threads_for(vertex_count),
+    in_order<Piece>((vertex_count + kPiecePoints - 1) / kPiecePoints, threads,
                     [&](std::size_t k, Piece& piece) {
                         const std::size_t begin = k * kPiecePoints;
                         const std::size_t end = std::min(vertex_count, begin + kPiecePoints);
@@ -387,7 +390,7 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
     const std::size_t face_count = scene.face_count();
     const std::size_t corner_count = scene.corners.size();
     in_order<Piece>(
-        (corner_count + kPieceCorners - 1) / kPieceCorners, threads_for(corner_count),
+        (corner_count + kPieceCorners - 1) / kPieceCorners, threads,
         [&](std::size_t k, Piece& piece) {
             // the faces whose first corner falls in the piece's share of the corners
             auto first_at = [&](std::size_t corner) {
@@ -427,7 +430,7 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
         },
         hand_on);
     const std::size_t line_count = scene.lines.size();
-    in_order<Piece>((line_count + kPieceLines - 1) / kPieceLines, threads_for(line_count),
+    in_order<Piece>((line_count + kPieceLines - 1) / kPieceLines, threads,
                     [&](std::size_t k, Piece& piece) {
                         const std::size_t begin = k * kPieceLines;
                         const std::size_t end = std::min(line_count, begin + kPieceLines);
