@@ -164,14 +164,18 @@ char* put_unit(char* at, float value) {
     *at++ = static_cast<char>('0' + f / 1'000'000);
     const std::uint32_t fraction = f % 1'000'000;
     if (fraction == 0) return at;
-    // six decimals, less their trailing zeros
+    // six decimals in three pairs, less their trailing zeros
+    const std::uint32_t high = fraction / 10'000;
+    const std::uint32_t rest = fraction % 10'000;
+    const std::uint32_t middle = rest / 100;
+    const std::uint32_t low = rest % 100;
     *at = '.';
-    std::memcpy(at + 1, kDigitPairs + 2 * (fraction / 10'000), 2);
-    std::memcpy(at + 3, kDigitPairs + 2 * (fraction / 100 % 100), 2);
-    std::memcpy(at + 5, kDigitPairs + 2 * (fraction % 100), 2);
-    const int zeros = (fraction % 10 == 0) + (fraction % 100 == 0) + (fraction % 1000 == 0) +
-                      (fraction % 10'000 == 0) + (fraction % 100'000 == 0);
-    return at + 7 - zeros;
+    std::memcpy(at + 1, kDigitPairs + 2 * high, 2);
+    std::memcpy(at + 3, kDigitPairs + 2 * middle, 2);
+    std::memcpy(at + 5, kDigitPairs + 2 * low, 2);
+    auto zeros = [](std::uint32_t pair) { return pair % 10 == 0 ? 1 : 0; };
+    if (low != 0) return at + 7 - zeros(low);
+    return middle != 0 ? at + 5 - zeros(middle) : at + 3 - zeros(high);
 }
 constexpr std::size_t kUnitRoom = 24;
 
