@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 
+#include "model/parallel.hpp"
 #include "rokconv/ring.hpp"
 
 #if defined(__linux__)
@@ -31,6 +32,27 @@ Fit worse(Fit a, Fit b) {
     return a == Fit::kept ? b : a;
 }
 
+// the positions of face f's corners
+void gather(const Scene& scene, std::size_t f, std::vector<Vec3>& at) {
+    at.clear();
+    for (std::uint32_t c = scene.face_start[f]; c < scene.face_start[f + 1]; ++c)
+        at.push_back(scene.positions[scene.corners[c]]);
+}
+
+// the normal of a face whose corners lie at the positions at, and its angle at each corner into
+// angles: all 0 for a face without a normal
+Vec3 shape(std::span<const Vec3> at, std::span<float> angles) {
+    const Vec3 normal = at.size() >= 3 ? face_normal(at) : Vec3{};
+    const std::size_t n = at.size();
+    const bool none = normal.x == 0.0f && normal.y == 0.0f && normal.z == 0.0f;
+    for (std::size_t k = 0; k < n; ++k) {
+        angles[k] = none ? 0.0f
+                         : corner_angle(at[k == 0 ? n - 1 : k - 1], at[k],
+                                        at[k + 1 == n ? 0 : k + 1], normal);
+    }
+    return normal;
+}
+
 }  // namespace
 
 void advise_huge_pages([[maybe_unused]] const void* data, [[maybe_unused]] std::size_t bytes) {
@@ -51,6 +73,13 @@ double linear(std::uint8_t component) {
 }
 
 bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
+    place_points(model, scene);
+    if (!take_faces(model, scene, sink)) return false;
+    if (sink == nullptr) shape_faces(scene);
+    return true;
+}
+
+void place_points(const Model& model, Scene& scene) {
     reserve_large(scene.positions, model.points.size());
     for (const Point& p : model.points) {
         // as LWOB has them, rounded once to float, then Z negated
@@ -58,6 +87,9 @@ bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
                                        static_cast<float>(p.y * -8.0),
                                        -static_cast<float>(p.z * 8.0)});
     }
+}
+
+bool take_faces(const Model& model, Scene& scene, FaceSink* sink) {
     // a material for each used colour with a look, in ascending order, as the LWOB surfaces are
     const std::span<const PaletteEntry> palette = usable_palette(model);
     std::vector<std::int32_t> material_of(palette.size(), -1);
@@ -121,27 +153,19 @@ bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
             continue;
         }
         const auto first = static_cast<std::uint32_t>(scene.corners.size());
-        at.clear();
         for (auto point = ring.rbegin(); point != ring.rend(); ++point) {
             const auto p = static_cast<std::uint32_t>(*point - 1);
             scene.corners.push_back(p);
             ++scene.point_corners[p];
-            at.push_back(scene.positions[p]);
-        }
-        const Vec3 normal = at.size() >= 3 ? face_normal(at) : Vec3{};
-        const std::size_t n = at.size();
-        if (normal.x == 0.0f && normal.y == 0.0f && normal.z == 0.0f) {
-            scene.corner_angle.resize(scene.corner_angle.size() + n, 0.0f);
-        } else {
-            for (std::size_t k = 0; k < n; ++k) {
-                scene.corner_angle.push_back(corner_angle(at[k == 0 ? n - 1 : k - 1], at[k],
-                                                          at[k + 1 == n ? 0 : k + 1], normal));
-            }
         }
         scene.face_start.push_back(static_cast<std::uint32_t>(scene.corners.size()));
         scene.face_material.push_back(material(face.colour));
-        scene.face_normal.push_back(normal);
-        if (sink != nullptr) sink->face(index, first, scene.face_material.back(), at, normal);
+        if (sink != nullptr) {
+            gather(scene, scene.face_count() - 1, at);
+            scene.corner_angle.resize(scene.corners.size());
+            scene.face_normal.push_back(shape(at, std::span(scene.corner_angle).subspan(first)));
+            sink->face(index, first, scene.face_material.back(), at, scene.face_normal.back());
+        }
     }
     for (std::size_t index = 0; index < model.lines.size(); ++index) {
         const Line& line = model.lines[index];
@@ -159,6 +183,20 @@ bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
                                         material(line.colour)});
     }
     return true;
+}
+
+void shape_faces(Scene& scene) {
+    scene.face_normal.resize(scene.face_count());
+    scene.corner_angle.resize(scene.corners.size());
+    for_ranges(scene.face_count(), threads_for(scene.positions.size()),
+               [&](std::size_t begin, std::size_t end) {
+                   std::vector<Vec3> at;
+                   for (std::size_t f = begin; f < end; ++f) {
+                       gather(scene, f, at);
+                       scene.face_normal[f] =
+                           shape(at, std::span(scene.corner_angle).subspan(scene.face_start[f]));
+                   }
+               });
 }
 
 std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots) {
@@ -189,49 +227,87 @@ std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots) {
     return slot_of;
 }
 
+namespace {
+
+// The vertices of a run of points, made apart from the others: numbered from 0 in the run until
+// they are put after those of the points before it.
+struct PointRun {
+    std::size_t begin = 0;  // the points
+    std::size_t end = 0;
+    std::vector<Vec3> vertex_normal;
+    Smoother smoother{kSmoothingAngle};
+    std::vector<SmoothCorner> at;
+    std::vector<Vec3> normals;  // of the corners at a point, in slot order
+    std::map<std::array<std::uint32_t, 3>, std::uint32_t> many;  // for a point of many corners
+};
+
+// points in a run: enough for a thread to work a while between handing runs on
+constexpr std::size_t kRunPoints = 4096;
+
+void shade_run(const Scene& scene, CornerSlots& slots, Shading& s, PointRun& run) {
+    run.vertex_normal.clear();
+    std::vector<Vec3>& vertex_normal = run.vertex_normal;
+    for (std::size_t p = run.begin; p < run.end; ++p) {
+        const std::uint32_t begin = slots.start[p];
+        const std::uint32_t count = slots.start[p + 1] - begin;
+        run.at.clear();
+        run.normals.assign(count, Vec3{});
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const CornerSlots::Slot& slot = slots.slots[begin + i];
+            const Vec3& n = scene.face_normal[slot.ref];
+            if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) continue;
+            run.at.push_back({i, scene.face_material[slot.ref], slot.angle, n});
+        }
+        run.smoother.point(run.at, run.normals);
+
+        const auto first_vertex = static_cast<std::uint32_t>(vertex_normal.size());
+        s.vertex_start[p] = first_vertex;
+        const bool few = count <= 16;
+        run.many.clear();
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const Vec3& n = run.normals[i];
+            const auto key = std::bit_cast<std::array<std::uint32_t, 3>>(n);
+            std::uint32_t v = first_vertex;
+            if (few) {
+                while (v < vertex_normal.size() &&
+                       std::bit_cast<std::array<std::uint32_t, 3>>(vertex_normal[v]) != key)
+                    ++v;
+            } else {
+                v = run.many.try_emplace(key, static_cast<std::uint32_t>(vertex_normal.size()))
+                        .first->second;
+            }
+            if (v == vertex_normal.size()) vertex_normal.push_back(n);
+            slots.slots[begin + i].ref = v;
+        }
+    }
+}
+
+}  // namespace
+
 Shading shade(const Scene& scene, CornerSlots& slots) {
     Shading s;
     const std::size_t points = slots.start.size() - 1;
     reserve_large(s.vertex_start, points + 1);
     s.vertex_start.resize(points + 1);
     reserve_large(s.vertex_normal, slots.slots.size());
-    Smoother smoother(kSmoothingAngle);
-    std::vector<SmoothCorner> at;
-    std::vector<Vec3> normals;  // of the corners at a point, in slot order
-    std::map<std::array<std::uint32_t, 3>, std::uint32_t> many;  // for a point of many corners
-    for (std::size_t p = 0; p < points; ++p) {
-        const std::uint32_t begin = slots.start[p];
-        const std::uint32_t count = slots.start[p + 1] - begin;
-        at.clear();
-        normals.assign(count, Vec3{});
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const CornerSlots::Slot& slot = slots.slots[begin + i];
-            const Vec3& n = scene.face_normal[slot.ref];
-            if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) continue;
-            at.push_back({i, scene.face_material[slot.ref], slot.angle, n});
-        }
-        smoother.point(at, normals);
-
-        const auto first_vertex = static_cast<std::uint32_t>(s.vertex_normal.size());
-        s.vertex_start[p] = first_vertex;
-        const bool few = count <= 16;
-        many.clear();
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const Vec3& n = normals[i];
-            const auto key = std::bit_cast<std::array<std::uint32_t, 3>>(n);
-            std::uint32_t v = first_vertex;
-            if (few) {
-                while (v < s.vertex_normal.size() &&
-                       std::bit_cast<std::array<std::uint32_t, 3>>(s.vertex_normal[v]) != key)
-                    ++v;
-            } else {
-                v = many.try_emplace(key, static_cast<std::uint32_t>(s.vertex_normal.size()))
-                        .first->second;
-            }
-            if (v == s.vertex_normal.size()) s.vertex_normal.push_back(n);
-            slots.slots[begin + i].ref = v;
-        }
-    }
+    // runs of points smoothed side by side, then numbered on in order
+    in_order<PointRun>((points + kRunPoints - 1) / kRunPoints, threads_for(points),
+                       [&](std::size_t k, PointRun& run) {
+                           run.begin = k * kRunPoints;
+                           run.end = std::min(points, run.begin + kRunPoints);
+                           shade_run(scene, slots, s, run);
+                       },
+                       [&](const PointRun& run) {
+                           const auto base = static_cast<std::uint32_t>(s.vertex_normal.size());
+                           s.vertex_normal.insert(s.vertex_normal.end(), run.vertex_normal.begin(),
+                                                  run.vertex_normal.end());
+                           if (base == 0) return;
+                           for (std::size_t p = run.begin; p < run.end; ++p)
+                               s.vertex_start[p] += base;
+                           for (std::uint32_t i = slots.start[run.begin]; i < slots.start[run.end];
+                                ++i)
+                               slots.slots[i].ref += base;
+                       });
     s.vertex_start[points] = static_cast<std::uint32_t>(s.vertex_normal.size());
     return s;
 }

@@ -72,6 +72,13 @@ class FaceSink {
 // the model's tables (a model built by hand)
 [[nodiscard]] bool build_scene(const Model& model, Scene& scene, FaceSink* sink = nullptr);
 
+// build_scene in three steps, for a caller with other work to do beside them: the positions;
+// the faces and lines, each face's normal and corner angles found as it is taken where there is
+// a sink; without one, the normals and angles of all faces, side by side on the cores
+void place_points(const Model& model, Scene& scene);
+[[nodiscard]] bool take_faces(const Model& model, Scene& scene, FaceSink* sink);
+void shape_faces(Scene& scene);
+
 // The corners of each point, by a counting sort: point p's are the slots [start[p],
 // start[p + 1]), in corner order. A slot holds its corner's face and corner_angle, until shade()
 // puts the corner's vertex in place of the face.

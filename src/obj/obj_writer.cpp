@@ -1,11 +1,15 @@
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "model/guarded.hpp"
+#include "model/parallel.hpp"
 #include "model/scene.hpp"
 #include "rokconv/obj.hpp"
 
@@ -64,31 +68,6 @@ struct Text {
         n += static_cast<std::size_t>(std::to_chars(at, at + 32, value).ptr - at);
         return *this;
     }
-    // a component of a unit normal, to six decimals: as exact as a reader's smoothing needs, and
-    // written without the search for the shortest text
-    Text& unit(float value) {
-        char* at = room(16);
-        char* p = at;
-        auto fixed = static_cast<std::int64_t>(std::lround(static_cast<double>(value) * 1e6));
-        if (fixed < 0) {
-            *p++ = '-';
-            fixed = -fixed;
-        }
-        p = std::to_chars(p, p + 8, fixed / 1000000).ptr;
-        if (std::int64_t fraction = fixed % 1000000; fraction != 0) {
-            *p++ = '.';
-            int digits = 6;
-            while (fraction % 10 == 0) {
-                fraction /= 10;
-                --digits;
-            }
-            for (int d = digits - 1; d >= 0; --d, fraction /= 10)
-                p[d] = static_cast<char>('0' + fraction % 10);
-            p += digits;
-        }
-        n += static_cast<std::size_t>(p - at);
-        return *this;
-    }
 };
 
 // a grey of the given level, as three components
@@ -112,34 +91,246 @@ void write_material(Text& t, std::string_view name, const Look* look) {
     t << "Ns 4\nd 1\nillum 2\n";
 }
 
+// A piece of the OBJ text, made apart from the others and handed on in order. Each is given
+// room for the most its lines can take, so that they are written without checks.
+struct Piece {
+    std::unique_ptr<char[]> text;
+    std::size_t room = 0;
+    std::size_t size = 0;
+
+    char* begin(std::size_t most) {
+        if (most > room) {
+            text.reset();
+            text = std::make_unique_for_overwrite<char[]>(most);
+            room = most;
+        }
+        return text.get();
+    }
+    void end(const char* at) { size = static_cast<std::size_t>(at - text.get()); }
+};
+
+// the most a number takes: a float as to_chars writes it (15 characters), an index (10)
+constexpr std::size_t kFloatRoom = 24;
+constexpr std::size_t kIndexRoom = 10;
+
+char* put(char* at, std::string_view s) {
+    std::memcpy(at, s.data(), s.size());
+    return at + s.size();
+}
+
+char* put(char* at, float value) {
+    return std::to_chars(at, at + kFloatRoom, value).ptr;
+}
+
+char* put(char* at, std::uint32_t value) {
+    return std::to_chars(at, at + kIndexRoom, value).ptr;
+}
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// a fixed-point number of six decimals, not negative, as put_unit writes it
+char* put_fixed(char* at, std::int64_t fixed) {
+    at = std::to_chars(at, at + 16, fixed / 1000000).ptr;
+    if (std::int64_t fraction = fixed % 1000000; fraction != 0) {
+        *at++ = '.';
+        int digits = 6;
+        while (fraction % 10 == 0) {
+            fraction /= 10;
+            --digits;
+        }
+        for (int d = digits - 1; d >= 0; --d, fraction /= 10)
+            at[d] = static_cast<char>('0' + fraction % 10);
+        at += digits;
+    }
+    return at;
+}
+
+// A component of a unit normal, to six decimals: as exact as a reader's smoothing needs, and
+// written without the search for the shortest text. value * 1e6 is exact in double, and adding
+// a half before cutting the fraction off rounds it as lround does (half away from zero): tested
+// on every float below 8 in size.
+char* put_unit(char* at, float value) {
+    const double scaled = static_cast<double>(value) * 1e6;
+    const auto rounded = static_cast<std::int64_t>(scaled + std::copysign(0.5, scaled));
+    // the sign and its digits without branches, half the components being negative
+    *at = '-';
+    at += rounded < 0;
+    const std::int64_t fixed = rounded < 0 ? -rounded : rounded;
+    if (fixed >= 10'000'000) return put_fixed(at, fixed);
+    const auto f = static_cast<std::uint32_t>(fixed);
+    *at++ = static_cast<char>('0' + f / 1'000'000);
+    const std::uint32_t fraction = f % 1'000'000;
+    if (fraction == 0) return at;
+    // six decimals in three pairs, less their trailing zeros
+    const std::uint32_t high = fraction / 10'000;
+    const std::uint32_t rest = fraction % 10'000;
+    const std::uint32_t middle = rest / 100;
+    const std::uint32_t low = rest % 100;
+    *at = '.';
+    std::memcpy(at + 1, kDigitPairs + 2 * high, 2);
+    std::memcpy(at + 3, kDigitPairs + 2 * middle, 2);
+    std::memcpy(at + 5, kDigitPairs + 2 * low, 2);
+    auto zeros = [](std::uint32_t pair) { return pair % 10 == 0 ? 1 : 0; };
+    if (low != 0) return at + 7 - zeros(low);
+    return middle != 0 ? at + 5 - zeros(middle) : at + 3 - zeros(high);
+}
+constexpr std::size_t kUnitRoom = 24;
+
+// how many points, vertices, corners or lines make a piece of text: some 100 to 200 KB
+constexpr std::size_t kPiecePoints = 4096;
+constexpr std::size_t kPieceCorners = 16384;
+constexpr std::size_t kPieceLines = 4096;
+
+std::uint64_t hash(const std::array<std::uint32_t, 3>& bits) {
+    std::uint64_t h = ((std::uint64_t{bits[1]} << 32 | bits[0]) * 0x9E3779B97F4A7C15u) ^
+                      (std::uint64_t{bits[2]} * 0xC2B2AE3D27D4EB4Fu);
+    h ^= h >> 31;
+    h *= 0xD6E8FEB86659FD93u;
+    return h ^ (h >> 32);
+}
+
+constexpr std::uint32_t kNoNormal = 0xFFFFFFFFu;
+
+// Each vertex's normal numbered from 1 in order of first use, each distinct normal once; 0 for
+// a zero normal (a face without area). first_before[k] is how many are numbered before vertex k
+// * kPiecePoints. The normals are found through open-addressing tables, one for each thread,
+// each taking the normals whose hash falls to it and twice the size of its share of the
+// vertices; a table holds the first vertex with its normal, and the table's slot a few
+// vertices on is fetched ahead.
+std::vector<std::uint32_t> number_normals(const std::vector<Vec3>& normals, unsigned threads,
+                                          std::vector<std::uint32_t>& first_before) {
+    const std::size_t count = normals.size();
+    std::vector<std::uint32_t> first;  // then each vertex's number
+    reserve_large(first, count);
+    first.resize(count);
+    // two threads at most: a table then has room for every vertex, whichever share it falls to
+    threads = std::clamp(threads, 1u, 2u);
+    // an entry is its vertex + 1 in the low bits and, in those the vertex numbers leave free,
+    // other bits of the normal's hash, so that most other normals are told apart without
+    // reading them
+    const int low = std::bit_width(count + 1);
+    const std::uint32_t vertex_mask = low >= 32 ? 0xFFFFFFFFu : (1u << low) - 1;
+    auto tag = [&](std::uint64_t h) {
+        return low >= 32 ? 0u : static_cast<std::uint32_t>(h >> 32) << low;
+    };
+    run_on(threads, [&](unsigned t) {
+        const std::size_t size = std::bit_ceil(2 * count / threads + 2);
+        const std::unique_ptr<std::uint32_t[], decltype(&std::free)> table(
+            static_cast<std::uint32_t*>(std::calloc(size, sizeof(std::uint32_t))), &std::free);
+        if (!table) throw std::bad_alloc();
+        advise_huge_pages(table.get(), size * sizeof(std::uint32_t));
+        const std::size_t mask = size - 1;
+        auto key = [&](std::size_t v) {
+            return std::bit_cast<std::array<std::uint32_t, 3>>(normals[v]);
+        };
+        // the share of a hash: its bits 32 to 63 scaled to the threads, without a division
+        auto mine = [&](std::uint64_t h) { return ((h >> 32) * threads) >> 32 == t; };
+        // the hashes of the next vertices, each found once
+        constexpr std::size_t kAhead = 16;
+        std::array<std::uint64_t, kAhead> ahead;
+        for (std::size_t v = 0; v < std::min(count, kAhead); ++v)
+            ahead[v] = hash(key(v));
+        for (std::size_t v = 0; v < count; ++v) {
+            const std::uint64_t h = ahead[v % kAhead];
+            if (v + kAhead < count) {
+                const std::uint64_t later = hash(key(v + kAhead));
+                ahead[v % kAhead] = later;
+                if (mine(later)) __builtin_prefetch(&table[later & mask]);
+            }
+            const auto bits = key(v);
+            if (((bits[0] | bits[1] | bits[2]) & 0x7FFFFFFFu) == 0) {
+                if (t == 0) first[v] = kNoNormal;  // zero, of either sign
+                continue;
+            }
+            if (!mine(h)) continue;
+            const std::uint32_t own = tag(h);
+            for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+                const std::uint32_t entry = table[i];
+                if (entry == 0) {
+                    table[i] = own | static_cast<std::uint32_t>(v + 1);
+                    first[v] = static_cast<std::uint32_t>(v);
+                    break;
+                }
+                if ((entry & ~vertex_mask) == own && key((entry & vertex_mask) - 1) == bits) {
+                    first[v] = (entry & vertex_mask) - 1;
+                    break;
+                }
+            }
+        }
+    });
+    first_before.assign(count / kPiecePoints + 1, 0);
+    std::uint32_t numbered = 0;
+    for (std::size_t v = 0; v < count; ++v) {
+        if (v % kPiecePoints == 0) first_before[v / kPiecePoints] = numbered;
+        const std::uint32_t f = first[v];
+        first[v] = f == kNoNormal ? 0 : f == v ? ++numbered : first[f];
+    }
+    return first;
+}
+
 // obj_buffer, if given, is the buffer behind the sink obj
 SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
                 std::vector<unsigned char>* obj_buffer, std::vector<unsigned char>& mtl,
                 Omitted* omitted) {
-    Scene scene;
-    if (!build_scene(model, scene)) return SaveStatus::invalid_model;
-    if (omitted != nullptr) *omitted = scene.omitted;
-
-    Text o{obj};
     // room for the most the text can take, so that it is never copied as it grows (only what
     // is written is given memory): a point's line, a normal's for each corner (the most vertices
     // there can be), each corner's two numbers, each face's usemtl line
     if (obj_buffer != nullptr) {
+        std::size_t corners = 0;
+        for (const Polygon& face : model.polygons)
+            corners += static_cast<std::size_t>(std::clamp(face.edge_count, 2, kMaxFaceEdges));
         reserve_large(*obj_buffer, obj_buffer->size() + mtl_name.size() + 32 +
-                                       52 * scene.positions.size() +
-                                       (34 + 24) * scene.corners.size() + 40 * scene.face_count() +
-                                       60 * scene.lines.size());
+                                       52 * model.points.size() + (34 + 24) * corners +
+                                       40 * model.polygons.size() + 60 * model.lines.size());
     }
-    o << "# rokconv\nmtllib " << mtl_name << '\n';
-    // the points with finite positions, numbered from 1 in model order
-    std::vector<std::uint32_t> number(scene.positions.size(), 0);
+    // threads for a large model only: the v lines, the faces and normals share them
+    const unsigned threads = threads_for(model.points.size());
+    Scene scene;
+    place_points(model, scene);
+    auto put_text = [&](std::string_view s) {
+        obj.put(obj.context, {reinterpret_cast<const unsigned char*>(s.data()), s.size()});
+    };
+    auto hand_on = [&](const Piece& piece) { put_text({piece.text.get(), piece.size}); };
+    put_text("# rokconv\nmtllib ");
+    put_text(mtl_name);
+    put_text("\n");
+
+    // the points with finite positions, numbered from 1 in model order, written while another
+    // thread takes the faces
+    const std::size_t point_count = scene.positions.size();
+    std::vector<std::uint32_t> number(point_count, 0);
     std::uint32_t next = 0;
-    for (std::size_t p = 0; p < scene.positions.size(); ++p) {
+    bool faces_ok = true;
+    for (std::size_t p = 0; p < point_count; ++p) {
         const Vec3& v = scene.positions[p];
-        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) continue;
-        number[p] = ++next;
-        o << "v " << v.x << ' ' << v.y << ' ' << v.z << '\n';
+        if (std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z)) number[p] = ++next;
     }
+    in_order<Piece>((point_count + kPiecePoints - 1) / kPiecePoints, threads,
+                    [&](std::size_t k, Piece& piece) {
+                        const std::size_t begin = k * kPiecePoints;
+                        const std::size_t end = std::min(point_count, begin + kPiecePoints);
+                        char* at = piece.begin((end - begin) * (5 + 3 * kFloatRoom));
+                        for (std::size_t p = begin; p < end; ++p) {
+                            if (number[p] == 0) continue;
+                            const Vec3& v = scene.positions[p];
+                            *at++ = 'v';
+                            *at++ = ' ';
+                            at = put(at, v.x);
+                            *at++ = ' ';
+                            at = put(at, v.y);
+                            *at++ = ' ';
+                            at = put(at, v.z);
+                            *at++ = '\n';
+                        }
+                        piece.end(at);
+                    },
+                    hand_on, [&] { faces_ok = take_faces(model, scene, nullptr); });
+    if (!faces_ok) return SaveStatus::invalid_model;
+    if (omitted != nullptr) *omitted = scene.omitted;
+    shape_faces(scene);
     release(scene.positions);
 
     // each corner's normal number, in place of its slot, then of its vertex
@@ -148,78 +339,127 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
     Shading shading = shade(scene, slots);
     release(scene.face_normal);
     release(shading.vertex_start);
-    for (std::uint32_t& c : normal_of)
-        c = slots.slots[c].ref;  // the corner's vertex, for now
+    for_ranges(normal_of.size(), threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t c = begin; c < end; ++c)
+            normal_of[c] = slots.slots[normal_of[c]].ref;  // the corner's vertex
+    });
     release(slots.slots);
     release(slots.start);
-    {
-        // each distinct normal once, numbered from 1 in order of first use, found through an
-        // open-addressing table of twice the vertices' size
-        const std::vector<Vec3>& normals = shading.vertex_normal;
-        std::vector<std::uint32_t> normal_number(normals.size(), 0);
-        std::vector<std::uint32_t> table(std::bit_ceil(2 * normals.size() + 2), 0);
-        std::vector<std::uint32_t> first_vertex;  // of each numbered normal
-        const std::size_t mask = table.size() - 1;
-        for (std::size_t v = 0; v < normals.size(); ++v) {
-            const Vec3& n = normals[v];
-            if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) continue;  // a face without area
-            const auto bits = std::bit_cast<std::array<std::uint32_t, 3>>(n);
-            std::size_t i =
-                ((std::size_t{bits[0]} * 0x9E3779B97F4A7C15u) ^ (std::size_t{bits[1]} << 17) ^
-                 (std::size_t{bits[2]} * 0xC2B2AE3D27D4EB4Fu)) &
-                mask;
-            for (;; i = (i + 1) & mask) {
-                if (table[i] == 0) {
-                    first_vertex.push_back(static_cast<std::uint32_t>(v));
-                    table[i] = static_cast<std::uint32_t>(first_vertex.size());
-                    (o << "vn ").unit(n.x) << ' ';
-                    o.unit(n.y) << ' ';
-                    o.unit(n.z) << '\n';
-                    break;
-                }
-                const auto other = std::bit_cast<std::array<std::uint32_t, 3>>(
-                    normals[first_vertex[table[i] - 1]]);
-                if (other == bits) break;
-            }
-            normal_number[v] = table[i];
-        }
-        release(table);
-        release(first_vertex);
-        release(shading.vertex_normal);
-        for (std::uint32_t& n : normal_of)
-            n = normal_number[n];
-    }
+
+    std::vector<std::uint32_t> first_before;
+    const std::vector<std::uint32_t> normal_number =
+        number_normals(shading.vertex_normal, threads, first_before);
+    const std::size_t vertex_count = normal_number.size();
+    in_order<Piece>((vertex_count + kPiecePoints - 1) / kPiecePoints, threads,
+                    [&](std::size_t k, Piece& piece) {
+                        const std::size_t begin = k * kPiecePoints;
+                        const std::size_t end = std::min(vertex_count, begin + kPiecePoints);
+                        char* at = piece.begin((end - begin) * (6 + 3 * kUnitRoom));
+                        std::uint32_t numbered = first_before[k];
+                        for (std::size_t v = begin; v < end; ++v) {
+                            if (normal_number[v] != numbered + 1) continue;
+                            ++numbered;
+                            const Vec3& n = shading.vertex_normal[v];
+                            at = put(at, "vn ");
+                            at = put_unit(at, n.x);
+                            *at++ = ' ';
+                            at = put_unit(at, n.y);
+                            *at++ = ' ';
+                            at = put_unit(at, n.z);
+                            *at++ = '\n';
+                        }
+                        piece.end(at);
+                    },
+                    hand_on);
+    release(shading.vertex_normal);
 
     // faces in model order, then lines, each run of one material under its usemtl
-    bool uses_default = false;
-    std::int32_t current = -2;
-    auto use = [&](std::int32_t material) {
-        if (material == current) return;
-        current = material;
-        uses_default = uses_default || material < 0;
-        o << "usemtl "
-          << (material < 0
-                  ? std::string_view("default")
-                  : std::string_view(scene.materials[static_cast<std::size_t>(material)].name))
-          << '\n';
+    auto material_name = [&](std::int32_t material) {
+        return material < 0
+                   ? std::string_view("default")
+                   : std::string_view(scene.materials[static_cast<std::size_t>(material)].name);
     };
-    for (std::size_t f = 0; f < scene.face_count(); ++f) {
-        use(scene.face_material[f]);
-        const std::uint32_t first = scene.face_start[f];
-        const std::uint32_t end = scene.face_start[f + 1];
-        o << (end - first == 2 ? "l" : "f");
-        for (std::uint32_t c = first; c < end; ++c) {
-            o << ' ' << number[scene.corners[c]];
-            if (end - first > 2 && normal_of[c] != 0) o << "//" << normal_of[c];
-        }
-        o << '\n';
-    }
-    for (const SceneLine& line : scene.lines) {
-        use(line.material);
-        o << "l " << number[line.from] << ' ' << number[line.to] << '\n';
-    }
+    std::size_t longest_name = 7;
+    for (const Material& material : scene.materials)
+        longest_name = std::max(longest_name, material.name.size());
+    const std::size_t usemtl_room = 8 + longest_name;
+    // the usemtl line where the material changes from the one before
+    auto use = [&](char* at, std::int32_t material, std::int32_t before) {
+        if (material == before) return at;
+        at = put(at, "usemtl ");
+        at = put(at, material_name(material));
+        *at++ = '\n';
+        return at;
+    };
+    const std::size_t face_count = scene.face_count();
+    const std::size_t corner_count = scene.corners.size();
+    in_order<Piece>(
+        (corner_count + kPieceCorners - 1) / kPieceCorners, threads,
+        [&](std::size_t k, Piece& piece) {
+            // the faces whose first corner falls in the piece's share of the corners
+            auto first_at = [&](std::size_t corner) {
+                return static_cast<std::size_t>(
+                    std::lower_bound(
+                        scene.face_start.begin(),
+                        scene.face_start.begin() + static_cast<std::ptrdiff_t>(face_count),
+                        corner) -
+                    scene.face_start.begin());
+            };
+            const std::size_t begin = first_at(k * kPieceCorners);
+            const std::size_t end = first_at((k + 1) * kPieceCorners);
+            char* at = piece.begin((end - begin) * (2 + usemtl_room) +
+                                   (scene.face_start[end] - scene.face_start[begin]) *
+                                       (3 + 2 * kIndexRoom));
+            std::int32_t current = begin == 0 ? -2 : scene.face_material[begin - 1];
+            for (std::size_t f = begin; f < end; ++f) {
+                at = use(at, scene.face_material[f], current);
+                current = scene.face_material[f];
+                const std::uint32_t first = scene.face_start[f];
+                const std::uint32_t last = scene.face_start[f + 1];
+                *at++ = last - first == 2 ? 'l' : 'f';
+                for (std::uint32_t c = first; c < last; ++c) {
+                    *at++ = ' ';
+                    at = put(at, number[scene.corners[c]]);
+                    if (last - first > 2) {
+                        if (const std::uint32_t n = normal_number[normal_of[c]]; n != 0) {
+                            *at++ = '/';
+                            *at++ = '/';
+                            at = put(at, n);
+                        }
+                    }
+                }
+                *at++ = '\n';
+            }
+            piece.end(at);
+        },
+        hand_on);
+    const std::size_t line_count = scene.lines.size();
+    in_order<Piece>((line_count + kPieceLines - 1) / kPieceLines, threads,
+                    [&](std::size_t k, Piece& piece) {
+                        const std::size_t begin = k * kPieceLines;
+                        const std::size_t end = std::min(line_count, begin + kPieceLines);
+                        char* at = piece.begin((end - begin) * (usemtl_room + 4 + 2 * kIndexRoom));
+                        std::int32_t current = begin > 0        ? scene.lines[begin - 1].material
+                                               : face_count > 0 ? scene.face_material.back()
+                                                                : -2;
+                        for (std::size_t l = begin; l < end; ++l) {
+                            const SceneLine& line = scene.lines[l];
+                            at = use(at, line.material, current);
+                            current = line.material;
+                            at = put(at, "l ");
+                            at = put(at, number[line.from]);
+                            *at++ = ' ';
+                            at = put(at, number[line.to]);
+                            *at++ = '\n';
+                        }
+                        piece.end(at);
+                    },
+                    hand_on);
 
-    o.flush();
+    const bool uses_default = std::any_of(scene.face_material.begin(), scene.face_material.end(),
+                                          [](std::int32_t m) { return m < 0; }) ||
+                              std::any_of(scene.lines.begin(), scene.lines.end(),
+                                          [](const SceneLine& l) { return l.material < 0; });
     Text m{append_to(mtl)};
     m << "# rokconv\n";
     for (const Material& material : scene.materials)

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "model/parallel.hpp"
 #include "models.hpp"
 #include "rokconv/obj.hpp"
 
@@ -50,6 +52,40 @@ TEST(SaveObj, LeavesOutWhatNoFileCanHold) {
         got.emplace_back(o.count, o.first);
     EXPECT_EQ(got, (Pairs{{1, 0}, {1, 1}, {1, 3}, {1, 2}, {1, 1}}));
     EXPECT_NE(text(mtl).find("newmtl default\nKd 0.8 0.8 0.8\n"), std::string::npos);
+}
+
+// The writer's text is made on several threads: the pieces come out whole and in order whatever
+// their number, the work beside them is done once, and an exception on any thread reaches the
+// caller.
+TEST(SaveObj, PiecesInOrderOnAnyThreads) {
+    for (const unsigned threads : {1u, 2u, 3u, 8u}) {
+        for (const std::size_t count : {0u, 1u, 5u, 100u}) {
+            std::string text, expected;
+            int besides = 0;
+            in_order<std::string>(
+                count, threads,
+                [](std::size_t k, std::string& piece) { piece = std::to_string(k) + ','; },
+                [&](const std::string& piece) { text += piece; }, [&] { ++besides; });
+            for (std::size_t k = 0; k < count; ++k)
+                expected += std::to_string(k) + ',';
+            EXPECT_EQ(text, expected) << threads << " threads";
+            EXPECT_EQ(besides, 1);
+        }
+        auto fails = [](std::size_t k, std::string&) {
+            if (k == 17) throw std::bad_alloc();
+        };
+        auto ignore = [](const std::string&) {};
+        EXPECT_THROW(in_order<std::string>(50, threads, fails, ignore), std::bad_alloc);
+        EXPECT_THROW(in_order<std::string>(
+                         50, threads, [](std::size_t, std::string&) {}, ignore,
+                         [] { throw std::bad_alloc(); }),
+                     std::bad_alloc);
+        EXPECT_THROW(run_on(threads,
+                            [&](unsigned t) {
+                                if (t + 1 == threads) throw std::bad_alloc();
+                            }),
+                     std::bad_alloc);
+    }
 }
 
 }  // namespace
