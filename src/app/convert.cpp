@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <new>
 #include <set>
@@ -143,6 +144,16 @@ Outcome load_input(const Job& job, Model& model, LoadReport* report, JobResult& 
 
 namespace {
 
+// examine() on another thread, or on this one where no thread can be started
+std::future<Findings> examine_aside(const Model& model, const LoadReport& report) {
+    auto work = [&model, &report] { return examine(model, &report); };
+    try {
+        return std::async(std::launch::async, work);
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, work);
+    }
+}
+
 // what a failure to put the outputs in place is called
 Outcome not_put(WriteResult written, const Job& job, std::size_t failed, JobResult& result) {
     say(result.messages,
@@ -197,10 +208,13 @@ Outcome convert(const Job& job, const Options& options, JobResult& result) {
             }
         }
         FormatOmitted left_out{options.format, {}, {}};
+        // -v examines the model on a thread of its own while it is written
+        std::future<Findings> findings;
+        if (options.verbose) findings = examine_aside(model, report);
         const SaveStatus saved =
             save(model, options.format, job, outputs, bytes, options.verbose ? &left_out : nullptr);
         if (options.verbose) {
-            describe_repairs(result.messages, job.input, model, report, examine(model, &report),
+            describe_repairs(result.messages, job.input, model, report, findings.get(),
                              std::span(&left_out, 1));
         }
         if (saved == SaveStatus::out_of_memory) {
