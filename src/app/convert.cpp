@@ -163,21 +163,21 @@ Outcome not_put(WriteResult written, const Job& job, std::size_t failed, JobResu
 }
 
 // The outputs of a model in the format, and what they leave out of it. OBJ text, the largest,
-// goes into its file as it is made; the others are made whole first.
+// and a glb file go into their files as they are made; the others are made whole first.
 SaveStatus save(const Model& model, Format format, const Job& job, Outputs& outputs,
                 std::vector<unsigned char> (&bytes)[2], FormatOmitted* left_out) {
     Omitted* const omitted = left_out != nullptr ? &left_out->omitted : nullptr;
+    const OutputSink sink{&outputs, [](void* to, std::span<const unsigned char> text) {
+                              static_cast<Outputs*>(to)->write(0, text);
+                          }};
     switch (format) {
         case Format::lwo:
             return save_lwob(model, bytes[0], left_out != nullptr ? &left_out->wrapped : nullptr);
-        case Format::obj: {
-            const OutputSink sink{&outputs, [](void* to, std::span<const unsigned char> text) {
-                                      static_cast<Outputs*>(to)->write(0, text);
-                                  }};
+        case Format::obj:
             return save_obj(model, base_name(job.outputs[1]), sink, bytes[1], omitted);
-        }
         case Format::glb:
-            return save_glb(model, bytes[0], omitted);
+            if (job.outputs[0] == "-") return save_glb(model, bytes[0], omitted);
+            return save_glb(model, sink, omitted);
         case Format::gltf:
             break;
     }
@@ -189,7 +189,8 @@ Outcome convert(const Job& job, const Options& options, JobResult& result) {
         say(result.messages, "output name used twice: ", job.clash);
         return Outcome::failed;
     }
-    const bool streamed = options.format == Format::obj;
+    const bool streamed =
+        options.format == Format::obj || (options.format == Format::glb && job.outputs[0] != "-");
     Outputs outputs;
     std::size_t failed = 0;
     std::vector<unsigned char> bytes[2];

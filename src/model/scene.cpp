@@ -72,13 +72,6 @@ double linear(std::uint8_t component) {
     return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
 }
 
-bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
-    place_points(model, scene);
-    if (!take_faces(model, scene, sink)) return false;
-    if (sink == nullptr) shape_faces(scene);
-    return true;
-}
-
 void place_points(const Model& model, Scene& scene) {
     reserve_large(scene.positions, model.points.size());
     for (const Point& p : model.points) {
@@ -89,7 +82,7 @@ void place_points(const Model& model, Scene& scene) {
     }
 }
 
-bool take_faces(const Model& model, Scene& scene, FaceSink* sink) {
+bool take_faces(const Model& model, Scene& scene) {
     // a material for each used colour with a look, in ascending order, as the LWOB surfaces are
     const std::span<const PaletteEntry> palette = usable_palette(model);
     std::vector<std::int32_t> material_of(palette.size(), -1);
@@ -115,16 +108,13 @@ bool take_faces(const Model& model, Scene& scene, FaceSink* sink) {
     for (const Polygon& face : model.polygons)
         corner_room += static_cast<std::size_t>(std::clamp(face.edge_count, 2, kMaxFaceEdges));
     reserve_large(scene.corners, corner_room);
-    reserve_large(scene.corner_angle, corner_room);
     reserve_large(scene.face_start, model.polygons.size() + 1);
     reserve_large(scene.face_material, model.polygons.size());
-    reserve_large(scene.face_normal, model.polygons.size());
     reserve_large(scene.point_corners, model.points.size());
     scene.point_corners.assign(model.points.size(), 0);
     scene.face_start.push_back(0);
 
     std::vector<std::int32_t> ring;
-    std::vector<Vec3> at;  // the ring's positions, in the scene's order
     for (std::size_t index = 0; index < model.polygons.size(); ++index) {
         const Polygon& face = model.polygons[index];
         const std::span<const std::uint32_t> refs = polygon_edges(model, face);
@@ -133,6 +123,7 @@ bool take_faces(const Model& model, Scene& scene, FaceSink* sink) {
         }
         if (face.edge_count == 0) {
             leave_out(scene.omitted.faces_without_area, index);
+            scene.left_out.push_back(index);
             continue;
         }
         if (face.edge_count == 1) {
@@ -150,9 +141,9 @@ bool take_faces(const Model& model, Scene& scene, FaceSink* sink) {
             leave_out(
                 f == Fit::outside ? scene.omitted.faces_outside : scene.omitted.faces_not_finite,
                 index);
+            scene.left_out.push_back(index);
             continue;
         }
-        const auto first = static_cast<std::uint32_t>(scene.corners.size());
         for (auto point = ring.rbegin(); point != ring.rend(); ++point) {
             const auto p = static_cast<std::uint32_t>(*point - 1);
             scene.corners.push_back(p);
@@ -160,12 +151,6 @@ bool take_faces(const Model& model, Scene& scene, FaceSink* sink) {
         }
         scene.face_start.push_back(static_cast<std::uint32_t>(scene.corners.size()));
         scene.face_material.push_back(material(face.colour));
-        if (sink != nullptr) {
-            gather(scene, scene.face_count() - 1, at);
-            scene.corner_angle.resize(scene.corners.size());
-            scene.face_normal.push_back(shape(at, std::span(scene.corner_angle).subspan(first)));
-            sink->face(index, first, scene.face_material.back(), at, scene.face_normal.back());
-        }
     }
     for (std::size_t index = 0; index < model.lines.size(); ++index) {
         const Line& line = model.lines[index];
@@ -185,18 +170,38 @@ bool take_faces(const Model& model, Scene& scene, FaceSink* sink) {
     return true;
 }
 
-void shape_faces(Scene& scene) {
-    scene.face_normal.resize(scene.face_count());
+void shape_faces(Scene& scene, std::span<FaceSink* const> sinks) {
+    const std::size_t count = scene.face_count();
+    reserve_large(scene.face_normal, count);
+    scene.face_normal.resize(count);
+    reserve_large(scene.corner_angle, scene.corners.size());
     scene.corner_angle.resize(scene.corners.size());
-    for_ranges(scene.face_count(), threads_for(scene.positions.size()),
-               [&](std::size_t begin, std::size_t end) {
-                   std::vector<Vec3> at;
-                   for (std::size_t f = begin; f < end; ++f) {
-                       gather(scene, f, at);
-                       scene.face_normal[f] =
-                           shape(at, std::span(scene.corner_angle).subspan(scene.face_start[f]));
-                   }
-               });
+    const std::size_t wanted = sinks.empty() ? threads_for(scene.positions.size()) : sinks.size();
+    const auto threads = static_cast<unsigned>(std::clamp<std::size_t>(count, 1, wanted));
+    run_on(threads, [&](unsigned t) {
+        const std::size_t begin = count * t / threads;
+        const std::size_t end = count * (t + 1) / threads;
+        FaceSink* const sink = sinks.empty() ? nullptr : sinks[t];
+        if (sink != nullptr) sink->share(begin, end);
+        std::vector<Vec3> at;
+        for (std::size_t f = begin; f < end; ++f) {
+            gather(scene, f, at);
+            const Vec3 normal =
+                shape(at, std::span(scene.corner_angle).subspan(scene.face_start[f]));
+            scene.face_normal[f] = normal;
+            if (sink != nullptr) sink->face(f, at, normal);
+        }
+    });
+}
+
+std::size_t polygon_of(const Scene& scene, std::size_t f) {
+    // f counts the polygons taken before it; each left out before it moves it on by one
+    std::size_t polygon = f;
+    for (const std::size_t skipped : scene.left_out) {
+        if (skipped > polygon) break;
+        ++polygon;
+    }
+    return polygon;
 }
 
 std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots) {
