@@ -299,8 +299,8 @@ struct Bounds {
 SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
     Scene& scene = d.scene;
     place_points(model, scene);
-    if (!take_faces(model, scene)) return SaveStatus::invalid_model;
     const unsigned threads = threads_for(scene.positions.size());
+    if (!take_faces(model, scene, threads)) return SaveStatus::invalid_model;
     d.threads = threads;
     d.triangles.resize(threads);
     {
@@ -417,16 +417,26 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
             for (std::size_t k = begin; k < end; ++k) {
                 for (std::size_t p = k * kBlockVertices;
                      p < std::min(points, (k + 1) * kBlockVertices); ++p) {
-                    for (std::uint32_t v = start[p]; v < start[p + 1]; ++v) {
-                        if (d.used[v] != 0) point_blocks[k].add(scene.positions[p]);
-                    }
+                    // a point's vertices share its position: its bounds are found once
+                    std::size_t n = 0;
+                    for (std::uint32_t v = start[p]; v < start[p + 1]; ++v)
+                        n += d.used[v];
+                    if (n == 0) continue;
+                    Bounds& block = point_blocks[k];
+                    block.add(scene.positions[p]);
+                    block.count += n - 1;
                 }
             }
         });
         for_ranges(vertex_blocks.size(), threads, [&](std::size_t begin, std::size_t end) {
             for (std::size_t k = begin; k < end; ++k) {
-                const std::size_t last = std::min(vertex_count, (k + 1) * kBlockVertices);
-                for (std::size_t v = k * kBlockVertices; v < last; ++v)
+                const std::size_t first = k * kBlockVertices;
+                const std::size_t last = std::min(vertex_count, first + kBlockVertices);
+                if (all_used) {
+                    vertex_blocks[k] = last - first;
+                    continue;
+                }
+                for (std::size_t v = first; v < last; ++v)
                     vertex_blocks[k] += d.used[v];
             }
         });

@@ -72,11 +72,11 @@ class FaceSink {
 // The scene of a model in steps, for a caller with other work to do beside them: the positions;
 // the faces and lines, leaving out faces and lines whose points lie outside the point table or
 // whose positions are not finite, and faces of no points (false when a face's edges lie outside
-// the model's tables, a model built by hand); each face's normal and corner angles, the faces
-// shared among the cores. With sinks, the faces are shared among sinks.size() threads, the t-th
-// of nearly equal shares going to sinks[t].
+// the model's tables, a model built by hand), the polygons shared among threads; each face's
+// normal and corner angles, the faces shared among the cores. With sinks, the faces are shared
+// among sinks.size() threads, the t-th of nearly equal shares going to sinks[t].
 void place_points(const Model& model, Scene& scene);
-[[nodiscard]] bool take_faces(const Model& model, Scene& scene);
+[[nodiscard]] bool take_faces(const Model& model, Scene& scene, unsigned threads = 1);
 void shape_faces(Scene& scene, std::span<FaceSink* const> sinks = {});
 
 // the index in Model::polygons of the scene's face f
