@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "rokconv/model.hpp"
+#include "rokconv/obj.hpp"  // OutputSink
 #include "rokconv/omitted.hpp"
 #include "rokconv/status.hpp"
 
@@ -17,6 +18,10 @@ namespace rokconv {
 // palette colour 0-15 with a palette entry is a material "ROK<index>"; anything else has none.
 [[nodiscard]] SaveStatus save_glb(const Model& model, std::vector<unsigned char>& out,
                                   Omitted* omitted = nullptr);
+
+// The same, the file handed to out as it is made. On any status but ok, what out was given is
+// not a whole file.
+[[nodiscard]] SaveStatus save_glb(const Model& model, OutputSink out, Omitted* omitted = nullptr);
 
 // The same as JSON text in gltf, whose buffer is bin; the JSON refers to it as the file bin_name
 // beside it, percent-encoded as a URI.

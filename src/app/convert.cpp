@@ -163,21 +163,21 @@ Outcome not_put(WriteResult written, const Job& job, std::size_t failed, JobResu
 }
 
 // The outputs of a model in the format, and what they leave out of it. OBJ text, the largest,
-// goes into its file as it is made; the others are made whole first.
-SaveStatus save(const Model& model, Format format, const Job& job, Outputs& outputs,
+// and a streamed glb file go into their files as they are made; the others are made whole
+// first.
+SaveStatus save(const Model& model, Format format, const Job& job, bool streamed, Outputs& outputs,
                 std::vector<unsigned char> (&bytes)[2], FormatOmitted* left_out) {
     Omitted* const omitted = left_out != nullptr ? &left_out->omitted : nullptr;
+    const OutputSink sink{&outputs, [](void* to, std::span<const unsigned char> text) {
+                              static_cast<Outputs*>(to)->write(0, text);
+                          }};
     switch (format) {
         case Format::lwo:
             return save_lwob(model, bytes[0], left_out != nullptr ? &left_out->wrapped : nullptr);
-        case Format::obj: {
-            const OutputSink sink{&outputs, [](void* to, std::span<const unsigned char> text) {
-                                      static_cast<Outputs*>(to)->write(0, text);
-                                  }};
+        case Format::obj:
             return save_obj(model, base_name(job.outputs[1]), sink, bytes[1], omitted);
-        }
         case Format::glb:
-            return save_glb(model, bytes[0], omitted);
+            return streamed ? save_glb(model, sink, omitted) : save_glb(model, bytes[0], omitted);
         case Format::gltf:
             break;
     }
@@ -189,7 +189,8 @@ Outcome convert(const Job& job, const Options& options, JobResult& result) {
         say(result.messages, "output name used twice: ", job.clash);
         return Outcome::failed;
     }
-    const bool streamed = options.format == Format::obj;
+    bool streamed =
+        options.format == Format::obj || (options.format == Format::glb && job.outputs[0] != "-");
     Outputs outputs;
     std::size_t failed = 0;
     std::vector<unsigned char> bytes[2];
@@ -204,15 +205,18 @@ Outcome convert(const Job& job, const Options& options, JobResult& result) {
         if (streamed) {
             if (const WriteResult w = outputs.open(job.outputs, failed);
                 w != WriteResult::written) {
-                return not_put(w, job, failed, result);
+                if (options.format == Format::obj) return not_put(w, job, failed, result);
+                // a glb file is then made whole and fails where it did before it was streamed,
+                // after what -v says of the model
+                streamed = false;
             }
         }
         FormatOmitted left_out{options.format, {}, {}};
         // -v examines the model on a thread of its own while it is written
         std::future<Findings> findings;
         if (options.verbose) findings = examine_aside(model, report);
-        const SaveStatus saved =
-            save(model, options.format, job, outputs, bytes, options.verbose ? &left_out : nullptr);
+        const SaveStatus saved = save(model, options.format, job, streamed, outputs, bytes,
+                                      options.verbose ? &left_out : nullptr);
         if (options.verbose) {
             describe_repairs(result.messages, job.input, model, report, findings.get(),
                              std::span(&left_out, 1));

@@ -1,12 +1,16 @@
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "model/guarded.hpp"
+#include "model/parallel.hpp"
 #include "model/scene.hpp"
 #include "rokconv/gltf.hpp"
 
@@ -27,68 +31,58 @@ constexpr int kTriangles = 4;
 // 65,535 is the primitive restart value, which an index may not take
 constexpr std::uint32_t kMaxShortIndex = 65534;
 
-// Bytes appended to a vector through a block of their own, so that each costs a copy into it
-// rather than a check of the vector's room. They reach the vector at flush.
-class Bytes {
-  public:
-    explicit Bytes(std::vector<unsigned char>& to) : out_(to) {}
-    Bytes(const Bytes&) = delete;
-    Bytes& operator=(const Bytes&) = delete;
+// Where the buffer's bytes go: a piece at a time, in order.
+static_assert(std::endian::native == std::endian::little, "the buffer is little-endian");
 
-    void put(const void* data, std::size_t size) {
-        if (n_ + size > sizeof block_) flush();
-        if (size > sizeof block_) {
-            const auto* bytes = static_cast<const unsigned char*>(data);
-            out_.insert(out_.end(), bytes, bytes + size);
-            return;
-        }
-        std::memcpy(block_ + n_, data, size);
-        n_ += size;
-    }
-    void zeros(std::size_t size) {
-        for (std::size_t i = 0; i < size; ++i)
-            put("", 1);
-    }
-    void flush() {
-        out_.insert(out_.end(), block_, block_ + n_);
-        n_ = 0;
-    }
+// A buffer view's bytes, made in blocks of a few hundred KB that can be made side by side:
+// block k ends ends[k] bytes into the view. done() frees what the view is made from, once the
+// last block is written.
+struct Piece {
+    std::size_t offset = 0;
+    std::vector<std::size_t> ends;
+    std::function<void(std::size_t k, unsigned char* out)> fill;
+    std::function<void()> done;
 
-  private:
-    std::vector<unsigned char>& out_;
-    std::size_t n_ = 0;
-    unsigned char block_[1 << 16];
+    std::size_t size() const { return ends.empty() ? 0 : ends.back(); }
 };
+
+// A block of the buffer as it is handed on: the zeros before its piece, if it is the piece's
+// first, and its bytes.
+struct Block {
+    std::unique_ptr<unsigned char[]> data;
+    std::size_t room = 0;
+    std::size_t size = 0;
+    std::size_t job = 0;
+};
+
+// how many vertices, points or indices make a block
+constexpr std::size_t kBlockVertices = 16384;
+constexpr std::size_t kBlockIndices = 65536;
 
 // The JSON and the layout of the binary buffer, planned before any byte of it is written; the
 // pieces are then written in order, each at a 4-byte boundary, the buffer holding
 // little-endian floats and indices.
-struct Piece {
-    std::size_t offset = 0;
-    std::size_t size = 0;
-    std::function<void(Bytes&)> fill;  // puts size bytes
-};
-
-static_assert(std::endian::native == std::endian::little, "the buffer is little-endian");
-
 struct Builder {
     std::vector<Piece> pieces;
     std::size_t size = 0;
     Json buffer_views = Json::array();
     Json accessors = Json::array();
 
-    int view(std::size_t bytes, int target, std::function<void(Bytes&)> fill) {
-        const std::size_t offset = (size + 3) & ~std::size_t{3};
-        pieces.push_back(Piece{offset, bytes, std::move(fill)});
-        size = offset + bytes;
-        buffer_views.push_back(
-            {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", bytes}, {"target", target}});
+    int view(Piece piece, int target) {
+        piece.offset = (size + 3) & ~std::size_t{3};
+        const std::size_t bytes = piece.size();
+        buffer_views.push_back({{"buffer", 0},
+                                {"byteOffset", piece.offset},
+                                {"byteLength", bytes},
+                                {"target", target}});
+        size = piece.offset + bytes;
+        pieces.push_back(std::move(piece));
         return static_cast<int>(buffer_views.size() - 1);
     }
 
-    // count vectors of three floats that fill puts, with their bounds where given
-    int vec3(std::size_t count, const Vec3* lo, const Vec3* hi, std::function<void(Bytes&)> fill) {
-        Json accessor = {{"bufferView", view(count * 12, kArrayBuffer, std::move(fill))},
+    // count vectors of three floats that piece holds, with their bounds where given
+    int vec3(std::size_t count, const Vec3* lo, const Vec3* hi, Piece piece) {
+        Json accessor = {{"bufferView", view(std::move(piece), kArrayBuffer)},
                          {"componentType", kFloat},
                          {"count", count},
                          {"type", "VEC3"}};
@@ -100,42 +94,92 @@ struct Builder {
         return static_cast<int>(accessors.size() - 1);
     }
 
-    // indices as uint16 where every one fits, else uint32; values must outlive the writing, and
-    // are freed by it
-    int indices(std::vector<std::uint32_t>& values) {
-        const std::uint32_t top =
-            values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+    // The indices of lists, one after another, as uint16 where every one (at most top) fits,
+    // else uint32. The lists must outlive the writing, and are freed by it.
+    int indices(std::span<std::vector<std::uint32_t>* const> lists, std::uint32_t top) {
         const bool narrow = top <= kMaxShortIndex;
-        const int view_index = view(values.size() * (narrow ? 2 : 4), kElementArrayBuffer,
-                                    [&values, narrow](Bytes& out) {
-                                        for (const std::uint32_t v : values) {
-                                            if (narrow) {
-                                                const auto n = static_cast<std::uint16_t>(v);
-                                                out.put(&n, 2);
-                                            } else {
-                                                out.put(&v, 4);
-                                            }
-                                        }
-                                        release(values);
-                                    });
+        const std::size_t width = narrow ? 2 : 4;
+        struct Stretch {
+            std::vector<std::uint32_t>* list;
+            std::size_t begin;
+            std::size_t end;
+        };
+        std::vector<Stretch> stretches;
+        Piece piece;
+        std::size_t count = 0;
+        for (std::vector<std::uint32_t>* list : lists) {
+            for (std::size_t i = 0; i < list->size(); i += kBlockIndices) {
+                stretches.push_back({list, i, std::min(list->size(), i + kBlockIndices)});
+                count += stretches.back().end - i;
+                piece.ends.push_back(count * width);
+            }
+        }
+        piece.fill = [stretches, narrow](std::size_t k, unsigned char* out) {
+            const Stretch& run = stretches[k];
+            const std::uint32_t* v = run.list->data();
+            if (!narrow) {
+                std::memcpy(out, v + run.begin, 4 * (run.end - run.begin));
+                return;
+            }
+            for (std::size_t i = run.begin; i < run.end; ++i, out += 2) {
+                const auto n = static_cast<std::uint16_t>(v[i]);
+                std::memcpy(out, &n, 2);
+            }
+        };
+        std::vector<std::vector<std::uint32_t>*> freed(lists.begin(), lists.end());
+        piece.done = [freed] {
+            for (std::vector<std::uint32_t>* list : freed)
+                release(*list);
+        };
+        const int view_index = view(std::move(piece), kElementArrayBuffer);
         accessors.push_back({{"bufferView", view_index},
                              {"componentType", narrow ? kUnsignedShort : kUnsignedInt},
-                             {"count", values.size()},
+                             {"count", count},
                              {"type", "SCALAR"}});
         return static_cast<int>(accessors.size() - 1);
     }
 
     // the buffer's bytes, padded with zeros to a multiple of 4
     std::size_t padded() const { return (size + 3) & ~std::size_t{3}; }
-    void write(Bytes& out) const {
+
+    // The buffer to out, its blocks made side by side by threads and handed on in order.
+    void write(OutputSink out, unsigned threads) const {
+        struct Job {
+            std::size_t piece;
+            std::size_t block;
+            std::size_t zeros;  // before it
+        };
+        std::vector<Job> jobs;
         std::size_t at = 0;
-        for (const Piece& piece : pieces) {
-            out.zeros(piece.offset - at);
-            piece.fill(out);
-            at = piece.offset + piece.size;
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            for (std::size_t k = 0; k < pieces[i].ends.size(); ++k)
+                jobs.push_back({i, k, k == 0 ? pieces[i].offset - at : 0});
+            at = pieces[i].offset + pieces[i].size();
         }
-        out.zeros(padded() - at);
-        out.flush();
+        in_order<Block>(
+            jobs.size(), threads,
+            [&](std::size_t j, Block& block) {
+                const Job& job = jobs[j];
+                const Piece& piece = pieces[job.piece];
+                const std::size_t begin = job.block == 0 ? 0 : piece.ends[job.block - 1];
+                block.size = job.zeros + piece.ends[job.block] - begin;
+                if (block.room < block.size) {
+                    block.data.reset();
+                    block.data = std::make_unique_for_overwrite<unsigned char[]>(block.size);
+                    block.room = block.size;
+                }
+                std::memset(block.data.get(), 0, job.zeros);
+                piece.fill(job.block, block.data.get() + job.zeros);
+                block.job = j;
+            },
+            [&](const Block& block) {
+                if (block.size != 0) out.put(out.context, {block.data.get(), block.size});
+                const Job& job = jobs[block.job];
+                const Piece& piece = pieces[job.piece];
+                if (job.block + 1 == piece.ends.size() && piece.done) piece.done();
+            });
+        static constexpr unsigned char kZeros[4] = {};
+        if (padded() > at) out.put(out.context, {kZeros, padded() - at});
     }
 };
 
@@ -155,72 +199,127 @@ Json material(const Material& m) {
             {"doubleSided", true}};
 }
 
+constexpr std::size_t kNone = kPaletteEntries;  // the colour of what has no material
+using ColourLists = std::array<std::vector<std::uint32_t>, kPaletteEntries + 1>;
+
 // What a glTF file holds: its JSON and the plan of its buffer, with the lists the buffer's
 // pieces are filled from, each freed once written.
 struct Document {
     Json json;
     Builder buffer;
+    unsigned threads = 1;
     Scene scene;
     Shading shading;
     std::vector<std::uint8_t> used;  // of each vertex: whether a triangle uses it
     std::size_t used_count = 0;
-    // each colour's triangles (kPaletteEntries for none), as corners, slots, then vertices
-    std::vector<std::vector<std::uint32_t>> triangles;
+    // each colour's triangles (kNone for none), as corners, slots, then vertices: those of each
+    // share of the faces, in order
+    std::vector<ColourLists> triangles;
     std::vector<std::vector<std::uint32_t>> lines;
     std::vector<Vec3> line_positions;
 };
 
-// the colour whose triangles and lines a material's are, kPaletteEntries for none
+// the colour whose triangles and lines a material's are, kNone for none
 std::size_t colour_of(const Scene& scene, std::int32_t material) {
-    return material < 0 ? kPaletteEntries
+    return material < 0 ? kNone
                         : static_cast<std::size_t>(
                               scene.materials[static_cast<std::size_t>(material)].colour);
 }
 
-// Cuts each face into triangles as the scene takes it in, counting those without.
+// Cuts each face of a share into triangles as it is shaped, counting those without.
 class Triangulator final : public FaceSink {
   public:
-    explicit Triangulator(Document& d) : d_(d) {}
-    void face(std::size_t polygon, std::uint32_t first, std::int32_t material,
-              std::span<const Vec3> ring, const Vec3& normal) override {
+    Triangulator(const Scene& scene, ColourLists& out) : scene_(scene), out_(out) {}
+    void share(std::size_t begin, std::size_t end) override {
+        // each colour's triangles given room for n - 2 of a face of n corners: no list is copied
+        // as it grows
+        std::array<std::size_t, kNone + 1> room{};
+        for (std::size_t f = begin; f < end; ++f) {
+            const std::size_t n = scene_.face_start[f + 1] - scene_.face_start[f];
+            room[colour_of(scene_, scene_.face_material[f])] +=
+                3 * (std::max<std::size_t>(n, 2) - 2);
+        }
+        for (std::size_t c = 0; c <= kNone; ++c)
+            reserve_large(out_[c], room[c]);
+    }
+    void face(std::size_t f, std::span<const Vec3> ring, const Vec3& normal) override {
         cut_.clear();
         // a face of 2 corners, or one without area, has no normal and gets no triangles
         if (!triangulate_ring(ring, normal, cut_)) {
-            leave_out(d_.scene.omitted.faces_without_area, polygon);
+            if (without_area == 0) first_without_area = f;
+            ++without_area;
             return;
         }
-        std::vector<std::uint32_t>& out = d_.triangles[colour_of(d_.scene, material)];
+        std::vector<std::uint32_t>& out = out_[colour_of(scene_, scene_.face_material[f])];
+        const std::uint32_t first = scene_.face_start[f];
         for (const std::uint32_t k : cut_)
             out.push_back(first + k);
     }
 
+    std::size_t without_area = 0;  // faces
+    std::size_t first_without_area = 0;
+
   private:
-    Document& d_;
+    const Scene& scene_;
+    ColourLists& out_;
     std::vector<std::uint32_t> cut_;
+};
+
+// the bounds of positions as stored, and how many there are
+struct Bounds {
+    Vec3 lo;
+    Vec3 hi;
+    std::size_t count = 0;
+
+    void add(const Vec3& x) {
+        if (count++ == 0) lo = hi = x;
+        lo = Vec3{std::min(lo.x, x.x), std::min(lo.y, x.y), std::min(lo.z, x.z)};
+        hi = Vec3{std::max(hi.x, x.x), std::max(hi.y, x.y), std::max(hi.z, x.z)};
+    }
+    // those of positions after these
+    void add(const Bounds& later) {
+        if (later.count == 0) return;
+        if (count == 0) {
+            *this = later;
+            return;
+        }
+        lo = Vec3{std::min(lo.x, later.lo.x), std::min(lo.y, later.lo.y),
+                  std::min(lo.z, later.lo.z)};
+        hi = Vec3{std::max(hi.x, later.hi.x), std::max(hi.y, later.hi.y),
+                  std::max(hi.z, later.hi.z)};
+        count += later.count;
+    }
 };
 
 // Faces are triangulated within their rings; their vertices carry the smoothed normals, and a
 // point is split only where its normals differ. Lines use vertices of their own, without
 // normals. One primitive for each material's triangles and one for its lines, in material
-// order, those without a material last.
+// order, those without a material last. The faces, corners and vertices of a large model are
+// shared among the cores.
 SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
     Scene& scene = d.scene;
-    // each colour's triangles given room for n - 2 of a face of n edges: no list is copied as it
-    // grows
-    constexpr std::size_t kNone = kPaletteEntries;
-    d.triangles.resize(kNone + 1);
+    place_points(model, scene);
+    const unsigned threads = threads_for(scene.positions.size());
+    if (!take_faces(model, scene, threads)) return SaveStatus::invalid_model;
+    d.threads = threads;
+    d.triangles.resize(threads);
     {
-        std::vector<std::size_t> room(kNone + 1, 0);
-        for (const Polygon& face : model.polygons) {
-            const std::size_t colour =
-                has_look(model, face.colour) ? static_cast<std::size_t>(face.colour) : kNone;
-            room[colour] += 3 * static_cast<std::size_t>(std::max(face.edge_count - 2, 0));
+        std::vector<Triangulator> cutters;
+        std::vector<FaceSink*> sinks;
+        cutters.reserve(threads);
+        for (unsigned t = 0; t < threads; ++t) {
+            cutters.emplace_back(scene, d.triangles[t]);
+            sinks.push_back(&cutters.back());
         }
-        for (std::size_t c = 0; c <= kNone; ++c)
-            reserve_large(d.triangles[c], room[c]);
+        shape_faces(scene, sinks);
+        Omission& o = scene.omitted.faces_without_area;
+        for (const Triangulator& cutter : cutters) {
+            if (cutter.without_area == 0) continue;
+            const std::size_t first = polygon_of(scene, cutter.first_without_area);
+            if (o.count == 0 || first < o.first) o.first = first;
+            o.count += cutter.without_area;
+        }
     }
-    Triangulator triangulator(d);
-    if (!build_scene(model, scene, &triangulator)) return SaveStatus::invalid_model;
     if (omitted != nullptr) *omitted = scene.omitted;
 
     // the lines' points, each once, in order of first use
@@ -246,13 +345,15 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
     CornerSlots slots;
     {
         const std::vector<std::uint32_t> slot_of = place_corners(scene, slots);
-        for (auto& list : d.triangles) {
-            for (std::uint32_t& c : list)
-                c = slot_of[c];
-        }
+        release(scene.corners);
+        release(scene.face_start);
+        run_on(threads, [&](unsigned t) {
+            for (auto& list : d.triangles[t]) {
+                for (std::uint32_t& c : list)
+                    c = slot_of[c];
+            }
+        });
     }
-    release(scene.corners);
-    release(scene.face_start);
     d.shading = shade(scene, slots);
     release(scene.face_normal);
     release(scene.face_material);
@@ -260,12 +361,19 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
     const std::size_t vertex_count = shading.vertex_normal.size();
     reserve_large(d.used, vertex_count);
     d.used.assign(vertex_count, 0);
-    for (auto& list : d.triangles) {
-        for (std::uint32_t& s : list) {
-            s = slots.slots[s].ref;
-            d.used[s] = 1;
+    // the largest index of each colour's triangles in each share
+    std::vector<std::array<std::uint32_t, kNone + 1>> top(threads);
+    run_on(threads, [&](unsigned t) {
+        for (std::size_t c = 0; c <= kNone; ++c) {
+            std::uint32_t most = 0;
+            for (std::uint32_t& s : d.triangles[t][c]) {
+                s = slots.slots[s].ref;
+                std::atomic_ref(d.used[s]).store(1, std::memory_order_relaxed);
+                most = std::max(most, s);
+            }
+            top[t][c] = most;
         }
-    }
+    });
     release(slots.slots);
     release(slots.start);
     // the vertices the triangles use, renumbered in order where some are not
@@ -277,77 +385,150 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
         for (std::size_t v = 0; v < vertex_count; ++v) {
             if (d.used[v] != 0) renumber[v] = next++;
         }
-        for (auto& list : d.triangles) {
-            for (std::uint32_t& v : list)
-                v = renumber[v];
-        }
+        run_on(threads, [&](unsigned t) {
+            for (std::size_t c = 0; c <= kNone; ++c) {
+                for (std::uint32_t& v : d.triangles[t][c])
+                    v = renumber[v];
+                if (!d.triangles[t][c].empty()) top[t][c] = renumber[top[t][c]];
+            }
+        });
     }
 
     Builder& b = d.buffer;
     Json primitives = Json::array();
-    auto add = [&](std::vector<std::vector<std::uint32_t>>& lists, const Json& attributes,
-                   int mode) {
-        auto primitive = [&](std::vector<std::uint32_t>& list, const Json* material) {
-            if (list.empty()) return;
-            Json p = {{"attributes", attributes}, {"indices", b.indices(list)}, {"mode", mode}};
-            if (material != nullptr) p["material"] = *material;
-            primitives.push_back(p);
-        };
-        for (std::size_t m = 0; m < scene.materials.size(); ++m) {
-            const Json index = m;
-            primitive(lists[static_cast<std::size_t>(scene.materials[m].colour)], &index);
-        }
-        primitive(lists[kNone], nullptr);
+    auto primitive = [&](std::span<std::vector<std::uint32_t>* const> lists, std::uint32_t most,
+                         const Json& attributes, int mode, const Json* material) {
+        if (std::all_of(lists.begin(), lists.end(), [](auto* l) { return l->empty(); })) return;
+        Json p = {{"attributes", attributes}, {"indices", b.indices(lists, most)}, {"mode", mode}};
+        if (material != nullptr) p["material"] = *material;
+        primitives.push_back(p);
     };
     Document& doc = d;
     if (d.used_count != 0) {
-        // the bounds of the positions as stored, in vertex order
-        Vec3 lo;
-        Vec3 hi;
-        bool any = false;
-        for (std::size_t p = 0; p + 1 < shading.vertex_start.size(); ++p) {
-            for (std::uint32_t v = shading.vertex_start[p]; v < shading.vertex_start[p + 1]; ++v) {
-                if (d.used[v] == 0) continue;
-                const Vec3& x = scene.positions[p];
-                if (!any) lo = hi = x;
-                any = true;
-                lo = Vec3{std::min(lo.x, x.x), std::min(lo.y, x.y), std::min(lo.z, x.z)};
-                hi = Vec3{std::max(hi.x, x.x), std::max(hi.y, x.y), std::max(hi.z, x.z)};
+        // the positions in blocks of points, the normals in blocks of vertices, each block's
+        // size and the bounds found side by side
+        const std::vector<std::uint32_t>& start = shading.vertex_start;
+        const std::size_t points = start.size() - 1;
+        std::vector<Bounds> point_blocks((points + kBlockVertices - 1) / kBlockVertices);
+        std::vector<std::size_t> vertex_blocks((vertex_count + kBlockVertices - 1) /
+                                               kBlockVertices);
+        const bool all_used = d.used_count == vertex_count;
+        for_ranges(point_blocks.size(), threads, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t k = begin; k < end; ++k) {
+                for (std::size_t p = k * kBlockVertices;
+                     p < std::min(points, (k + 1) * kBlockVertices); ++p) {
+                    // a point's vertices share its position: its bounds are found once
+                    std::size_t n = 0;
+                    for (std::uint32_t v = start[p]; v < start[p + 1]; ++v)
+                        n += d.used[v];
+                    if (n == 0) continue;
+                    Bounds& block = point_blocks[k];
+                    block.add(scene.positions[p]);
+                    block.count += n - 1;
+                }
             }
+        });
+        for_ranges(vertex_blocks.size(), threads, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t k = begin; k < end; ++k) {
+                const std::size_t first = k * kBlockVertices;
+                const std::size_t last = std::min(vertex_count, first + kBlockVertices);
+                if (all_used) {
+                    vertex_blocks[k] = last - first;
+                    continue;
+                }
+                for (std::size_t v = first; v < last; ++v)
+                    vertex_blocks[k] += d.used[v];
+            }
+        });
+        Bounds bounds;
+        Piece positions;
+        for (const Bounds& block : point_blocks) {
+            bounds.add(block);
+            positions.ends.push_back(12 * bounds.count);
         }
-        const int position = b.vec3(d.used_count, &lo, &hi, [&doc](Bytes& out) {
+        positions.fill = [&doc, points](std::size_t k, unsigned char* out) {
             const std::vector<std::uint32_t>& start = doc.shading.vertex_start;
-            for (std::size_t p = 0; p + 1 < start.size(); ++p) {
-                for (std::uint32_t v = start[p]; v < start[p + 1]; ++v)
-                    if (doc.used[v] != 0) out.put(&doc.scene.positions[p], 12);
+            const std::size_t last = std::min(points, (k + 1) * kBlockVertices);
+            for (std::size_t p = k * kBlockVertices; p < last; ++p) {
+                for (std::uint32_t v = start[p]; v < start[p + 1]; ++v) {
+                    if (doc.used[v] == 0) continue;
+                    std::memcpy(out, &doc.scene.positions[p], 12);
+                    out += 12;
+                }
             }
+        };
+        positions.done = [&doc] {
             release(doc.scene.positions);
             release(doc.shading.vertex_start);
-        });
-        const int normal = b.vec3(d.used_count, nullptr, nullptr, [&doc](Bytes& out) {
-            const std::vector<Vec3>& normals = doc.shading.vertex_normal;
-            if (doc.used_count == normals.size()) {
-                out.put(normals.data(), 12 * normals.size());
-            } else {
-                for (std::size_t v = 0; v < normals.size(); ++v)
-                    if (doc.used[v] != 0) out.put(&normals[v], 12);
+        };
+        Piece normals;
+        std::size_t normal_count = 0;
+        for (const std::size_t n : vertex_blocks) {
+            normal_count += n;
+            normals.ends.push_back(12 * normal_count);
+        }
+        normals.fill = [&doc, all_used](std::size_t k, unsigned char* out) {
+            const std::vector<Vec3>& from = doc.shading.vertex_normal;
+            const std::size_t first = k * kBlockVertices;
+            const std::size_t last = std::min(from.size(), first + kBlockVertices);
+            if (all_used) {
+                std::memcpy(out, from.data() + first, 12 * (last - first));
+                return;
             }
+            for (std::size_t v = first; v < last; ++v) {
+                if (doc.used[v] == 0) continue;
+                std::memcpy(out, &from[v], 12);
+                out += 12;
+            }
+        };
+        normals.done = [&doc] {
             release(doc.shading.vertex_normal);
             release(doc.used);
-        });
-        add(d.triangles, {{"POSITION", position}, {"NORMAL", normal}}, kTriangles);
+        };
+        const int position = b.vec3(d.used_count, &bounds.lo, &bounds.hi, std::move(positions));
+        const int normal = b.vec3(d.used_count, nullptr, nullptr, std::move(normals));
+        const Json attributes = {{"POSITION", position}, {"NORMAL", normal}};
+        auto colour = [&](std::size_t c, const Json* material) {
+            std::vector<std::vector<std::uint32_t>*> lists;
+            std::uint32_t most = 0;
+            for (unsigned t = 0; t < threads; ++t) {
+                lists.push_back(&d.triangles[t][c]);
+                if (!d.triangles[t][c].empty()) most = std::max(most, top[t][c]);
+            }
+            primitive(lists, most, attributes, kTriangles, material);
+        };
+        for (std::size_t m = 0; m < scene.materials.size(); ++m) {
+            const Json index = m;
+            colour(static_cast<std::size_t>(scene.materials[m].colour), &index);
+        }
+        colour(kNone, nullptr);
     }
     if (!d.line_positions.empty()) {
-        Vec3 lo = d.line_positions[0];
-        Vec3 hi = lo;
-        for (const Vec3& x : d.line_positions) {
-            lo = Vec3{std::min(lo.x, x.x), std::min(lo.y, x.y), std::min(lo.z, x.z)};
-            hi = Vec3{std::max(hi.x, x.x), std::max(hi.y, x.y), std::max(hi.z, x.z)};
+        Bounds bounds;
+        for (const Vec3& x : d.line_positions)
+            bounds.add(x);
+        Piece positions;
+        for (std::size_t i = 0; i < d.line_positions.size(); i += kBlockVertices)
+            positions.ends.push_back(12 * std::min(d.line_positions.size(), i + kBlockVertices));
+        positions.fill = [&doc](std::size_t k, unsigned char* out) {
+            const std::size_t first = k * kBlockVertices;
+            const std::size_t last = std::min(doc.line_positions.size(), first + kBlockVertices);
+            std::memcpy(out, doc.line_positions.data() + first, 12 * (last - first));
+        };
+        const int position =
+            b.vec3(d.line_positions.size(), &bounds.lo, &bounds.hi, std::move(positions));
+        const Json attributes = {{"POSITION", position}};
+        auto colour = [&](std::size_t c, const Json* material) {
+            std::vector<std::uint32_t>* const list = &d.lines[c];
+            const std::uint32_t most =
+                list->empty() ? 0 : *std::max_element(list->begin(), list->end());
+            primitive(std::span(&list, 1), most, attributes, kLines, material);
+        };
+        for (std::size_t m = 0; m < scene.materials.size(); ++m) {
+            const Json index = m;
+            colour(static_cast<std::size_t>(scene.materials[m].colour), &index);
         }
-        const int position = b.vec3(d.line_positions.size(), &lo, &hi, [&doc](Bytes& out) {
-            out.put(doc.line_positions.data(), 12 * doc.line_positions.size());
-        });
-        add(d.lines, {{"POSITION", position}}, kLines);
+        colour(kNone, nullptr);
     }
     Json& gltf = d.json;
     gltf = {{"asset", {{"version", "2.0"}, {"generator", "rokconv"}}}};
@@ -378,7 +559,17 @@ void put_u32(std::vector<unsigned char>& out, std::uint32_t value) {
         out.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
-SaveStatus glb(const Model& model, std::vector<unsigned char>& out, Omitted* omitted) {
+// a sink appending to bytes
+OutputSink append_to(std::vector<unsigned char>& bytes) {
+    return {&bytes, [](void* to, std::span<const unsigned char> piece) {
+                auto& v = *static_cast<std::vector<unsigned char>*>(to);
+                v.insert(v.end(), piece.begin(), piece.end());
+            }};
+}
+
+// to out, whose bytes, if it is a buffer's, go to buffer
+SaveStatus glb(const Model& model, OutputSink out, std::vector<unsigned char>* buffer,
+               Omitted* omitted) {
     Document d;
     if (const SaveStatus s = build(model, d, omitted); s != SaveStatus::ok) return s;
     std::string json = d.json.dump();
@@ -387,19 +578,21 @@ SaveStatus glb(const Model& model, std::vector<unsigned char>& out, Omitted* omi
     const std::size_t bin = d.buffer.padded();
     const std::uint64_t total = 12 + 8 + json.size() + (bin == 0 ? 0 : 8 + bin);
     if (total > std::numeric_limits<std::uint32_t>::max()) return SaveStatus::too_large;
-    reserve_large(out, out.size() + total);
-    out.insert(out.end(), {'g', 'l', 'T', 'F'});
-    put_u32(out, 2);
-    put_u32(out, static_cast<std::uint32_t>(total));
-    put_u32(out, static_cast<std::uint32_t>(json.size()));
-    out.insert(out.end(), {'J', 'S', 'O', 'N'});
-    out.insert(out.end(), json.begin(), json.end());
+    if (buffer != nullptr) reserve_large(*buffer, buffer->size() + total);
+    std::vector<unsigned char> head;
+    head.insert(head.end(), {'g', 'l', 'T', 'F'});
+    put_u32(head, 2);
+    put_u32(head, static_cast<std::uint32_t>(total));
+    put_u32(head, static_cast<std::uint32_t>(json.size()));
+    head.insert(head.end(), {'J', 'S', 'O', 'N'});
+    head.insert(head.end(), json.begin(), json.end());
     if (bin != 0) {
-        put_u32(out, static_cast<std::uint32_t>(bin));
-        out.insert(out.end(), {'B', 'I', 'N', '\0'});
-        Bytes bytes(out);
-        d.buffer.write(bytes);
+        put_u32(head, static_cast<std::uint32_t>(bin));
+        head.insert(head.end(), {'B', 'I', 'N', '\0'});
     }
+    out.put(out.context, head);
+    release(head);
+    if (bin != 0) d.buffer.write(out, d.threads);
     return SaveStatus::ok;
 }
 
@@ -430,8 +623,7 @@ SaveStatus gltf_text(const Model& model, std::string_view bin_name,
     const std::string json = d.json.dump(1) + "\n";
     text.insert(text.end(), json.begin(), json.end());
     reserve_large(bin, bin.size() + d.buffer.padded());
-    Bytes bytes(bin);
-    d.buffer.write(bytes);
+    d.buffer.write(append_to(bin), d.threads);
     return SaveStatus::ok;
 }
 
@@ -448,7 +640,14 @@ SaveStatus json_guarded(Write write) {
 }  // namespace
 
 SaveStatus save_glb(const Model& model, std::vector<unsigned char>& out, Omitted* omitted) {
-    return guarded({&out}, [&] { return json_guarded([&] { return glb(model, out, omitted); }); });
+    return guarded({&out}, [&] {
+        return json_guarded([&] { return glb(model, append_to(out), &out, omitted); });
+    });
+}
+
+SaveStatus save_glb(const Model& model, OutputSink out, Omitted* omitted) {
+    return guarded({},
+                   [&] { return json_guarded([&] { return glb(model, out, nullptr, omitted); }); });
 }
 
 SaveStatus save_gltf(const Model& model, std::string_view bin_name,

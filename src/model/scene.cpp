@@ -53,6 +53,78 @@ Vec3 shape(std::span<const Vec3> at, std::span<float> angles) {
     return normal;
 }
 
+// what a face may be left out as
+constexpr Omission Omitted::*kFaceOmissions[] = {
+    &Omitted::faces_without_area, &Omitted::faces_outside, &Omitted::faces_not_finite};
+
+// the most corners the polygons [begin, end) can make
+std::size_t corner_room(const Model& model, std::size_t begin, std::size_t end) {
+    std::size_t room = 0;
+    for (std::size_t index = begin; index < end; ++index) {
+        room += static_cast<std::size_t>(
+            std::clamp(model.polygons[index].edge_count, 2, kMaxFaceEdges));
+    }
+    return room;
+}
+
+// The faces of the polygons [begin, end), appended to corners, face_start (each face's end,
+// counted from the corners' first), face_material and, of those left out, left_out and
+// omitted; count(p) for each corner at point p. False when a face's edges lie outside the
+// model's tables.
+template <class Material, class Count>
+bool take_share(const Model& model, const Scene& scene, const Material& material, std::size_t begin,
+                std::size_t end, std::vector<std::uint32_t>& corners,
+                std::vector<std::uint32_t>& face_start, std::vector<std::int32_t>& face_material,
+                std::vector<std::size_t>& left_out, Omitted& omitted, Count count) {
+    const auto first = static_cast<std::uint32_t>(corners.size());
+    std::vector<std::int32_t> ring;
+    for (std::size_t index = begin; index < end; ++index) {
+        const Polygon& face = model.polygons[index];
+        const std::span<const std::uint32_t> refs = polygon_edges(model, face);
+        if (face.edge_count < 0 || refs.size() != static_cast<std::size_t>(face.edge_count)) {
+            return false;
+        }
+        if (face.edge_count == 0) {
+            leave_out(omitted.faces_without_area, index);
+            left_out.push_back(index);
+            continue;
+        }
+        if (face.edge_count == 1) {
+            // drawn as LWOB draws it: from its edge's first point to its second
+            if (refs[0] >= model.edges.size()) return false;
+            ring.assign({model.edges[refs[0]].first, model.edges[refs[0]].second});
+        } else {
+            ring.resize(static_cast<std::size_t>(face.edge_count));
+            if (!face_ring(model, face, ring)) return false;
+        }
+        Fit f = Fit::kept;
+        for (const std::int32_t point : ring)
+            f = worse(f, fit(scene, point));
+        if (f != Fit::kept) {
+            leave_out(f == Fit::outside ? omitted.faces_outside : omitted.faces_not_finite, index);
+            left_out.push_back(index);
+            continue;
+        }
+        for (auto point = ring.rbegin(); point != ring.rend(); ++point) {
+            const auto p = static_cast<std::uint32_t>(*point - 1);
+            corners.push_back(p);
+            count(p);
+        }
+        face_start.push_back(static_cast<std::uint32_t>(corners.size()) - first);
+        face_material.push_back(material(face.colour));
+    }
+    return true;
+}
+
+// the faces of a share of the polygons, taken apart from the scene's
+struct TakenShare {
+    std::vector<std::uint32_t> corners;
+    std::vector<std::uint32_t> face_start;
+    std::vector<std::int32_t> face_material;
+    std::vector<std::size_t> left_out;
+    Omitted omitted;
+};
+
 }  // namespace
 
 void advise_huge_pages([[maybe_unused]] const void* data, [[maybe_unused]] std::size_t bytes) {
@@ -72,13 +144,6 @@ double linear(std::uint8_t component) {
     return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
 }
 
-bool build_scene(const Model& model, Scene& scene, FaceSink* sink) {
-    place_points(model, scene);
-    if (!take_faces(model, scene, sink)) return false;
-    if (sink == nullptr) shape_faces(scene);
-    return true;
-}
-
 void place_points(const Model& model, Scene& scene) {
     reserve_large(scene.positions, model.points.size());
     for (const Point& p : model.points) {
@@ -89,7 +154,7 @@ void place_points(const Model& model, Scene& scene) {
     }
 }
 
-bool take_faces(const Model& model, Scene& scene, FaceSink* sink) {
+bool take_faces(const Model& model, Scene& scene, unsigned threads) {
     // a material for each used colour with a look, in ascending order, as the LWOB surfaces are
     const std::span<const PaletteEntry> palette = usable_palette(model);
     std::vector<std::int32_t> material_of(palette.size(), -1);
@@ -110,62 +175,56 @@ bool take_faces(const Model& model, Scene& scene, FaceSink* sink) {
         return has_look(model, colour) ? material_of[static_cast<std::size_t>(colour)] : -1;
     };
 
+    // the shares of the polygons, each taken on a thread of its own: the first into the scene,
+    // the others apart, then put after it in order
+    threads = static_cast<unsigned>(std::clamp<std::size_t>(model.polygons.size(), 1, threads));
+    std::vector<TakenShare> apart(threads - 1);
     // room for every face and corner, so that no table is copied as it grows
-    std::size_t corner_room = 0;
-    for (const Polygon& face : model.polygons)
-        corner_room += static_cast<std::size_t>(std::clamp(face.edge_count, 2, kMaxFaceEdges));
-    reserve_large(scene.corners, corner_room);
-    reserve_large(scene.corner_angle, corner_room);
+    reserve_large(scene.corners, corner_room(model, 0, model.polygons.size()));
     reserve_large(scene.face_start, model.polygons.size() + 1);
     reserve_large(scene.face_material, model.polygons.size());
-    reserve_large(scene.face_normal, model.polygons.size());
+    std::vector<std::uint8_t> ok(threads, 0);
     reserve_large(scene.point_corners, model.points.size());
     scene.point_corners.assign(model.points.size(), 0);
     scene.face_start.push_back(0);
-
-    std::vector<std::int32_t> ring;
-    std::vector<Vec3> at;  // the ring's positions, in the scene's order
-    for (std::size_t index = 0; index < model.polygons.size(); ++index) {
-        const Polygon& face = model.polygons[index];
-        const std::span<const std::uint32_t> refs = polygon_edges(model, face);
-        if (face.edge_count < 0 || refs.size() != static_cast<std::size_t>(face.edge_count)) {
-            return false;
+    run_on(threads, [&](unsigned t) {
+        const std::size_t begin = model.polygons.size() * t / threads;
+        const std::size_t end = model.polygons.size() * (t + 1) / threads;
+        if (t == 0) {
+            ok[t] = take_share(model, scene, material, begin, end, scene.corners, scene.face_start,
+                               scene.face_material, scene.left_out, scene.omitted,
+                               [&](std::uint32_t p) { ++scene.point_corners[p]; });
+            return;
         }
-        if (face.edge_count == 0) {
-            leave_out(scene.omitted.faces_without_area, index);
-            continue;
-        }
-        if (face.edge_count == 1) {
-            // drawn as LWOB draws it: from its edge's first point to its second
-            if (refs[0] >= model.edges.size()) return false;
-            ring.assign({model.edges[refs[0]].first, model.edges[refs[0]].second});
-        } else {
-            ring.resize(static_cast<std::size_t>(face.edge_count));
-            if (!face_ring(model, face, ring)) return false;
-        }
-        Fit f = Fit::kept;
-        for (const std::int32_t point : ring)
-            f = worse(f, fit(scene, point));
-        if (f != Fit::kept) {
-            leave_out(
-                f == Fit::outside ? scene.omitted.faces_outside : scene.omitted.faces_not_finite,
-                index);
-            continue;
-        }
-        const auto first = static_cast<std::uint32_t>(scene.corners.size());
-        for (auto point = ring.rbegin(); point != ring.rend(); ++point) {
-            const auto p = static_cast<std::uint32_t>(*point - 1);
+        TakenShare& share = apart[t - 1];
+        reserve_large(share.corners, corner_room(model, begin, end));
+        reserve_large(share.face_start, end - begin);
+        reserve_large(share.face_material, end - begin);
+        ok[t] =
+            take_share(model, scene, material, begin, end, share.corners, share.face_start,
+                       share.face_material, share.left_out, share.omitted, [](std::uint32_t) {});
+    });
+    if (std::find(ok.begin(), ok.end(), 0) != ok.end()) return false;
+    for (TakenShare& share : apart) {
+        const auto base = static_cast<std::uint32_t>(scene.corners.size());
+        for (const std::uint32_t p : share.corners) {
             scene.corners.push_back(p);
             ++scene.point_corners[p];
         }
-        scene.face_start.push_back(static_cast<std::uint32_t>(scene.corners.size()));
-        scene.face_material.push_back(material(face.colour));
-        if (sink != nullptr) {
-            gather(scene, scene.face_count() - 1, at);
-            scene.corner_angle.resize(scene.corners.size());
-            scene.face_normal.push_back(shape(at, std::span(scene.corner_angle).subspan(first)));
-            sink->face(index, first, scene.face_material.back(), at, scene.face_normal.back());
+        for (const std::uint32_t end : share.face_start)
+            scene.face_start.push_back(base + end);
+        scene.face_material.insert(scene.face_material.end(), share.face_material.begin(),
+                                   share.face_material.end());
+        for (const std::size_t index : share.left_out)
+            scene.left_out.push_back(index);
+        for (Omission Omitted::*kind : kFaceOmissions) {
+            Omission& o = scene.omitted.*kind;
+            const Omission& more = share.omitted.*kind;
+            if (more.count == 0) continue;
+            if (o.count == 0 || more.first < o.first) o.first = more.first;
+            o.count += more.count;
         }
+        share = TakenShare{};
     }
     for (std::size_t index = 0; index < model.lines.size(); ++index) {
         const Line& line = model.lines[index];
@@ -185,18 +244,38 @@ bool take_faces(const Model& model, Scene& scene, FaceSink* sink) {
     return true;
 }
 
-void shape_faces(Scene& scene) {
-    scene.face_normal.resize(scene.face_count());
+void shape_faces(Scene& scene, std::span<FaceSink* const> sinks) {
+    const std::size_t count = scene.face_count();
+    reserve_large(scene.face_normal, count);
+    scene.face_normal.resize(count);
+    reserve_large(scene.corner_angle, scene.corners.size());
     scene.corner_angle.resize(scene.corners.size());
-    for_ranges(scene.face_count(), threads_for(scene.positions.size()),
-               [&](std::size_t begin, std::size_t end) {
-                   std::vector<Vec3> at;
-                   for (std::size_t f = begin; f < end; ++f) {
-                       gather(scene, f, at);
-                       scene.face_normal[f] =
-                           shape(at, std::span(scene.corner_angle).subspan(scene.face_start[f]));
-                   }
-               });
+    const std::size_t wanted = sinks.empty() ? threads_for(scene.positions.size()) : sinks.size();
+    const auto threads = static_cast<unsigned>(std::clamp<std::size_t>(count, 1, wanted));
+    run_on(threads, [&](unsigned t) {
+        const std::size_t begin = count * t / threads;
+        const std::size_t end = count * (t + 1) / threads;
+        FaceSink* const sink = sinks.empty() ? nullptr : sinks[t];
+        if (sink != nullptr) sink->share(begin, end);
+        std::vector<Vec3> at;
+        for (std::size_t f = begin; f < end; ++f) {
+            gather(scene, f, at);
+            const Vec3 normal =
+                shape(at, std::span(scene.corner_angle).subspan(scene.face_start[f]));
+            scene.face_normal[f] = normal;
+            if (sink != nullptr) sink->face(f, at, normal);
+        }
+    });
+}
+
+std::size_t polygon_of(const Scene& scene, std::size_t f) {
+    // f counts the polygons taken before it; each left out before it moves it on by one
+    std::size_t polygon = f;
+    for (const std::size_t skipped : scene.left_out) {
+        if (skipped > polygon) break;
+        ++polygon;
+    }
+    return polygon;
 }
 
 std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots) {

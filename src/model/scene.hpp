@@ -46,6 +46,7 @@ struct Scene {
     std::vector<SceneLine> lines;
     std::vector<Material> materials;  // ascending palette index
     Omitted omitted;
+    std::vector<std::size_t> left_out;  // the polygons not taken as faces, ascending
 
     std::size_t face_count() const { return face_material.size(); }
 };
@@ -56,28 +57,30 @@ inline void leave_out(Omission& o, std::size_t index) {
     ++o.count;
 }
 
-// Told of each face as the scene takes it in, while its ring is at hand: its index in
-// Model::polygons, its first corner, material, ring of positions and normal.
+// Told of the faces of a share of the scene as shape_faces shapes them, on the share's thread:
+// first the share, the faces [begin, end), then each face in order with its ring of positions
+// and its normal.
 class FaceSink {
   public:
-    virtual void face(std::size_t polygon, std::uint32_t first, std::int32_t material,
-                      std::span<const Vec3> ring, const Vec3& normal) = 0;
+    virtual void share(std::size_t begin, std::size_t end) = 0;
+    virtual void face(std::size_t f, std::span<const Vec3> ring, const Vec3& normal) = 0;
 
   protected:
     ~FaceSink() = default;
 };
 
-// the scene of a model, leaving out faces and lines whose points lie outside the point table or
-// whose positions are not finite, and faces of no points; false when a face's edges lie outside
-// the model's tables (a model built by hand)
-[[nodiscard]] bool build_scene(const Model& model, Scene& scene, FaceSink* sink = nullptr);
-
-// build_scene in three steps, for a caller with other work to do beside them: the positions;
-// the faces and lines, each face's normal and corner angles found as it is taken where there is
-// a sink; without one, the normals and angles of all faces, side by side on the cores
+// The scene of a model in steps, for a caller with other work to do beside them: the positions;
+// the faces and lines, leaving out faces and lines whose points lie outside the point table or
+// whose positions are not finite, and faces of no points (false when a face's edges lie outside
+// the model's tables, a model built by hand), the polygons shared among threads; each face's
+// normal and corner angles, the faces shared among the cores. With sinks, the faces are shared
+// among sinks.size() threads, the t-th of nearly equal shares going to sinks[t].
 void place_points(const Model& model, Scene& scene);
-[[nodiscard]] bool take_faces(const Model& model, Scene& scene, FaceSink* sink);
-void shape_faces(Scene& scene);
+[[nodiscard]] bool take_faces(const Model& model, Scene& scene, unsigned threads = 1);
+void shape_faces(Scene& scene, std::span<FaceSink* const> sinks = {});
+
+// the index in Model::polygons of the scene's face f
+std::size_t polygon_of(const Scene& scene, std::size_t f);
 
 // The corners of each point, by a counting sort: point p's are the slots [start[p],
 // start[p + 1]), in corner order. A slot holds its corner's face and corner_angle, until shade()

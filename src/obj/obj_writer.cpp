@@ -327,7 +327,7 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
                         }
                         piece.end(at);
                     },
-                    hand_on, [&] { faces_ok = take_faces(model, scene, nullptr); });
+                    hand_on, [&] { faces_ok = take_faces(model, scene); });
     if (!faces_ok) return SaveStatus::invalid_model;
     if (omitted != nullptr) *omitted = scene.omitted;
     shape_faces(scene);

@@ -114,8 +114,10 @@ TEST(SaveGlb, FacesWithAndWithoutArea) {
     EXPECT_EQ(empty.json["scenes"].size(), 1u);
 }
 
-// A primitive's indices are uint16 while every one is below 65,535, uint32 past it.
-TEST(SaveGlb, IndexWidth) {
+// A primitive's indices are uint16 while every one is below 65,535, uint32 past it. The file
+// handed on piece by piece, from blocks made on several threads for the larger model, is the
+// one made whole.
+TEST(SaveGlb, IndexWidthAndStreaming) {
     for (const std::size_t points : {100u, 70000u}) {
         std::string text;
         rokgen::write_rok(text, rokgen::make_grid(points, 1));
@@ -132,6 +134,20 @@ TEST(SaveGlb, IndexWidth) {
             wide = wide || !fits;
         }
         EXPECT_EQ(wide, points > 65535);
+        struct Pieces {
+            std::vector<unsigned char> bytes;
+            std::size_t count = 0;
+        } pieces;
+        const OutputSink sink{&pieces, [](void* to, std::span<const unsigned char> piece) {
+                                  auto* p = static_cast<Pieces*>(to);
+                                  p->bytes.insert(p->bytes.end(), piece.begin(), piece.end());
+                                  ++p->count;
+                              }};
+        std::vector<unsigned char> whole;
+        ASSERT_EQ(save_glb(m, whole), SaveStatus::ok);
+        ASSERT_EQ(save_glb(m, sink), SaveStatus::ok);
+        EXPECT_TRUE(pieces.bytes == whole);
+        EXPECT_GT(pieces.count, 2u);
     }
 }
 
