@@ -118,6 +118,10 @@ rmdir cube.mtl && echo old >cube.mtl
 out=$(ulimit -f 0; "$rokconv" -f obj "$examples/cube.rok")
 check "OBJ text written as it is made: a failure keeps both" \
     test "$?:$out:$(cat cube.obj cube.mtl)" = $'1:could not write: cube.obj\nerror occured.:old\nold'
+echo old >cube.glb
+out=$(ulimit -f 0; "$rokconv" -f glb "$examples/cube.rok")
+check "glb written as it is made: a failure keeps the earlier file" \
+    test "$?:$out:$(cat cube.glb)" = $'1:could not write: cube.glb\nerror occured.:old'
 check "no temporary file left by the other formats" test -z "$(find . -name '.rokconv-*')"
 cd .. || exit 1
 
