@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -103,22 +104,26 @@ bool run_jobs(const std::vector<Job>& jobs, const Options& options, std::FILE* m
         }
         progress.show(done, bytes);
     };
-    if (threads == 1) {
-        for (std::size_t i = 0; i < jobs.size(); ++i)
-            finish(i + 1, work(jobs[i]));
-        progress.clear();
-        return all_well;
-    }
     // each thread takes the next job not yet taken: no more than `threads` models are in
     // memory at a time, whatever the number of files
     Results results(jobs.size());
     std::atomic<std::size_t> next{0};
     std::vector<std::jthread> pool;
-    for (unsigned t = 0; t < threads; ++t) {
-        pool.emplace_back([&] {
-            for (std::size_t i = next++; i < jobs.size(); i = next++)
-                results.put(i, work(jobs[i]));
-        });
+    try {
+        for (unsigned t = 0; threads > 1 && t < threads; ++t) {
+            pool.emplace_back([&] {
+                for (std::size_t i = next++; i < jobs.size(); i = next++)
+                    results.put(i, work(jobs[i]));
+            });
+        }
+    } catch (const std::system_error&) {
+        // the threads started share the files; with none, they are converted here
+    }
+    if (pool.empty()) {
+        for (std::size_t i = 0; i < jobs.size(); ++i)
+            finish(i + 1, work(jobs[i]));
+        progress.clear();
+        return all_well;
     }
     for (std::size_t i = 0; i < jobs.size();) {
         std::optional<JobResult> r = results.take(i, Clock::now() + std::chrono::milliseconds(250));
