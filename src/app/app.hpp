@@ -75,8 +75,8 @@ struct JobResult {
     std::uint64_t bytes_read = 0;
 };
 
-// the jobs for the files the options name; false, with error set, when -o cannot be used
-[[nodiscard]] bool plan_jobs(const Options& options, std::vector<Job>& jobs, std::string& error);
+// the jobs for the files the options name, each output name checked against those before
+[[nodiscard]] std::vector<Job> plan_jobs(const Options& options);
 
 // Converts one job's input into its outputs, gathering what is said about it.
 [[nodiscard]] JobResult convert_job(const Job& job, const Options& options);

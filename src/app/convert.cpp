@@ -54,8 +54,8 @@ void say(std::string& messages, const char* what, std::string_view name) {
 
 }  // namespace
 
-bool plan_jobs(const Options& options, std::vector<Job>& jobs, std::string& error) {
-    (void)error;
+std::vector<Job> plan_jobs(const Options& options) {
+    std::vector<Job> jobs;
     const auto& ext = kExtensions[static_cast<int>(options.format)];
     std::set<std::string> taken;
     for (const std::string& file : options.files) {
@@ -93,7 +93,7 @@ bool plan_jobs(const Options& options, std::vector<Job>& jobs, std::string& erro
         if (job.clash.empty()) taken.insert(job.outputs.begin(), job.outputs.end());
         jobs.push_back(std::move(job));
     }
-    return true;
+    return jobs;
 }
 
 // The model of a job's input: false when it could not be read, what went wrong said.

@@ -156,11 +156,7 @@ int run(int argc, const char* const* argv) {
         case Parsed::run:
             break;
     }
-    std::vector<Job> jobs;
-    if (!plan_jobs(options, jobs, error)) {
-        std::printf("%s\n%s%s", error.c_str(), kBanner, kUsage);
-        return 1;
-    }
+    const std::vector<Job> jobs = plan_jobs(options);
     std::fflush(stdout);
     // the output on standard output stays clean: every message goes to standard error
     std::FILE* const messages = options.output == "-" ? stderr : stdout;
