@@ -96,7 +96,7 @@ std::vector<Job> plan_jobs(const Options& options) {
     return jobs;
 }
 
-// The model of a job's input: false when it could not be read, what went wrong said.
+// Reads a job's input into model: converted, not_rok, or failed with what went wrong said.
 Outcome load_input(const Job& job, Model& model, LoadReport* report, JobResult& result) {
     const bool standard_input = job.input == "-";
     std::FILE* const opened = standard_input ? stdin : std::fopen(job.input.c_str(), "rb");
