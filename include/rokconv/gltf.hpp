@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "rokconv/model.hpp"
-#include "rokconv/obj.hpp"  // OutputSink
 #include "rokconv/omitted.hpp"
+#include "rokconv/sink.hpp"
 #include "rokconv/status.hpp"
 
 namespace rokconv {

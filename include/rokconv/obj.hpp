@@ -1,12 +1,12 @@
 // Writing a Model as Wavefront OBJ, with its materials in an MTL file.
 #pragma once
 
-#include <span>
 #include <string_view>
 #include <vector>
 
 #include "rokconv/model.hpp"
 #include "rokconv/omitted.hpp"
+#include "rokconv/sink.hpp"
 #include "rokconv/status.hpp"
 
 namespace rokconv {
@@ -21,13 +21,6 @@ namespace rokconv {
 [[nodiscard]] SaveStatus save_obj(const Model& model, std::string_view mtl_name,
                                   std::vector<unsigned char>& obj, std::vector<unsigned char>& mtl,
                                   Omitted* omitted = nullptr);
-
-// Where a writer hands its text, piece by piece and in order, so that a large output need not be
-// held whole: put is called with each piece.
-struct OutputSink {
-    void* context = nullptr;
-    void (*put)(void* context, std::span<const unsigned char> bytes) = nullptr;
-};
 
 // The same, the OBJ text handed to obj as it is made. On any status but ok, what obj was given
 // is not a whole file.

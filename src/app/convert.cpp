@@ -162,9 +162,9 @@ Outcome not_put(WriteResult written, const Job& job, std::size_t failed, JobResu
     return Outcome::failed;
 }
 
-// The outputs of a model in the format, and what they leave out of it. OBJ text, the largest,
-// and a streamed glb file go into their files as they are made; the others are made whole
-// first.
+// The outputs of a model in the format, and what they leave out of it. OBJ text and a glb file
+// go into their files as they are made, unless the glb goes to standard output; the others are
+// made whole first.
 SaveStatus save(const Model& model, Format format, const Job& job, bool streamed, Outputs& outputs,
                 std::vector<unsigned char> (&bytes)[2], FormatOmitted* left_out) {
     Omitted* const omitted = left_out != nullptr ? &left_out->omitted : nullptr;
@@ -189,7 +189,7 @@ Outcome convert(const Job& job, const Options& options, JobResult& result) {
         say(result.messages, "output name used twice: ", job.clash);
         return Outcome::failed;
     }
-    bool streamed =
+    const bool streamed =
         options.format == Format::obj || (options.format == Format::glb && job.outputs[0] != "-");
     Outputs outputs;
     std::size_t failed = 0;
@@ -202,13 +202,11 @@ Outcome convert(const Job& job, const Options& options, JobResult& result) {
             say(result.messages, "not a ROK file, skipped: ", job.input);
         }
         if (loaded != Outcome::converted) return loaded;
+        // an output written as it is made is opened first: one that cannot be is not made
         if (streamed) {
             if (const WriteResult w = outputs.open(job.outputs, failed);
                 w != WriteResult::written) {
-                if (options.format == Format::obj) return not_put(w, job, failed, result);
-                // a glb file is then made whole and fails where it did before it was streamed,
-                // after what -v says of the model
-                streamed = false;
+                return not_put(w, job, failed, result);
             }
         }
         FormatOmitted left_out{options.format, {}, {}};

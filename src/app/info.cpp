@@ -137,20 +137,19 @@ std::vector<FormatOmitted> omissions(const Model& model, const Options& options)
     for (const Format format : formats_to_report(options)) {
         FormatOmitted f{format, {}, {}};
         std::vector<unsigned char> bytes;
+        // OBJ text and glb blocks are made and dropped piece by piece
+        const OutputSink nowhere{nullptr, [](void*, std::span<const unsigned char>) {}};
         SaveStatus saved = SaveStatus::ok;
         switch (format) {
             case Format::lwo:
                 saved = save_lwob(model, bytes, &f.wrapped);
                 break;
-            case Format::obj: {
-                // the text is made and dropped piece by piece
-                const OutputSink nowhere{nullptr, [](void*, std::span<const unsigned char>) {}};
+            case Format::obj:
                 saved = save_obj(model, "x.mtl", nowhere, bytes, &f.omitted);
                 break;
-            }
             case Format::glb:
             case Format::gltf:
-                saved = save_glb(model, bytes, &f.omitted);
+                saved = save_glb(model, nowhere, &f.omitted);
                 break;
         }
         // the reader's model is always sound, so only memory can run out; a glTF binary past

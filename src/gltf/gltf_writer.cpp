@@ -31,7 +31,6 @@ constexpr int kTriangles = 4;
 // 65,535 is the primitive restart value, which an index may not take
 constexpr std::uint32_t kMaxShortIndex = 65534;
 
-// Where the buffer's bytes go: a piece at a time, in order.
 static_assert(std::endian::native == std::endian::little, "the buffer is little-endian");
 
 // A buffer view's bytes, made in blocks of a few hundred KB that can be made side by side:
@@ -44,15 +43,6 @@ struct Piece {
     std::function<void()> done;
 
     std::size_t size() const { return ends.empty() ? 0 : ends.back(); }
-};
-
-// A block of the buffer as it is handed on: the zeros before its piece, if it is the piece's
-// first, and its bytes.
-struct Block {
-    std::unique_ptr<unsigned char[]> data;
-    std::size_t room = 0;
-    std::size_t size = 0;
-    std::size_t job = 0;
 };
 
 // how many vertices, points or indices make a block
@@ -156,25 +146,24 @@ struct Builder {
                 jobs.push_back({i, k, k == 0 ? pieces[i].offset - at : 0});
             at = pieces[i].offset + pieces[i].size();
         }
-        in_order<Block>(
+        // a block as it is handed on: the zeros before its piece, if it is the piece's first,
+        // and its bytes
+        std::size_t taken = 0;  // blocks are taken in order
+        in_order<OutputPiece>(
             jobs.size(), threads,
-            [&](std::size_t j, Block& block) {
+            [&](std::size_t j, OutputPiece& block) {
                 const Job& job = jobs[j];
                 const Piece& piece = pieces[job.piece];
                 const std::size_t begin = job.block == 0 ? 0 : piece.ends[job.block - 1];
-                block.size = job.zeros + piece.ends[job.block] - begin;
-                if (block.room < block.size) {
-                    block.data.reset();
-                    block.data = std::make_unique_for_overwrite<unsigned char[]>(block.size);
-                    block.room = block.size;
-                }
-                std::memset(block.data.get(), 0, job.zeros);
-                piece.fill(job.block, block.data.get() + job.zeros);
-                block.job = j;
+                const std::size_t size = job.zeros + piece.ends[job.block] - begin;
+                char* const at = block.begin(size);
+                std::memset(at, 0, job.zeros);
+                piece.fill(job.block, reinterpret_cast<unsigned char*>(at) + job.zeros);
+                block.end(at + size);
             },
-            [&](const Block& block) {
-                if (block.size != 0) out.put(out.context, {block.data.get(), block.size});
-                const Job& job = jobs[block.job];
+            [&](const OutputPiece& block) {
+                if (block.size != 0) out.put(out.context, block.bytes());
+                const Job& job = jobs[taken++];
                 const Piece& piece = pieces[job.piece];
                 if (job.block + 1 == piece.ends.size() && piece.done) piece.done();
             });
@@ -557,14 +546,6 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
 void put_u32(std::vector<unsigned char>& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-// a sink appending to bytes
-OutputSink append_to(std::vector<unsigned char>& bytes) {
-    return {&bytes, [](void* to, std::span<const unsigned char> piece) {
-                auto& v = *static_cast<std::vector<unsigned char>*>(to);
-                v.insert(v.end(), piece.begin(), piece.end());
-            }};
 }
 
 // to out, whose bytes, if it is a buffer's, go to buffer

@@ -8,9 +8,18 @@
 #include <stdexcept>
 #include <vector>
 
+#include "rokconv/sink.hpp"
 #include "rokconv/status.hpp"
 
 namespace rokconv {
+
+// the sink that appends to a byte buffer, for the writers' forms that fill one
+inline OutputSink append_to(std::vector<unsigned char>& out) {
+    return OutputSink{&out, [](void* context, std::span<const unsigned char> bytes) {
+                          auto& to = *static_cast<std::vector<unsigned char>*>(context);
+                          to.insert(to.end(), bytes.begin(), bytes.end());
+                      }};
+}
 
 // Runs write(), which appends to the outputs; on any status but ok, or a failed allocation
 // (out_of_memory), the outputs are cut back to their sizes before it.

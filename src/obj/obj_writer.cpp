@@ -17,14 +17,6 @@ namespace rokconv {
 
 namespace {
 
-// the sink that appends to a byte buffer
-OutputSink append_to(std::vector<unsigned char>& out) {
-    return OutputSink{&out, [](void* context, std::span<const unsigned char> bytes) {
-                          auto& to = *static_cast<std::vector<unsigned char>*>(context);
-                          to.insert(to.end(), bytes.begin(), bytes.end());
-                      }};
-}
-
 // Text handed to a sink through a block of its own, so that each piece costs a copy into it
 // rather than a call. Numbers are written by to_chars, which needs no locale and gives the
 // shortest text that reads back as the same value. The text reaches out at flush.
@@ -90,24 +82,6 @@ void write_material(Text& t, std::string_view name, const Look* look) {
     }
     t << "Ns 4\nd 1\nillum 2\n";
 }
-
-// A piece of the OBJ text, made apart from the others and handed on in order. Each is given
-// room for the most its lines can take, so that they are written without checks.
-struct Piece {
-    std::unique_ptr<char[]> text;
-    std::size_t room = 0;
-    std::size_t size = 0;
-
-    char* begin(std::size_t most) {
-        if (most > room) {
-            text.reset();
-            text = std::make_unique_for_overwrite<char[]>(most);
-            room = most;
-        }
-        return text.get();
-    }
-    void end(const char* at) { size = static_cast<std::size_t>(at - text.get()); }
-};
 
 // the most a number takes: a float as to_chars writes it (15 characters), an index (10)
 constexpr std::size_t kFloatRoom = 24;
@@ -293,7 +267,7 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
     auto put_text = [&](std::string_view s) {
         obj.put(obj.context, {reinterpret_cast<const unsigned char*>(s.data()), s.size()});
     };
-    auto hand_on = [&](const Piece& piece) { put_text({piece.text.get(), piece.size}); };
+    auto hand_on = [&](const OutputPiece& piece) { obj.put(obj.context, piece.bytes()); };
     put_text("# rokconv\nmtllib ");
     put_text(mtl_name);
     put_text("\n");
@@ -308,26 +282,26 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
         const Vec3& v = scene.positions[p];
         if (std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z)) number[p] = ++next;
     }
-    in_order<Piece>((point_count + kPiecePoints - 1) / kPiecePoints, threads,
-                    [&](std::size_t k, Piece& piece) {
-                        const std::size_t begin = k * kPiecePoints;
-                        const std::size_t end = std::min(point_count, begin + kPiecePoints);
-                        char* at = piece.begin((end - begin) * (5 + 3 * kFloatRoom));
-                        for (std::size_t p = begin; p < end; ++p) {
-                            if (number[p] == 0) continue;
-                            const Vec3& v = scene.positions[p];
-                            *at++ = 'v';
-                            *at++ = ' ';
-                            at = put(at, v.x);
-                            *at++ = ' ';
-                            at = put(at, v.y);
-                            *at++ = ' ';
-                            at = put(at, v.z);
-                            *at++ = '\n';
-                        }
-                        piece.end(at);
-                    },
-                    hand_on, [&] { faces_ok = take_faces(model, scene); });
+    in_order<OutputPiece>((point_count + kPiecePoints - 1) / kPiecePoints, threads,
+                          [&](std::size_t k, OutputPiece& piece) {
+                              const std::size_t begin = k * kPiecePoints;
+                              const std::size_t end = std::min(point_count, begin + kPiecePoints);
+                              char* at = piece.begin((end - begin) * (5 + 3 * kFloatRoom));
+                              for (std::size_t p = begin; p < end; ++p) {
+                                  if (number[p] == 0) continue;
+                                  const Vec3& v = scene.positions[p];
+                                  *at++ = 'v';
+                                  *at++ = ' ';
+                                  at = put(at, v.x);
+                                  *at++ = ' ';
+                                  at = put(at, v.y);
+                                  *at++ = ' ';
+                                  at = put(at, v.z);
+                                  *at++ = '\n';
+                              }
+                              piece.end(at);
+                          },
+                          hand_on, [&] { faces_ok = take_faces(model, scene); });
     if (!faces_ok) return SaveStatus::invalid_model;
     if (omitted != nullptr) *omitted = scene.omitted;
     shape_faces(scene);
@@ -350,27 +324,27 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
     const std::vector<std::uint32_t> normal_number =
         number_normals(shading.vertex_normal, threads, first_before);
     const std::size_t vertex_count = normal_number.size();
-    in_order<Piece>((vertex_count + kPiecePoints - 1) / kPiecePoints, threads,
-                    [&](std::size_t k, Piece& piece) {
-                        const std::size_t begin = k * kPiecePoints;
-                        const std::size_t end = std::min(vertex_count, begin + kPiecePoints);
-                        char* at = piece.begin((end - begin) * (6 + 3 * kUnitRoom));
-                        std::uint32_t numbered = first_before[k];
-                        for (std::size_t v = begin; v < end; ++v) {
-                            if (normal_number[v] != numbered + 1) continue;
-                            ++numbered;
-                            const Vec3& n = shading.vertex_normal[v];
-                            at = put(at, "vn ");
-                            at = put_unit(at, n.x);
-                            *at++ = ' ';
-                            at = put_unit(at, n.y);
-                            *at++ = ' ';
-                            at = put_unit(at, n.z);
-                            *at++ = '\n';
-                        }
-                        piece.end(at);
-                    },
-                    hand_on);
+    in_order<OutputPiece>((vertex_count + kPiecePoints - 1) / kPiecePoints, threads,
+                          [&](std::size_t k, OutputPiece& piece) {
+                              const std::size_t begin = k * kPiecePoints;
+                              const std::size_t end = std::min(vertex_count, begin + kPiecePoints);
+                              char* at = piece.begin((end - begin) * (6 + 3 * kUnitRoom));
+                              std::uint32_t numbered = first_before[k];
+                              for (std::size_t v = begin; v < end; ++v) {
+                                  if (normal_number[v] != numbered + 1) continue;
+                                  ++numbered;
+                                  const Vec3& n = shading.vertex_normal[v];
+                                  at = put(at, "vn ");
+                                  at = put_unit(at, n.x);
+                                  *at++ = ' ';
+                                  at = put_unit(at, n.y);
+                                  *at++ = ' ';
+                                  at = put_unit(at, n.z);
+                                  *at++ = '\n';
+                              }
+                              piece.end(at);
+                          },
+                          hand_on);
     release(shading.vertex_normal);
 
     // faces in model order, then lines, each run of one material under its usemtl
@@ -393,9 +367,9 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
     };
     const std::size_t face_count = scene.face_count();
     const std::size_t corner_count = scene.corners.size();
-    in_order<Piece>(
+    in_order<OutputPiece>(
         (corner_count + kPieceCorners - 1) / kPieceCorners, threads,
-        [&](std::size_t k, Piece& piece) {
+        [&](std::size_t k, OutputPiece& piece) {
             // the faces whose first corner falls in the piece's share of the corners
             auto first_at = [&](std::size_t corner) {
                 return static_cast<std::size_t>(
@@ -434,27 +408,28 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
         },
         hand_on);
     const std::size_t line_count = scene.lines.size();
-    in_order<Piece>((line_count + kPieceLines - 1) / kPieceLines, threads,
-                    [&](std::size_t k, Piece& piece) {
-                        const std::size_t begin = k * kPieceLines;
-                        const std::size_t end = std::min(line_count, begin + kPieceLines);
-                        char* at = piece.begin((end - begin) * (usemtl_room + 4 + 2 * kIndexRoom));
-                        std::int32_t current = begin > 0        ? scene.lines[begin - 1].material
-                                               : face_count > 0 ? scene.face_material.back()
-                                                                : -2;
-                        for (std::size_t l = begin; l < end; ++l) {
-                            const SceneLine& line = scene.lines[l];
-                            at = use(at, line.material, current);
-                            current = line.material;
-                            at = put(at, "l ");
-                            at = put(at, number[line.from]);
-                            *at++ = ' ';
-                            at = put(at, number[line.to]);
-                            *at++ = '\n';
-                        }
-                        piece.end(at);
-                    },
-                    hand_on);
+    in_order<OutputPiece>((line_count + kPieceLines - 1) / kPieceLines, threads,
+                          [&](std::size_t k, OutputPiece& piece) {
+                              const std::size_t begin = k * kPieceLines;
+                              const std::size_t end = std::min(line_count, begin + kPieceLines);
+                              char* at =
+                                  piece.begin((end - begin) * (usemtl_room + 4 + 2 * kIndexRoom));
+                              std::int32_t current = begin > 0 ? scene.lines[begin - 1].material
+                                                     : face_count > 0 ? scene.face_material.back()
+                                                                      : -2;
+                              for (std::size_t l = begin; l < end; ++l) {
+                                  const SceneLine& line = scene.lines[l];
+                                  at = use(at, line.material, current);
+                                  current = line.material;
+                                  at = put(at, "l ");
+                                  at = put(at, number[line.from]);
+                                  *at++ = ' ';
+                                  at = put(at, number[line.to]);
+                                  *at++ = '\n';
+                              }
+                              piece.end(at);
+                          },
+                          hand_on);
 
     const bool uses_default = std::any_of(scene.face_material.begin(), scene.face_material.end(),
                                           [](std::int32_t m) { return m < 0; }) ||
