@@ -16,7 +16,8 @@ enum class LoadStatus {
     out_of_memory,  // the model did not fit in memory (it holds what came before)
 };
 
-// Fills model, which must be empty, from a whole ROK file in memory.
+// Fills model, which must be empty, from a whole ROK file in memory; one of 8 MiB or more is
+// read by two threads at once.
 [[nodiscard]] LoadStatus load_rok(std::span<const unsigned char> bytes, Model& model);
 
 // An input read a block at a time, so a large file is never held whole.
@@ -26,8 +27,14 @@ struct RokInput {
     std::size_t (*read)(void* context, unsigned char* out, std::size_t n) = nullptr;
     // asked once the input has ended: whether it ended in an error (may be left null)
     bool (*failed)(void* context) = nullptr;
-    // the input's size in bytes when known, else 0; only used to size the model's tables
+    // the input's size in bytes when known, else 0; used to size the model's tables
     std::uint64_t size = 0;
+    // May be left null. Where set, it puts up to n bytes from the given offset at out and
+    // returns how many, fewer than n meaning the input ends there or could not be read (which
+    // failed then tells); it must not change what read reads next. A large input (8 MiB or
+    // more) is then read by two threads at once, this one calling read and another read_at.
+    std::size_t (*read_at)(void* context, std::uint64_t offset, unsigned char* out,
+                           std::size_t n) = nullptr;
 };
 
 // Fills model, which must be empty, from a ROK file read through input.

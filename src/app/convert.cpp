@@ -1,5 +1,8 @@
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <future>
@@ -29,6 +32,25 @@ constexpr const char* kExtensions[][2] = {
 
 std::size_t read_from_file(void* file, unsigned char* out, std::size_t n) {
     return std::fread(out, 1, n, static_cast<std::FILE*>(file));
+}
+
+// Up to n bytes from offset, as many as the file holds there: fewer only at its end, or where
+// it cannot be read, which sets failed.
+std::size_t read_at_offset(int descriptor, std::uint64_t offset, unsigned char* out, std::size_t n,
+                           std::atomic<bool>& failed) {
+    std::size_t got = 0;
+    while (got < n) {
+        const ssize_t r = pread(descriptor, out + got, n - got, static_cast<off_t>(offset + got));
+        if (r > 0) {
+            got += static_cast<std::size_t>(r);
+        } else if (r == 0) {
+            break;
+        } else if (errno != EINTR) {
+            failed = true;
+            break;
+        }
+    }
+    return got;
 }
 
 // a directory opens but cannot be read, and neither can a file with an I/O error
@@ -107,10 +129,14 @@ Outcome load_input(const Job& job, Model& model, LoadReport* report, JobResult& 
     // closed on every way out, unless it is standard input
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
         opened, standard_input ? [](std::FILE*) { return 0; } : &std::fclose);
+    // what was read, through read and (on the reader's other thread) read_at, and whether a
+    // read at an offset failed
     struct Counted {
         std::FILE* file;
         std::uint64_t bytes;
-    } counted{opened, 0};
+        std::atomic<std::uint64_t> bytes_at;
+        std::atomic<bool> failed_at;
+    } counted{opened, 0, 0, false};
     RokInput input;
     input.context = &counted;
     input.read = [](void* context, unsigned char* out, std::size_t n) {
@@ -119,14 +145,28 @@ Outcome load_input(const Job& job, Model& model, LoadReport* report, JobResult& 
         c->bytes += got;
         return got;
     };
-    input.failed = [](void* context) { return file_failed(static_cast<Counted*>(context)->file); };
+    input.failed = [](void* context) {
+        auto* c = static_cast<Counted*>(context);
+        return file_failed(c->file) || c->failed_at;
+    };
     // the reader sizes the model's tables from it; a pipe or device has no size
     std::error_code unknown;
     const std::uintmax_t size = standard_input ? 0 : std::filesystem::file_size(job.input, unknown);
     if (!unknown) input.size = size;
+    // a file can be read at any offset, and so in two parts at once; a pipe cannot
+    if (!standard_input && !unknown) {
+        input.read_at = [](void* context, std::uint64_t offset, unsigned char* out, std::size_t n) {
+            auto* c = static_cast<Counted*>(context);
+            const std::size_t got = read_at_offset(fileno(c->file), offset, out, n, c->failed_at);
+            c->bytes_at += got;
+            return got;
+        };
+    }
     const LoadStatus status =
         report != nullptr ? load_rok(input, model, *report) : load_rok(input, model);
-    result.bytes_read = counted.bytes;
+    // a large file's two readers may both have read the bytes where they meet
+    result.bytes_read = std::min<std::uint64_t>(counted.bytes + counted.bytes_at,
+                                                std::max<std::uint64_t>(input.size, counted.bytes));
     switch (status) {
         case LoadStatus::ok:
             return Outcome::converted;

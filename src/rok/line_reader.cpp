@@ -13,6 +13,7 @@ namespace {
 std::size_t pull(ByteSource& source, unsigned char* out, std::size_t n) {
     const std::size_t got = source.input->read(source.input->context, out, n);
     source.unread -= got < source.unread ? got : source.unread;
+    source.pulled += got;
     source.ended = got < n;
     return got;
 }

@@ -27,6 +27,7 @@ struct ByteSource {
     // How many bytes the input still holds beyond those read, when that is known (a file's size
     // less what has been read), else 0. Only an estimate of the model's size is drawn from it.
     std::uint64_t unread = 0;
+    std::uint64_t pulled = 0;  // how many bytes were read from the input
 };
 
 // A buffered binary input stream over bytes in memory. It behaves like a C stream opened "rb":
@@ -246,9 +247,20 @@ inline bool next_line(ByteStream& stream, std::string_view& line, std::size_t li
     return true;
 }
 
-// load_rok through a window of the given size onto input; the window's size matters only to the
-// tests, which make it small so that its edge falls at every place in a record
-[[nodiscard]] LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model);
+// the input offset of the stream's position
+inline std::uint64_t stream_offset(const ByteStream& stream) {
+    return (stream.source != nullptr ? stream.source->pulled - stream.size : 0) + stream.pos;
+}
+
+// An input of at least this many bytes that can be read at any offset is read by two threads.
+inline constexpr std::uint64_t kSplitBytes = std::uint64_t{8} << 20;
+
+// load_rok through a window of the given size onto input, an input with read_at of split_bytes
+// or more being read by two threads; the window's size and split_bytes matter only to the tests,
+// which make them small so that the window's edge falls at every place in a record and every
+// input is read in two parts
+[[nodiscard]] LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model,
+                                           std::uint64_t split_bytes = kSplitBytes);
 [[nodiscard]] LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model,
                                            LoadReport& report);
 

@@ -1,6 +1,7 @@
 // The check the fuzzer and the corpus replay share: convert bytes in memory, whole and through a
-// small window, then walk the LWOB output and hold every chunk against the model it was written
-// from. The reading that also reports must give the same model, and the same report either way.
+// small window (with the part after the points read by a second thread), then walk the LWOB output
+// and hold every chunk against the model it was written from. The reading that also reports must
+// give the same model, and the same report either way.
 #pragma once
 
 #include <algorithm>
@@ -42,15 +43,25 @@ struct MemoryInput {
         self.pos += got;
         return got;
     }
+    static std::size_t read_at(void* context, std::uint64_t offset, unsigned char* out,
+                               std::size_t n) {
+        const auto& self = *static_cast<const MemoryInput*>(context);
+        if (offset >= self.bytes.size()) return 0;
+        const std::size_t got = std::min<std::uint64_t>(n, self.bytes.size() - offset);
+        std::memcpy(out, self.bytes.data() + offset, got);
+        return got;
+    }
 };
 
-// load_rok through a window of the given size, refilled as the reader goes; claimed is the input
-// size the input tells the reader (0: none, as for a pipe)
+// load_rok through a window of the given size, refilled as the reader goes, the part after the
+// points read at once by another thread; claimed is the input size the input tells the reader
+// (0: none, as for a pipe)
 inline rokconv::LoadStatus load_windowed(std::span<const unsigned char> rok, std::size_t window,
                                          rokconv::Model& model, std::uint64_t claimed = 0) {
     MemoryInput memory{rok};
-    const rokconv::RokInput input{&memory, &MemoryInput::read, nullptr, claimed};
-    return rokconv::load_rok_windowed(input, window, model);
+    const rokconv::RokInput input{&memory, &MemoryInput::read, nullptr, claimed,
+                                  &MemoryInput::read_at};
+    return rokconv::load_rok_windowed(input, window, model, 0);
 }
 inline rokconv::LoadStatus load_windowed(std::span<const unsigned char> rok, std::size_t window,
                                          rokconv::Model& model, rokconv::LoadReport& report) {
