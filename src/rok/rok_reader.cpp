@@ -615,6 +615,11 @@ void read_rest(Reader<Report>& r, Model& model, LoadReport* report) {
 // when the points end just after the line it found, else dropped, and the rest is read in order
 // (the line stood inside a point record, say, or the closing line began within a line split for
 // its length). Each thread reads through its own window, the other by the input's read_at.
+//
+// A reader for a report has the other thread count its lines from its start, and adds the lines
+// before it when it takes them; those lines must then have ended just as the other thread's
+// first line did (with a line end, or split for its length).
+template <bool Report>
 class RestOfFile {
   public:
     RestOfFile(const RokInput& input, std::uint64_t from, std::size_t window)
@@ -632,15 +637,17 @@ class RestOfFile {
     RestOfFile(const RestOfFile&) = delete;
     RestOfFile& operator=(const RestOfFile&) = delete;
 
-    // Whether the points that r has read end where the thread began: then model takes the
-    // tables it read. Otherwise the thread is stopped, and what it read is dropped.
-    bool take(const Reader<false>& r, Model& model) {
+    // Whether the points that r has read end where the thread began: then model (and report)
+    // take what it read, and r its line count. Otherwise the thread is stopped, and what it read
+    // is dropped.
+    bool take(Reader<Report>& r, Model& model, [[maybe_unused]] LoadReport* report) {
         if (!thread_.joinable()) return false;
         bool same = false;
         if (!r.in.eof && r.is("LINE0")) {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [&] { return state_ != State::looking; });
             same = state_ != State::none && after_ == stream_offset(r.in);
+            if constexpr (Report) same = same && r.open == at_close_.open;
         }
         if (!same) stop_ = true;
         thread_.join();
@@ -651,6 +658,27 @@ class RestOfFile {
         model.lines = std::move(rest_.lines);
         model.palette = std::move(rest_.palette);
         model.palette_count = rest_.palette_count;
+        if constexpr (Report) {
+            // the lines before the other thread's first, less those it counted itself
+            const std::uint64_t before = r.ends_taken - at_close_.ends_taken;
+            LoadReport& part = rest_report_;
+            if (part.cut_short) note_cut(*report, part.cut_in);
+            for (Tally LoadReport::*tally :
+                 {&LoadReport::faces_edge_outside, &LoadReport::faces_bad_count,
+                  &LoadReport::lines_edge_outside}) {
+                Tally& t = part.*tally;
+                if (t.count > 0) t.first_line += before;
+                report->*tally = t;
+            }
+            for (std::vector<std::uint64_t> LoadReport::*lines :
+                 {&LoadReport::face_line, &LoadReport::line_line}) {
+                for (std::uint64_t& line : part.*lines)
+                    line += before;
+                report->*lines = std::move(part.*lines);
+            }
+            r.ends_taken = at_end_.ends_taken + before;
+            r.open = at_end_.open;
+        }
         return true;
     }
 
@@ -727,16 +755,18 @@ class RestOfFile {
             source.input = &rest;
             source.window.resize(window_);
             source.unread = rest.size;
-            Reader<false> r{{}, source_stream(source), {}, 0, 0, 0};
+            Reader<Report> r{{}, source_stream(source), {}, 0, 0, 0};
             r.next();  // the closing line
             {
                 const std::lock_guard lock(mutex_);
                 after_ = *close + stream_offset(r.in);
+                if constexpr (Report) at_close_ = r;
                 state_ = r.in.eof ? State::none : State::reading;
                 changed_.notify_all();
                 if (r.in.eof) return;
             }
-            read_rest(r, rest_, nullptr);
+            read_rest(r, rest_, &rest_report_);
+            if constexpr (Report) at_end_ = r;
             set(stop_ ? State::failed : State::read);
         } catch (...) {
             set(State::failed);  // out of memory, or the input's read threw: read in order
@@ -752,6 +782,8 @@ class RestOfFile {
     State state_ = State::looking;
     std::uint64_t after_ = 0;  // the offset after the line found
     Model rest_;
+    LoadReport rest_report_;
+    [[no_unique_address]] std::conditional_t<Report, LineCount, NoLineCount> at_close_, at_end_;
     std::thread thread_;  // last: the members it uses are made before it starts
 };
 
@@ -759,19 +791,16 @@ class RestOfFile {
 // reader reads it through, the part after the point block may be read by another thread.
 template <bool Report>
 void read_model(Reader<Report>& r, Model& model, LoadReport* report,
-                [[maybe_unused]] const RokInput* split = nullptr,
-                [[maybe_unused]] std::size_t window = 0) {
+                const RokInput* split = nullptr, std::size_t window = 0) {
     r.next();  // the rest of the magic's line
     if (!r.skip_past("POINT")) {
         if constexpr (Report) note_cut(*report, RokBlock::header);
     }
-    if constexpr (!Report) {
-        if (split != nullptr && !r.in.eof) {
-            RestOfFile rest(*split, stream_offset(r.in), window);
-            read_points(r, model, report);
-            if (!rest.take(r, model)) read_rest(r, model, report);
-            return;
-        }
+    if (split != nullptr && !r.in.eof) {
+        RestOfFile<Report> rest(*split, stream_offset(r.in), window);
+        read_points(r, model, report);
+        if (!rest.take(r, model, report)) read_rest(r, model, report);
+        return;
     }
     read_points(r, model, report);
     read_rest(r, model, report);
@@ -864,9 +893,11 @@ struct Bytes {
 
 }  // namespace
 
-#if !defined(ROKCONV_READER_FOR_REPORT)
+namespace {
 
-LoadStatus load_rok(std::span<const unsigned char> bytes, Model& model) {
+// bytes in memory, read in two parts at once where they are large enough
+template <bool Report>
+LoadStatus load_bytes(std::span<const unsigned char> bytes, Model& model, LoadReport* report) {
     ByteStream stream = byte_stream(bytes);
     Bytes held{bytes};
     RokInput split;
@@ -874,7 +905,15 @@ LoadStatus load_rok(std::span<const unsigned char> bytes, Model& model) {
     split.size = bytes.size();
     split.read_at = &Bytes::read_at;
     const bool worth = worth_splitting(bytes.size(), kSplitBytes);
-    return load<false>(stream, model, nullptr, worth ? &split : nullptr, kWindow);
+    return load<Report>(stream, model, report, worth ? &split : nullptr, kWindow);
+}
+
+}  // namespace
+
+#if !defined(ROKCONV_READER_FOR_REPORT)
+
+LoadStatus load_rok(std::span<const unsigned char> bytes, Model& model) {
+    return load_bytes<false>(bytes, model, nullptr);
 }
 
 LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model,
@@ -890,14 +929,13 @@ LoadStatus load_rok(const RokInput& input, Model& model) {
 
 LoadStatus load_rok(std::span<const unsigned char> bytes, Model& model, LoadReport& report) {
     report = LoadReport{};
-    ByteStream stream = byte_stream(bytes);
-    return load<true>(stream, model, &report);
+    return load_bytes<true>(bytes, model, &report);
 }
 
 LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model,
-                             LoadReport& report) {
+                             LoadReport& report, std::uint64_t split_bytes) {
     report = LoadReport{};
-    return load_through<true>(input, window, model, &report);
+    return load_through<true>(input, window, model, &report, split_bytes);
 }
 
 LoadStatus load_rok(const RokInput& input, Model& model, LoadReport& report) {

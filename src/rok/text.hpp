@@ -262,6 +262,7 @@ inline constexpr std::uint64_t kSplitBytes = std::uint64_t{8} << 20;
 [[nodiscard]] LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model,
                                            std::uint64_t split_bytes = kSplitBytes);
 [[nodiscard]] LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model,
-                                           LoadReport& report);
+                                           LoadReport& report,
+                                           std::uint64_t split_bytes = kSplitBytes);
 
 }  // namespace rokconv

@@ -66,8 +66,8 @@ inline rokconv::LoadStatus load_windowed(std::span<const unsigned char> rok, std
 inline rokconv::LoadStatus load_windowed(std::span<const unsigned char> rok, std::size_t window,
                                          rokconv::Model& model, rokconv::LoadReport& report) {
     MemoryInput memory{rok};
-    const rokconv::RokInput input{&memory, &MemoryInput::read, nullptr, 0};
-    return rokconv::load_rok_windowed(input, window, model, report);
+    const rokconv::RokInput input{&memory, &MemoryInput::read, nullptr, 0, &MemoryInput::read_at};
+    return rokconv::load_rok_windowed(input, window, model, report, 0);
 }
 
 inline bool same_model(const rokconv::Model& a, const rokconv::Model& b) {
