@@ -119,7 +119,8 @@ std::vector<Job> plan_jobs(const Options& options) {
 }
 
 // Reads a job's input into model: converted, not_rok, or failed with what went wrong said.
-Outcome load_input(const Job& job, Model& model, LoadReport* report, JobResult& result) {
+Outcome load_input(const Job& job, const Options& options, Model& model, LoadReport* report,
+                   JobResult& result) {
     const bool standard_input = job.input == "-";
     std::FILE* const opened = standard_input ? stdin : std::fopen(job.input.c_str(), "rb");
     if (opened == nullptr) {
@@ -153,8 +154,9 @@ Outcome load_input(const Job& job, Model& model, LoadReport* report, JobResult& 
     std::error_code unknown;
     const std::uintmax_t size = standard_input ? 0 : std::filesystem::file_size(job.input, unknown);
     if (!unknown) input.size = size;
-    // a file can be read at any offset, and so in two parts at once; a pipe cannot
-    if (!standard_input && !unknown) {
+    // a file can be read at any offset, and so in two parts at once; a pipe cannot. Where other
+    // files are converted beside this one, the cores are taken already.
+    if (!standard_input && !unknown && options.jobs == 1) {
         input.read_at = [](void* context, std::uint64_t offset, unsigned char* out, std::size_t n) {
             auto* c = static_cast<Counted*>(context);
             const std::size_t got = read_at_offset(fileno(c->file), offset, out, n, c->failed_at);
@@ -237,7 +239,8 @@ Outcome convert(const Job& job, const Options& options, JobResult& result) {
     {
         Model model;
         LoadReport report;
-        const Outcome loaded = load_input(job, model, options.verbose ? &report : nullptr, result);
+        const Outcome loaded =
+            load_input(job, options, model, options.verbose ? &report : nullptr, result);
         if (loaded == Outcome::not_rok && options.verbose) {
             say(result.messages, "not a ROK file, skipped: ", job.input);
         }

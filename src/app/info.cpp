@@ -183,7 +183,7 @@ Outcome inspect(const Job& job, const Options& options, JobResult& result) {
     const std::string& file = job.input;
     Model model;
     LoadReport report;
-    const Outcome loaded = load_input(job, model, &report, result);
+    const Outcome loaded = load_input(job, options, model, &report, result);
     if (options.json) {
         // a file that could not be read is one line of JSON too, and nothing else is said
         Json j = {{"file", file}};

@@ -22,9 +22,10 @@ struct FormatOmitted {
 };
 
 // Reads a job's input into model, with report if given: converted when it was read, not_rok,
-// or failed with what went wrong said in result's messages.
-[[nodiscard]] Outcome load_input(const Job& job, Model& model, LoadReport* report,
-                                 JobResult& result);
+// or failed with what went wrong said in result's messages. A large file is read on two threads
+// where options.jobs is 1, the conversion having the cores to itself.
+[[nodiscard]] Outcome load_input(const Job& job, const Options& options, Model& model,
+                                 LoadReport* report, JobResult& result);
 
 // Appends a line "FILE: what: count, first at line N" for each repair or omission, and for
 // what each of left_out's formats leaves out; nothing for a sound model.

@@ -85,12 +85,15 @@ class Results {
 // Runs every job, printing each one's messages together and in the order of the jobs.
 // Returns whether none failed.
 bool run_jobs(const std::vector<Job>& jobs, const Options& options, std::FILE* messages) {
-    auto work = [&](const Job& job) {
-        return options.info ? inspect_job(job, options) : convert_job(job, options);
-    };
     Progress progress(jobs.size() > 1 && !options.quiet && isatty(STDERR_FILENO) != 0, jobs.size());
     unsigned threads = options.jobs == 0 ? std::thread::hardware_concurrency() : options.jobs;
     threads = static_cast<unsigned>(std::clamp<std::size_t>(threads, 1, jobs.size()));
+    // each job is told how many run at once
+    Options running = options;
+    running.jobs = threads;
+    auto work = [&](const Job& job) {
+        return options.info ? inspect_job(job, running) : convert_job(job, running);
+    };
 
     bool all_well = true;
     std::uint64_t bytes = 0;
