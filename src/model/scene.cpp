@@ -281,59 +281,48 @@ std::size_t polygon_of(const Scene& scene, std::size_t f) {
 std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots, unsigned threads) {
     const std::size_t points = scene.point_corners.size();
     const std::size_t corners = scene.corners.size();
-    const std::size_t faces = scene.face_count();
     reserve_large(slots.start, points + 1);
     slots.start.resize(points + 1);
     slots.start[0] = 0;
     for (std::size_t p = 0; p < points; ++p)
         slots.start[p + 1] = slots.start[p] + scene.point_corners[p];
+    release(scene.point_corners);
     reserve_large(slots.slots, corners);
     slots.slots.resize(corners);
     std::vector<std::uint32_t> slot_of;
     reserve_large(slot_of, corners);
     slot_of.resize(corners);
-    // Each slot taken in corner order. Two threads at most: the first takes the faces before
-    // split from the start of each point's slots, with point_corners as its cursor; the second
-    // counts its corners at each point, then takes them from the end of the point's slots back.
-    // It does more for each corner, and so takes fewer.
+    // Each slot taken in corner order, start[p] running to the end of p's, then moved back. The
+    // threads share the points, each going through every corner and taking those of its own: no
+    // more memory than one thread takes.
     if (threads == 0) threads = threads_for(points);
-    threads = faces < 2 ? 1 : std::min(threads, 2u);
-    const std::size_t split =
-        threads == 1
-            ? faces
-            : static_cast<std::size_t>(
-                  std::lower_bound(scene.face_start.begin(),
-                                   scene.face_start.begin() + static_cast<std::ptrdiff_t>(faces),
-                                   static_cast<std::uint32_t>(corners / 5 * 3)) -
-                  scene.face_start.begin());
-    auto take = [&](std::uint32_t f, std::uint32_t c, std::uint32_t s) {
-        slots.slots[s] = {f, scene.corner_angle[c]};
-        slot_of[c] = s;
-    };
+    threads = static_cast<unsigned>(std::clamp<std::size_t>(corners / 4096, 1, threads));
+    // the points of each share, of nearly equal numbers of corners
+    std::vector<std::uint32_t> bound(threads + 1, static_cast<std::uint32_t>(points));
+    bound[0] = 0;
+    for (unsigned k = 1; k < threads; ++k) {
+        const auto corner = static_cast<std::uint32_t>(corners * k / threads);
+        bound[k] = static_cast<std::uint32_t>(
+            std::upper_bound(slots.start.begin(), slots.start.end(), corner) - slots.start.begin() -
+            1);
+    }
     run_on(threads, [&](unsigned t) {
-        if (t == 0) {
-            std::vector<std::uint32_t>& at = scene.point_corners;
-            std::copy(slots.start.begin(), slots.start.end() - 1, at.begin());
-            for (auto f = static_cast<std::uint32_t>(0); f < split; ++f) {
-                for (std::uint32_t c = scene.face_start[f]; c < scene.face_start[f + 1]; ++c)
-                    take(f, c, at[scene.corners[c]]++);
-            }
-            return;
-        }
-        std::vector<std::uint32_t> later;
-        reserve_large(later, points);
-        later.assign(points, 0);
-        const std::uint32_t first = scene.face_start[split];
-        for (std::size_t c = first; c < corners; ++c)
-            ++later[scene.corners[c]];
-        for (auto f = static_cast<std::uint32_t>(split); f < faces; ++f) {
+        const std::uint32_t from = bound[t];
+        const std::uint32_t to = bound[t + 1];
+        const std::size_t faces = scene.face_count();
+        for (std::uint32_t f = 0; f < faces; ++f) {
             for (std::uint32_t c = scene.face_start[f]; c < scene.face_start[f + 1]; ++c) {
                 const std::uint32_t p = scene.corners[c];
-                take(f, c, slots.start[p + 1] - later[p]--);
+                if (p < from || p >= to) continue;
+                const std::uint32_t s = slots.start[p]++;
+                slots.slots[s] = {f, scene.corner_angle[c]};
+                slot_of[c] = s;
             }
         }
     });
-    release(scene.point_corners);
+    for (std::size_t p = points; p > 0; --p)
+        slots.start[p] = slots.start[p - 1];
+    slots.start[0] = 0;
     release(scene.corner_angle);
     return slot_of;
 }
