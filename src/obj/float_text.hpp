@@ -5,7 +5,7 @@
 namespace rokconv {
 
 // the room put_shortest needs at its first byte: the text itself is 15 characters at most
-// ("-1.2345678e-38", "-12345678901234"), the rest is scratch it may overwrite
+// ("-1.00000685e-36", "-0.000100000005"), the rest is scratch it may overwrite
 constexpr std::size_t kShortestRoom = 24;
 
 // Writes a float as std::to_chars(at, at + kShortestRoom, value) writes it, byte for byte: the
