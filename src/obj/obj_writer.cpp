@@ -174,18 +174,15 @@ constexpr std::uint32_t kNoNormal = 0xFFFFFFFFu;
 
 // Each vertex's normal numbered from 1 in order of first use, each distinct normal once; 0 for
 // a zero normal (a face without area). first_before[k] is how many are numbered before vertex k
-// * kPiecePoints. The normals are found through open-addressing tables, one for each thread,
-// each taking the normals whose hash falls to it and twice the size of its share of the
-// vertices; a table holds the first vertex with its normal, and the table's slot a few
-// vertices on is fetched ahead.
-std::vector<std::uint32_t> number_normals(const std::vector<Vec3>& normals, unsigned threads,
+// * kPiecePoints. The normals are found through an open-addressing table twice the size of the
+// vertices, which holds the first vertex with each normal; the table's slot a few vertices on is
+// fetched ahead. One thread: the table's cache misses bound it, and a second made it no faster.
+std::vector<std::uint32_t> number_normals(const std::vector<Vec3>& normals,
                                           std::vector<std::uint32_t>& first_before) {
     const std::size_t count = normals.size();
     std::vector<std::uint32_t> first;  // then each vertex's number
     reserve_large(first, count);
     first.resize(count);
-    // two threads at most: a table then has room for every vertex, whichever share it falls to
-    threads = std::clamp(threads, 1u, 2u);
     // an entry is its vertex + 1 in the low bits and, in those the vertex numbers leave free,
     // other bits of the normal's hash, so that most other normals are told apart without
     // reading them
@@ -194,51 +191,46 @@ std::vector<std::uint32_t> number_normals(const std::vector<Vec3>& normals, unsi
     auto tag = [&](std::uint64_t h) {
         return low >= 32 ? 0u : static_cast<std::uint32_t>(h >> 32) << low;
     };
-    run_on(threads, [&](unsigned t) {
-        const std::size_t size = std::bit_ceil(2 * count / threads + 2);
-        const std::unique_ptr<std::uint32_t[], decltype(&std::free)> table(
-            static_cast<std::uint32_t*>(std::calloc(size, sizeof(std::uint32_t))), &std::free);
-        if (!table) throw std::bad_alloc();
-        advise_huge_pages(table.get(), size * sizeof(std::uint32_t));
-        const std::size_t mask = size - 1;
-        auto key = [&](std::size_t v) {
-            return std::bit_cast<std::array<std::uint32_t, 3>>(normals[v]);
-        };
-        // the share of a hash: its bits 32 to 63 scaled to the threads, without a division
-        auto mine = [&](std::uint64_t h) { return ((h >> 32) * threads) >> 32 == t; };
-        // the hashes of the next vertices, each found once
-        constexpr std::size_t kAhead = 16;
-        std::array<std::uint64_t, kAhead> ahead;
-        for (std::size_t v = 0; v < std::min(count, kAhead); ++v)
-            ahead[v] = hash(key(v));
-        for (std::size_t v = 0; v < count; ++v) {
-            const std::uint64_t h = ahead[v % kAhead];
-            if (v + kAhead < count) {
-                const std::uint64_t later = hash(key(v + kAhead));
-                ahead[v % kAhead] = later;
-                if (mine(later)) __builtin_prefetch(&table[later & mask]);
+    const std::size_t size = std::bit_ceil(2 * count + 2);
+    const std::unique_ptr<std::uint32_t[], decltype(&std::free)> table(
+        static_cast<std::uint32_t*>(std::calloc(size, sizeof(std::uint32_t))), &std::free);
+    if (!table) throw std::bad_alloc();
+    advise_huge_pages(table.get(), size * sizeof(std::uint32_t));
+    const std::size_t mask = size - 1;
+    auto key = [&](std::size_t v) {
+        return std::bit_cast<std::array<std::uint32_t, 3>>(normals[v]);
+    };
+    // the hashes of the next vertices, each found once
+    constexpr std::size_t kAhead = 16;
+    std::array<std::uint64_t, kAhead> ahead;
+    for (std::size_t v = 0; v < std::min(count, kAhead); ++v)
+        ahead[v] = hash(key(v));
+    for (std::size_t v = 0; v < count; ++v) {
+        const std::uint64_t h = ahead[v % kAhead];
+        if (v + kAhead < count) {
+            const std::uint64_t later = hash(key(v + kAhead));
+            ahead[v % kAhead] = later;
+            __builtin_prefetch(&table[later & mask]);
+        }
+        const auto bits = key(v);
+        if (((bits[0] | bits[1] | bits[2]) & 0x7FFFFFFFu) == 0) {
+            first[v] = kNoNormal;  // zero, of either sign
+            continue;
+        }
+        const std::uint32_t own = tag(h);
+        for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+            const std::uint32_t entry = table[i];
+            if (entry == 0) {
+                table[i] = own | static_cast<std::uint32_t>(v + 1);
+                first[v] = static_cast<std::uint32_t>(v);
+                break;
             }
-            const auto bits = key(v);
-            if (((bits[0] | bits[1] | bits[2]) & 0x7FFFFFFFu) == 0) {
-                if (t == 0) first[v] = kNoNormal;  // zero, of either sign
-                continue;
-            }
-            if (!mine(h)) continue;
-            const std::uint32_t own = tag(h);
-            for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-                const std::uint32_t entry = table[i];
-                if (entry == 0) {
-                    table[i] = own | static_cast<std::uint32_t>(v + 1);
-                    first[v] = static_cast<std::uint32_t>(v);
-                    break;
-                }
-                if ((entry & ~vertex_mask) == own && key((entry & vertex_mask) - 1) == bits) {
-                    first[v] = (entry & vertex_mask) - 1;
-                    break;
-                }
+            if ((entry & ~vertex_mask) == own && key((entry & vertex_mask) - 1) == bits) {
+                first[v] = (entry & vertex_mask) - 1;
+                break;
             }
         }
-    });
+    }
     first_before.assign(count / kPiecePoints + 1, 0);
     std::uint32_t numbered = 0;
     for (std::size_t v = 0; v < count; ++v) {
@@ -276,57 +268,57 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
     put_text(mtl_name);
     put_text("\n");
 
-    // the points with finite positions, numbered from 1 in model order, written while another
-    // thread takes the faces
-    const std::size_t point_count = scene.positions.size();
-    std::vector<std::uint32_t> number(point_count, 0);
-    std::uint32_t next = 0;
-    bool faces_ok = true;
-    for (std::size_t p = 0; p < point_count; ++p) {
-        const Vec3& v = scene.positions[p];
-        if (std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z)) number[p] = ++next;
-    }
-    in_order<OutputPiece>((point_count + kPiecePoints - 1) / kPiecePoints, threads,
-                          [&](std::size_t k, OutputPiece& piece) {
-                              const std::size_t begin = k * kPiecePoints;
-                              const std::size_t end = std::min(point_count, begin + kPiecePoints);
-                              char* at = piece.begin((end - begin) * (5 + 3 * kFloatRoom));
-                              for (std::size_t p = begin; p < end; ++p) {
-                                  if (number[p] == 0) continue;
-                                  const Vec3& v = scene.positions[p];
-                                  *at++ = 'v';
-                                  *at++ = ' ';
-                                  at = put(at, v.x);
-                                  *at++ = ' ';
-                                  at = put(at, v.y);
-                                  *at++ = ' ';
-                                  at = put(at, v.z);
-                                  *at++ = '\n';
-                              }
-                              piece.end(at);
-                          },
-                          hand_on, [&] { faces_ok = take_faces(model, scene); });
-    if (!faces_ok) return SaveStatus::invalid_model;
+    // the faces, taken and shaped by all the threads
+    if (!take_faces(model, scene, threads)) return SaveStatus::invalid_model;
     if (omitted != nullptr) *omitted = scene.omitted;
     shape_faces(scene);
-    release(scene.positions);
 
-    // each corner's normal number, in place of its slot, then of its vertex
+    // each corner's vertex, in place of its slot
     CornerSlots slots;
-    std::vector<std::uint32_t> normal_of = place_corners(scene, slots);
+    std::vector<std::uint32_t> vertex_of = place_corners(scene, slots);
     Shading shading = shade(scene, slots);
     release(scene.face_normal);
     release(shading.vertex_start);
-    for_ranges(normal_of.size(), threads, [&](std::size_t begin, std::size_t end) {
+    for_ranges(vertex_of.size(), threads, [&](std::size_t begin, std::size_t end) {
         for (std::size_t c = begin; c < end; ++c)
-            normal_of[c] = slots.slots[normal_of[c]].ref;  // the corner's vertex
+            vertex_of[c] = slots.slots[vertex_of[c]].ref;
     });
     release(slots.slots);
     release(slots.start);
 
+    // the points with finite positions, numbered from 1 in model order, written while another
+    // thread numbers the normals
+    const std::size_t point_count = scene.positions.size();
+    std::vector<std::uint32_t> number(point_count, 0);
+    std::uint32_t next = 0;
+    for (std::size_t p = 0; p < point_count; ++p) {
+        const Vec3& v = scene.positions[p];
+        if (std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z)) number[p] = ++next;
+    }
     std::vector<std::uint32_t> first_before;
-    const std::vector<std::uint32_t> normal_number =
-        number_normals(shading.vertex_normal, threads, first_before);
+    std::vector<std::uint32_t> normal_number;
+    in_order<OutputPiece>(
+        (point_count + kPiecePoints - 1) / kPiecePoints, threads,
+        [&](std::size_t k, OutputPiece& piece) {
+            const std::size_t begin = k * kPiecePoints;
+            const std::size_t end = std::min(point_count, begin + kPiecePoints);
+            char* at = piece.begin((end - begin) * (5 + 3 * kFloatRoom));
+            for (std::size_t p = begin; p < end; ++p) {
+                if (number[p] == 0) continue;
+                const Vec3& v = scene.positions[p];
+                *at++ = 'v';
+                *at++ = ' ';
+                at = put(at, v.x);
+                *at++ = ' ';
+                at = put(at, v.y);
+                *at++ = ' ';
+                at = put(at, v.z);
+                *at++ = '\n';
+            }
+            piece.end(at);
+        },
+        hand_on, [&] { normal_number = number_normals(shading.vertex_normal, first_before); });
+    release(scene.positions);
     const std::size_t vertex_count = normal_number.size();
     in_order<OutputPiece>((vertex_count + kPiecePoints - 1) / kPiecePoints, threads,
                           [&](std::size_t k, OutputPiece& piece) {
@@ -399,7 +391,7 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
                     *at++ = ' ';
                     at = put(at, number[scene.corners[c]]);
                     if (last - first > 2) {
-                        if (const std::uint32_t n = normal_number[normal_of[c]]; n != 0) {
+                        if (const std::uint32_t n = normal_number[vertex_of[c]]; n != 0) {
                             *at++ = '/';
                             *at++ = '/';
                             at = put(at, n);
