@@ -3,8 +3,9 @@
 # a 100,000- and a 1,000,000-point grid, a ring of 65535 edges and a grid of the ring's file size,
 # each converted RUNS times (median wall time, peak RSS), next to `wc -l` and, when installed,
 # assimp on the same 1M grid written as OBJ. Each run, rokconv's and assimp's alike, starts with
-# its output file removed (untimed), as a first conversion finds it. Then bench/batch.sh: many
-# files in one run.
+# its output file removed (untimed), as a first conversion finds it; assimp to GLB and rokconv
+# -f glb / -f obj are also run once each in turn, and their ratios taken round by round. Then
+# bench/batch.sh: many files in one run.
 #   usage: bench/run.sh [--runs N] [--build DIR] [--stages] [--baseline ROKCONV]
 #     --runs N     timed runs of each command (default 5), after one untimed run
 #     --build DIR  build directory (default build-bench); the models go to DIR/bench-data
