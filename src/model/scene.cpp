@@ -278,48 +278,27 @@ std::size_t polygon_of(const Scene& scene, std::size_t f) {
     return polygon;
 }
 
-std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots, unsigned threads) {
+std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots) {
     const std::size_t points = scene.point_corners.size();
-    const std::size_t corners = scene.corners.size();
     reserve_large(slots.start, points + 1);
     slots.start.resize(points + 1);
     slots.start[0] = 0;
     for (std::size_t p = 0; p < points; ++p)
         slots.start[p + 1] = slots.start[p] + scene.point_corners[p];
     release(scene.point_corners);
-    reserve_large(slots.slots, corners);
-    slots.slots.resize(corners);
+    // each slot taken in corner order, start[p] running to the end of p's, then moved back
+    reserve_large(slots.slots, scene.corners.size());
+    slots.slots.resize(scene.corners.size());
     std::vector<std::uint32_t> slot_of;
-    reserve_large(slot_of, corners);
-    slot_of.resize(corners);
-    // Each slot taken in corner order, start[p] running to the end of p's, then moved back. The
-    // threads share the points, each going through every corner and taking those of its own: no
-    // more memory than one thread takes.
-    if (threads == 0) threads = threads_for(points);
-    threads = static_cast<unsigned>(std::clamp<std::size_t>(corners / 4096, 1, threads));
-    // the points of each share, of nearly equal numbers of corners
-    std::vector<std::uint32_t> bound(threads + 1, static_cast<std::uint32_t>(points));
-    bound[0] = 0;
-    for (unsigned k = 1; k < threads; ++k) {
-        const auto corner = static_cast<std::uint32_t>(corners * k / threads);
-        bound[k] = static_cast<std::uint32_t>(
-            std::upper_bound(slots.start.begin(), slots.start.end(), corner) - slots.start.begin() -
-            1);
-    }
-    run_on(threads, [&](unsigned t) {
-        const std::uint32_t from = bound[t];
-        const std::uint32_t to = bound[t + 1];
-        const std::size_t faces = scene.face_count();
-        for (std::uint32_t f = 0; f < faces; ++f) {
-            for (std::uint32_t c = scene.face_start[f]; c < scene.face_start[f + 1]; ++c) {
-                const std::uint32_t p = scene.corners[c];
-                if (p < from || p >= to) continue;
-                const std::uint32_t s = slots.start[p]++;
-                slots.slots[s] = {f, scene.corner_angle[c]};
-                slot_of[c] = s;
-            }
+    reserve_large(slot_of, scene.corners.size());
+    slot_of.resize(scene.corners.size());
+    for (std::uint32_t f = 0; f + 1 < scene.face_start.size(); ++f) {
+        for (std::uint32_t c = scene.face_start[f]; c < scene.face_start[f + 1]; ++c) {
+            const std::uint32_t s = slots.start[scene.corners[c]]++;
+            slots.slots[s] = {f, scene.corner_angle[c]};
+            slot_of[c] = s;
         }
-    });
+    }
     for (std::size_t p = points; p > 0; --p)
         slots.start[p] = slots.start[p - 1];
     slots.start[0] = 0;

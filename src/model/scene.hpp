@@ -95,8 +95,8 @@ struct CornerSlots {
 };
 
 // fills slots from the scene, whose corner_angle and point_corners it frees; returns each
-// corner's slot. Threads 0 is as many as the model is worth.
-std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots, unsigned threads = 0);
+// corner's slot
+std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots);
 
 // The vertices that the smoothed normals of the corners make, a point becoming several only
 // where its corners' normals differ: each slot's ref becomes its corner's vertex. A corner of a

@@ -29,40 +29,28 @@ Scene random_faces(std::size_t points, std::size_t faces, unsigned seed) {
     return scene;
 }
 
-// Each point's slots hold its corners, in corner order, with their faces and angles, on one
-// thread as on two.
-TEST(PlaceCorners, EachPointsCornersInOrderOnAnyThreads) {
+// Each point's slots hold its corners, in corner order, with their faces and angles.
+TEST(PlaceCorners, EachPointsCornersInOrder) {
     for (const auto& [points, faces] : std::vector<std::pair<std::size_t, std::size_t>>{
              {1, 0}, {5, 1}, {3, 2}, {40, 9}, {3000, 5000}}) {
         const Scene made = random_faces(points, faces, static_cast<unsigned>(points + faces));
-        std::vector<std::uint32_t> single;
-        CornerSlots first;
-        for (const unsigned threads : {1u, 2u, 3u}) {
-            Scene scene = made;
-            CornerSlots slots;
-            const std::vector<std::uint32_t> slot_of = place_corners(scene, slots, threads);
-            ASSERT_EQ(slot_of.size(), made.corners.size());
-            ASSERT_EQ(slots.start.size(), points + 1);
-            EXPECT_EQ(slots.start.back(), made.corners.size());
-            for (std::size_t p = 0; p < points; ++p)
-                EXPECT_EQ(slots.start[p + 1] - slots.start[p], made.point_corners[p]);
-            std::vector<std::uint32_t> last(points, 0);  // the slot after p's last corner seen
-            for (std::size_t f = 0; f < faces; ++f) {
-                for (std::uint32_t c = made.face_start[f]; c < made.face_start[f + 1]; ++c) {
-                    const std::uint32_t p = made.corners[c];
-                    const std::uint32_t s = slot_of[c];
-                    EXPECT_EQ(slots.slots[s].ref, f);
-                    EXPECT_EQ(slots.slots[s].angle, made.corner_angle[c]);
-                    EXPECT_EQ(s, std::max(last[p], slots.start[p])) << "corner " << c;
-                    last[p] = s + 1;
-                }
-            }
-            if (threads == 1) {
-                single = slot_of;
-                first = slots;
-            } else {
-                EXPECT_EQ(slot_of, single) << threads << " threads";
-                EXPECT_EQ(slots.start, first.start);
+        Scene scene = made;
+        CornerSlots slots;
+        const std::vector<std::uint32_t> slot_of = place_corners(scene, slots);
+        ASSERT_EQ(slot_of.size(), made.corners.size());
+        ASSERT_EQ(slots.start.size(), points + 1);
+        EXPECT_EQ(slots.start.back(), made.corners.size());
+        for (std::size_t p = 0; p < points; ++p)
+            EXPECT_EQ(slots.start[p + 1] - slots.start[p], made.point_corners[p]);
+        std::vector<std::uint32_t> last(points, 0);  // the slot after p's last corner seen
+        for (std::size_t f = 0; f < faces; ++f) {
+            for (std::uint32_t c = made.face_start[f]; c < made.face_start[f + 1]; ++c) {
+                const std::uint32_t p = made.corners[c];
+                const std::uint32_t s = slot_of[c];
+                EXPECT_EQ(slots.slots[s].ref, f);
+                EXPECT_EQ(slots.slots[s].angle, made.corner_angle[c]);
+                EXPECT_EQ(s, std::max(last[p], slots.start[p])) << "corner " << c;
+                last[p] = s + 1;
             }
         }
     }
