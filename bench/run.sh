@@ -3,8 +3,8 @@
 # a 100,000- and a 1,000,000-point grid, a ring of 65535 edges and a grid of the ring's file size,
 # each converted RUNS times (median wall time, peak RSS), next to `wc -l` and, when installed,
 # assimp on the same 1M grid written as OBJ. Each run, rokconv's and assimp's alike, starts with
-# its output file removed (untimed), as a first conversion finds it; assimp to GLB and rokconv
-# -f glb / -f obj are also run once each in turn, and their ratios taken round by round. Then
+# its output file removed (untimed), as a first conversion finds it; the commands the targets
+# compare are also run once each in turn, and their ratios taken round by round. Then
 # bench/batch.sh: many files in one run.
 #   usage: bench/run.sh [--runs N] [--build DIR] [--stages] [--baseline ROKCONV]
 #     --runs N     timed runs of each command (default 5), after one untimed run
@@ -128,23 +128,36 @@ if [ -n "$assimp" ]; then
             "$assimp" export grid1m-in.obj grid1m.ply -fplyb
     measure assimpglb "assimp grid 1M (OBJ to GLB)" grid1m-in.obj grid1m-assimp.glb \
             "$assimp_runs" "$assimp" export grid1m-in.obj grid1m-assimp.glb -fglb2
-    # and assimp to GLB, rokconv -f glb and rokconv -f obj one run each in turn, the order turned
-    # round every other time, so that a drift of the machine meets all three alike: the medians
-    # of each round's two ratios
-    rounds=$(for i in $(seq "$runs"); do
-        one() { "$measure" --fresh "$1" 1 "${@:2}" | cut -d' ' -f1; }
-        run_assimp() { a=$(one grid1m-assimp.glb "$assimp" export grid1m-in.obj grid1m-assimp.glb -fglb2); }
-        run_ours() {
-            g=$(one grid1m.glb "$rokconv" -f glb grid1m.rok)
-            o=$(one grid1m.obj "$rokconv" -f obj grid1m.rok)
-        }
-        if [ $((i % 2)) = 0 ]; then run_assimp; run_ours; else run_ours; run_assimp; fi
-        echo "$a $g $o"
-    done)
-    median_of() { sort -g | awk '{ r[NR] = $1 } END { printf "%.4f", r[int((NR + 1) / 2)] }'; }
-    paired_glb=$(awk '{ print $1 / $2 }' <<<"$rounds" | median_of)
-    paired_obj=$(awk '{ print $1 / $3 }' <<<"$rounds" | median_of)
 fi
+# and the commands the ratios compare, one run each in turn, the order turned round every other
+# time, so that a drift of the machine meets all alike: the median of each ratio over the rounds
+one() {  # one OUTPUT COMMAND...: the time of one run, OUTPUT (- for none) removed before it
+    local fresh=()
+    [ "$1" != - ] && fresh=(--fresh "$1")
+    "$measure" "${fresh[@]}" 1 "${@:2}" | cut -d' ' -f1
+}
+run_ours() {
+    l=$(one grid1m.LWO "$rokconv" grid1m.rok)
+    g=$(one grid1m.glb "$rokconv" -f glb grid1m.rok)
+    o=$(one grid1m.obj "$rokconv" -f obj grid1m.rok)
+}
+run_theirs() {
+    w=$(one - wc -l grid1m.rok)
+    a=1 p=1
+    [ -z "$assimp" ] && return
+    a=$(one grid1m-assimp.glb "$assimp" export grid1m-in.obj grid1m-assimp.glb -fglb2)
+    p=$(one grid1m.ply "$assimp" export grid1m-in.obj grid1m.ply -fplyb)
+}
+rounds=$(for i in $(seq "$runs"); do
+    if [ $((i % 2)) = 0 ]; then run_theirs; run_ours; else run_ours; run_theirs; fi
+    echo "$l $g $o $w $a $p"
+done)
+median_of() { sort -g | awk '{ r[NR] = $1 } END { printf "%.4f", r[int((NR + 1) / 2)] }'; }
+in_turn() { awk "{ print $1 }" <<<"$rounds" | median_of; }  # in_turn 'A / B', of the columns
+paired_wc=$(in_turn '$1 / $4')
+paired_ply=$(in_turn '$6 / $1')
+paired_glb=$(in_turn '$5 / $2')
+paired_obj=$(in_turn '$5 / $3')
 
 echo
 printf "%-44s %10s %12s  %s\n" "target" "measured" "goal" ""
@@ -158,21 +171,21 @@ check() {
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a / b }'; }
 check "end to end, 1M grid (MB/s)" "$(ratio "${size[grid1m]}" "$(ratio "${median[grid1m]}" 1e-6)")" \
       ">=" 300 "%10.0f"
-check "rokconv / wc -l, 1M grid (time)" "$(ratio "${median[grid1m]}" "${median[wc]}")" \
-      "<=" 12 "%10.2f"
+blocks="rokconv / wc -l $(ratio "${median[grid1m]}" "${median[wc]}")"
 if [ -n "$assimp" ]; then
-    check "assimp / rokconv, 1M grid (time)" "$(ratio "${median[assimp]}" "${median[grid1m]}")" \
-          ">=" 5 "%10.2f"
+    blocks+=", assimp / rokconv $(ratio "${median[assimp]}" "${median[grid1m]}")"
+    blocks+=", assimp (to GLB) / -f glb $(ratio "${median[assimpglb]}" "${median[glb]}")"
+    blocks+=", / -f obj $(ratio "${median[assimpglb]}" "${median[obj]}")"
+fi
+echo "(on the medians above: $blocks; the ratios below are from the runs in turn)"
+check "rokconv / wc -l, 1M grid (time)" "$paired_wc" "<=" 12 "%10.2f"
+if [ -n "$assimp" ]; then
+    check "assimp / rokconv, 1M grid (time)" "$paired_ply" ">=" 5 "%10.2f"
+    check "assimp (to GLB) / rokconv -f glb, 1M grid" "$paired_glb" ">=" 5 "%10.2f"
+    check "assimp (to GLB) / rokconv -f obj, 1M grid" "$paired_obj" ">=" 5 "%10.2f"
 else
     printf "%-44s %10s\n" "assimp / rokconv, 1M grid (time)" "skipped"
     echo "  assimp is not installed: apt-get install assimp-utils to compare with it"
-fi
-if [ -n "$assimp" ]; then
-    echo "assimp (to GLB) / rokconv, medians above: -f glb" \
-         "$(ratio "${median[assimpglb]}" "${median[glb]}"), -f obj" \
-         "$(ratio "${median[assimpglb]}" "${median[obj]}"); runs in turn below"
-    check "assimp (to GLB) / rokconv -f glb, in turn" "$paired_glb" ">=" 5 "%10.2f"
-    check "assimp (to GLB) / rokconv -f obj, in turn" "$paired_obj" ">=" 5 "%10.2f"
 fi
 check "peak RSS / input, 1M grid, -f glb" "$(ratio "$(( rss[glb] * 1024 ))" "${size[grid1m]}")" \
       "<=" 2 "%10.2f"
