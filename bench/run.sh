@@ -85,6 +85,15 @@ measure() {
                  bytes / 1e6 / t, kib / 1024, kib * 1024 / bytes }'
 }
 
+# one OUTPUT COMMAND...: the time of one run of the command, OUTPUT (- for none) removed before it
+one() {
+    local fresh=()
+    [ "$1" != - ] && fresh=(--fresh "$1")
+    "$measure" "${fresh[@]}" 1 "${@:2}" | cut -d' ' -f1
+}
+# the median of the numbers on standard input, one a line
+median_of() { sort -g | awk '{ r[NR] = $1 } END { printf "%.4f", r[int((NR + 1) / 2)] }'; }
+
 echo
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(nproc) cores; $runs runs each"
 printf "%-30s %9s %10s %8s %10s %9s\n" "command" "input MB" "median s" "MB/s" \
@@ -107,11 +116,11 @@ if [ -n "$baseline" ]; then
     # and the two builds one run each in turn, each first every other time, so that a drift of
     # the machine, or what a run leaves to the next, meets both alike
     paired=$(for i in $(seq "$runs"); do
-        one() { "$measure" --fresh grid1m.LWO 1 "$1" grid1m.rok | cut -d' ' -f1; }
-        if [ $((i % 2)) = 0 ]; then a=$(one "$rokconv"); b=$(one "$baseline")
-        else b=$(one "$baseline"); a=$(one "$rokconv"); fi
+        if [ $((i % 2)) = 0 ]; then a=$(one grid1m.LWO "$rokconv" grid1m.rok)
+                                    b=$(one grid1m.LWO "$baseline" grid1m.rok)
+        else b=$(one grid1m.LWO "$baseline" grid1m.rok); a=$(one grid1m.LWO "$rokconv" grid1m.rok); fi
         echo "$a $b"
-    done | awk '{ print $1 / $2 }' | sort -g | awk '{ r[NR] = $1 } END { print r[int((NR + 1) / 2)] }')
+    done | awk '{ print $1 / $2 }' | median_of)
 fi
 measure glb "rokconv -f glb grid 1M points" grid1m.rok grid1m.glb "$runs" \
         "$rokconv" -f glb grid1m.rok
@@ -131,11 +140,6 @@ if [ -n "$assimp" ]; then
 fi
 # and the commands the ratios compare, one run each in turn, the order turned round every other
 # time, so that a drift of the machine meets all alike: the median of each ratio over the rounds
-one() {  # one OUTPUT COMMAND...: the time of one run, OUTPUT (- for none) removed before it
-    local fresh=()
-    [ "$1" != - ] && fresh=(--fresh "$1")
-    "$measure" "${fresh[@]}" 1 "${@:2}" | cut -d' ' -f1
-}
 run_ours() {
     l=$(one grid1m.LWO "$rokconv" grid1m.rok)
     g=$(one grid1m.glb "$rokconv" -f glb grid1m.rok)
@@ -152,7 +156,6 @@ rounds=$(for i in $(seq "$runs"); do
     if [ $((i % 2)) = 0 ]; then run_theirs; run_ours; else run_ours; run_theirs; fi
     echo "$l $g $o $w $a $p"
 done)
-median_of() { sort -g | awk '{ r[NR] = $1 } END { printf "%.4f", r[int((NR + 1) / 2)] }'; }
 in_turn() { awk "{ print $1 }" <<<"$rounds" | median_of; }  # in_turn 'A / B', of the columns
 paired_wc=$(in_turn '$1 / $4')
 paired_ply=$(in_turn '$6 / $1')
