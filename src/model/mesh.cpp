@@ -671,14 +671,21 @@ void Smoother::point(std::span<SmoothCorner> at, std::span<Vec3> out) {
         bool shared = mean_length > 0.0;
         for (std::size_t k = 0; shared && limit_ < std::numbers::pi && k < items.size(); ++k)
             shared = dot(items[k].normal, mean) >= cos_half_ * mean_length;
-        if (!shared && items.size() > kPairwiseSmooth) build_tree(tree, items);
+        if (shared) {
+            // every corner of the group gets the normal of their mean
+            const Vec3 normal = to_vec3((1.0 / mean_length) * mean);
+            const bool finite = std::isfinite(mean_length);
+            for (std::size_t k = first; k < end; ++k)
+                out[at[k].out] = finite ? normal : at[k].normal;
+            continue;
+        }
+        if (items.size() > kPairwiseSmooth) build_tree(tree, items);
         for (std::size_t k = first; k < end; ++k) {
             const D3 own = d3(at[k].normal);  // items may be reordered
-            D3 sum = mean;
-            if (!shared && items.size() > kPairwiseSmooth) {
+            D3 sum;
+            if (items.size() > kPairwiseSmooth) {
                 sum = sum_within(tree, items, own, cos_limit_);
-            } else if (!shared) {
-                sum = {};
+            } else {
                 for (const Weighted& o : items)
                     if (dot(own, o.normal) >= cos_limit_) sum = sum + o.weight * o.normal;
             }
