@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -170,76 +171,109 @@ std::uint64_t hash(const std::array<std::uint32_t, 3>& bits) {
     return h ^ (h >> 32);
 }
 
-constexpr std::uint32_t kNoNormal = 0xFFFFFFFFu;
-
 // Each vertex's normal numbered from 1 in order of first use, each distinct normal once; 0 for
-// a zero normal (a face without area). first_before[k] is how many are numbered before vertex k
-// * kPiecePoints. The normals are found through an open-addressing table twice the size of the
-// vertices, which holds the first vertex with each normal; the table's slot a few vertices on is
-// fetched ahead. One thread: the table's cache misses bound it, and a second made it no faster.
-std::vector<std::uint32_t> number_normals(const std::vector<Vec3>& normals,
-                                          std::vector<std::uint32_t>& first_before) {
-    const std::size_t count = normals.size();
-    std::vector<std::uint32_t> first;  // then each vertex's number
-    reserve_large(first, count);
-    first.resize(count);
-    // an entry is its vertex + 1 in the low bits and, in those the vertex numbers leave free,
-    // other bits of the normal's hash, so that most other normals are told apart without
-    // reading them
-    const int low = std::bit_width(count + 1);
-    const std::uint32_t vertex_mask = low >= 32 ? 0xFFFFFFFFu : (1u << low) - 1;
-    auto tag = [&](std::uint64_t h) {
-        return low >= 32 ? 0u : static_cast<std::uint32_t>(h >> 32) << low;
-    };
-    const std::size_t size = std::bit_ceil(2 * count + 2);
-    const std::unique_ptr<std::uint32_t[], decltype(&std::free)> table(
-        static_cast<std::uint32_t*>(std::calloc(size, sizeof(std::uint32_t))), &std::free);
-    if (!table) throw std::bad_alloc();
-    advise_huge_pages(table.get(), size * sizeof(std::uint32_t));
-    const std::size_t mask = size - 1;
-    auto key = [&](std::size_t v) {
-        return std::bit_cast<std::array<std::uint32_t, 3>>(normals[v]);
-    };
-    // the hashes of the next vertices, each found once
-    constexpr std::size_t kAhead = 16;
-    std::array<std::uint64_t, kAhead> ahead;
-    for (std::size_t v = 0; v < std::min(count, kAhead); ++v)
-        ahead[v] = hash(key(v));
-    for (std::size_t v = 0; v < count; ++v) {
-        const std::uint64_t h = ahead[v % kAhead];
-        if (v + kAhead < count) {
-            const std::uint64_t later = hash(key(v + kAhead));
-            ahead[v % kAhead] = later;
-            __builtin_prefetch(&table[later & mask]);
+// a zero normal (a face without area). The normals are found through an open-addressing table
+// twice the size of the vertices, which holds the first vertex with each normal; the table's
+// slot a few vertices on is fetched ahead. One thread: the table's cache misses bound it, and a
+// second made it no faster. The vertices are numbered in pieces of kPiecePoints, and a piece's
+// vn lines may be written as soon as it is done, while the numbering goes on.
+class NormalNumbers {
+  public:
+    explicit NormalNumbers(const std::vector<Vec3>& normals) : normals_(normals) {
+        reserve_large(number, normals.size());
+        number.resize(normals.size());
+        before.assign(normals.size() / kPiecePoints + 1, 0);
+    }
+
+    std::vector<std::uint32_t> number;  // each vertex's
+    std::vector<std::uint32_t> before;  // how many are numbered before each piece
+
+    // numbers every vertex; once it returns or throws, no one waits
+    void run() {
+        try {
+            number_all();
+        } catch (...) {
+            failed_ = true;
+            publish(before.size());
+            throw;
         }
-        const auto bits = key(v);
-        if (((bits[0] | bits[1] | bits[2]) & 0x7FFFFFFFu) == 0) {
-            first[v] = kNoNormal;  // zero, of either sign
-            continue;
-        }
-        const std::uint32_t own = tag(h);
-        for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-            const std::uint32_t entry = table[i];
-            if (entry == 0) {
-                table[i] = own | static_cast<std::uint32_t>(v + 1);
-                first[v] = static_cast<std::uint32_t>(v);
-                break;
+        publish(before.size());
+    }
+
+    // waits until piece k is numbered; false if the numbering failed
+    bool wait_for(std::size_t k) const {
+        for (std::size_t done = done_.load(); done <= k; done = done_.load())
+            done_.wait(done);
+        return !failed_;
+    }
+
+  private:
+    void publish(std::size_t pieces) {
+        done_.store(pieces);
+        done_.notify_all();
+    }
+
+    void number_all() {
+        const std::size_t count = normals_.size();
+        // an entry is its vertex + 1 in the low bits and, in those the vertex numbers leave free,
+        // other bits of the normal's hash, so that most other normals are told apart without
+        // reading them
+        const int low = std::bit_width(count + 1);
+        const std::uint32_t vertex_mask = low >= 32 ? 0xFFFFFFFFu : (1u << low) - 1;
+        auto tag = [&](std::uint64_t h) {
+            return low >= 32 ? 0u : static_cast<std::uint32_t>(h >> 32) << low;
+        };
+        const std::size_t size = std::bit_ceil(2 * count + 2);
+        const std::unique_ptr<std::uint32_t[], decltype(&std::free)> table(
+            static_cast<std::uint32_t*>(std::calloc(size, sizeof(std::uint32_t))), &std::free);
+        if (!table) throw std::bad_alloc();
+        advise_huge_pages(table.get(), size * sizeof(std::uint32_t));
+        const std::size_t mask = size - 1;
+        auto key = [&](std::size_t v) {
+            return std::bit_cast<std::array<std::uint32_t, 3>>(normals_[v]);
+        };
+        // the hashes of the next vertices, each found once
+        constexpr std::size_t kAhead = 16;
+        std::array<std::uint64_t, kAhead> ahead;
+        for (std::size_t v = 0; v < std::min(count, kAhead); ++v)
+            ahead[v] = hash(key(v));
+        std::uint32_t numbered = 0;
+        for (std::size_t v = 0; v < count; ++v) {
+            if (v % kPiecePoints == 0) {
+                if (v > 0) publish(v / kPiecePoints);
+                before[v / kPiecePoints] = numbered;
             }
-            if ((entry & ~vertex_mask) == own && key((entry & vertex_mask) - 1) == bits) {
-                first[v] = (entry & vertex_mask) - 1;
-                break;
+            const std::uint64_t h = ahead[v % kAhead];
+            if (v + kAhead < count) {
+                const std::uint64_t later = hash(key(v + kAhead));
+                ahead[v % kAhead] = later;
+                __builtin_prefetch(&table[later & mask]);
+            }
+            const auto bits = key(v);
+            if (((bits[0] | bits[1] | bits[2]) & 0x7FFFFFFFu) == 0) {
+                number[v] = 0;  // zero, of either sign
+                continue;
+            }
+            const std::uint32_t own = tag(h);
+            for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+                const std::uint32_t entry = table[i];
+                if (entry == 0) {
+                    table[i] = own | static_cast<std::uint32_t>(v + 1);
+                    number[v] = ++numbered;
+                    break;
+                }
+                if ((entry & ~vertex_mask) == own && key((entry & vertex_mask) - 1) == bits) {
+                    number[v] = number[(entry & vertex_mask) - 1];
+                    break;
+                }
             }
         }
     }
-    first_before.assign(count / kPiecePoints + 1, 0);
-    std::uint32_t numbered = 0;
-    for (std::size_t v = 0; v < count; ++v) {
-        if (v % kPiecePoints == 0) first_before[v / kPiecePoints] = numbered;
-        const std::uint32_t f = first[v];
-        first[v] = f == kNoNormal ? 0 : f == v ? ++numbered : first[f];
-    }
-    return first;
-}
+
+    const std::vector<Vec3>& normals_;
+    std::atomic<std::size_t> done_{0};  // pieces numbered
+    std::atomic<bool> failed_{false};
+};
 
 // obj_buffer, if given, is the buffer behind the sink obj
 SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
@@ -273,9 +307,40 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
     if (omitted != nullptr) *omitted = scene.omitted;
     shape_faces(scene);
 
-    // each corner's vertex, in place of its slot
+    // the points with finite positions, numbered from 1 in model order, written while another
+    // thread places the corners at their points
+    const std::size_t point_count = scene.positions.size();
+    std::vector<std::uint32_t> number(point_count, 0);
+    std::uint32_t next = 0;
+    for (std::size_t p = 0; p < point_count; ++p) {
+        const Vec3& v = scene.positions[p];
+        if (std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z)) number[p] = ++next;
+    }
     CornerSlots slots;
-    std::vector<std::uint32_t> vertex_of = place_corners(scene, slots);
+    std::vector<std::uint32_t> vertex_of;
+    in_order<OutputPiece>((point_count + kPiecePoints - 1) / kPiecePoints, threads,
+                          [&](std::size_t k, OutputPiece& piece) {
+                              const std::size_t begin = k * kPiecePoints;
+                              const std::size_t end = std::min(point_count, begin + kPiecePoints);
+                              char* at = piece.begin((end - begin) * (5 + 3 * kFloatRoom));
+                              for (std::size_t p = begin; p < end; ++p) {
+                                  if (number[p] == 0) continue;
+                                  const Vec3& v = scene.positions[p];
+                                  *at++ = 'v';
+                                  *at++ = ' ';
+                                  at = put(at, v.x);
+                                  *at++ = ' ';
+                                  at = put(at, v.y);
+                                  *at++ = ' ';
+                                  at = put(at, v.z);
+                                  *at++ = '\n';
+                              }
+                              piece.end(at);
+                          },
+                          hand_on, [&] { vertex_of = place_corners(scene, slots); });
+    release(scene.positions);
+
+    // each corner's vertex, in place of its slot
     Shading shading = shade(scene, slots);
     release(scene.face_normal);
     release(shading.vertex_start);
@@ -286,48 +351,21 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
     release(slots.slots);
     release(slots.start);
 
-    // the points with finite positions, numbered from 1 in model order, written while another
-    // thread numbers the normals
-    const std::size_t point_count = scene.positions.size();
-    std::vector<std::uint32_t> number(point_count, 0);
-    std::uint32_t next = 0;
-    for (std::size_t p = 0; p < point_count; ++p) {
-        const Vec3& v = scene.positions[p];
-        if (std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z)) number[p] = ++next;
-    }
-    std::vector<std::uint32_t> first_before;
-    std::vector<std::uint32_t> normal_number;
-    in_order<OutputPiece>(
-        (point_count + kPiecePoints - 1) / kPiecePoints, threads,
-        [&](std::size_t k, OutputPiece& piece) {
-            const std::size_t begin = k * kPiecePoints;
-            const std::size_t end = std::min(point_count, begin + kPiecePoints);
-            char* at = piece.begin((end - begin) * (5 + 3 * kFloatRoom));
-            for (std::size_t p = begin; p < end; ++p) {
-                if (number[p] == 0) continue;
-                const Vec3& v = scene.positions[p];
-                *at++ = 'v';
-                *at++ = ' ';
-                at = put(at, v.x);
-                *at++ = ' ';
-                at = put(at, v.y);
-                *at++ = ' ';
-                at = put(at, v.z);
-                *at++ = '\n';
-            }
-            piece.end(at);
-        },
-        hand_on, [&] { normal_number = number_normals(shading.vertex_normal, first_before); });
-    release(scene.positions);
-    const std::size_t vertex_count = normal_number.size();
+    // the normals, each written once as soon as another thread has numbered it
+    NormalNumbers normals(shading.vertex_normal);
+    const std::size_t vertex_count = shading.vertex_normal.size();
     in_order<OutputPiece>((vertex_count + kPiecePoints - 1) / kPiecePoints, threads,
                           [&](std::size_t k, OutputPiece& piece) {
                               const std::size_t begin = k * kPiecePoints;
                               const std::size_t end = std::min(vertex_count, begin + kPiecePoints);
                               char* at = piece.begin((end - begin) * (6 + 3 * kUnitRoom));
-                              std::uint32_t numbered = first_before[k];
+                              if (!normals.wait_for(k)) {
+                                  piece.end(at);
+                                  return;
+                              }
+                              std::uint32_t numbered = normals.before[k];
                               for (std::size_t v = begin; v < end; ++v) {
-                                  if (normal_number[v] != numbered + 1) continue;
+                                  if (normals.number[v] != numbered + 1) continue;
                                   ++numbered;
                                   const Vec3& n = shading.vertex_normal[v];
                                   at = put(at, "vn ");
@@ -340,7 +378,8 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
                               }
                               piece.end(at);
                           },
-                          hand_on);
+                          hand_on, [&] { normals.run(); });
+    const std::vector<std::uint32_t>& normal_number = normals.number;
     release(shading.vertex_normal);
 
     // faces in model order, then lines, each run of one material under its usemtl
