@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <new>
+#include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +54,53 @@ TEST(SaveObj, LeavesOutWhatNoFileCanHold) {
         got.emplace_back(o.count, o.first);
     EXPECT_EQ(got, (Pairs{{1, 0}, {1, 1}, {1, 3}, {1, 2}, {1, 1}}));
     EXPECT_NE(text(mtl).find("newmtl default\nKd 0.8 0.8 0.8\n"), std::string::npos);
+}
+
+// A model large enough to be written on several threads: triangles apart from each other, every
+// other one flat (all sharing one normal) and the rest each tilted its own way. Its normals are
+// numbered in order of first use across all the pieces of text, each written once, whichever
+// thread numbers them and whichever writes their lines.
+TEST(SaveObj, NormalsNumberedInOrderOfUseOnThreads) {
+    constexpr std::uint32_t kTriangles = 20000;  // 60,000 points
+    std::vector<Point> points;
+    std::vector<Edge> edges;
+    std::vector<std::vector<std::uint32_t>> faces;
+    for (std::uint32_t i = 0; i < kTriangles; ++i) {
+        const double x = i;
+        const double tilt = i % 2 == 0 ? 0.0 : 0.001 * i;
+        points.insert(points.end(), {Point{x, 0, 0}, Point{x + 1, 0, 0}, Point{x, 1, tilt}});
+        const auto p = static_cast<std::int32_t>(3 * i + 1);
+        edges.insert(edges.end(), {Edge{p, p + 1, 0}, Edge{p + 1, p + 2, 0}, Edge{p + 2, p, 0}});
+        faces.push_back({3 * i + 1, 3 * i + 2, 3 * i + 3});
+    }
+    std::vector<unsigned char> obj, mtl;
+    ASSERT_EQ(save_obj(model_of(points, edges, faces), "t.mtl", obj, mtl), SaveStatus::ok);
+    std::size_t positions = 0;
+    std::set<std::string> normals;
+    std::size_t normal_lines = 0;
+    std::vector<std::uint32_t> used;  // each face's normal
+    std::istringstream lines(text(obj));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("v ")) ++positions;
+        if (line.starts_with("vn ")) {
+            normals.insert(line);
+            ++normal_lines;
+        }
+        if (!line.starts_with("f ")) continue;
+        std::set<std::uint32_t> of_face;
+        for (std::size_t at = line.find("//"); at != std::string::npos;
+             at = line.find("//", at + 2))
+            of_face.insert(static_cast<std::uint32_t>(std::stoul(line.substr(at + 2))));
+        ASSERT_EQ(of_face.size(), 1u) << line;
+        used.push_back(*of_face.begin());
+    }
+    EXPECT_EQ(positions, 3 * kTriangles);
+    EXPECT_EQ(normal_lines, 1 + kTriangles / 2);
+    EXPECT_EQ(normals.size(), normal_lines);
+    std::vector<std::uint32_t> expected;
+    for (std::uint32_t i = 0; i < kTriangles; ++i)
+        expected.push_back(i % 2 == 0 ? 1 : 2 + i / 2);
+    EXPECT_EQ(used, expected);
 }
 
 // The writer's text is made on several threads: the pieces come out whole and in order whatever
