@@ -139,6 +139,20 @@ void advise_huge_pages([[maybe_unused]] const void* data, [[maybe_unused]] std::
 #endif
 }
 
+void release_tail([[maybe_unused]] const void* data, [[maybe_unused]] std::size_t used,
+                  [[maybe_unused]] std::size_t room) {
+#if defined(__linux__)
+    constexpr std::uintptr_t kLarge = std::uintptr_t{4} << 20;  // as advise_huge_pages
+    constexpr std::uintptr_t kPage = 4096;
+    const auto at = reinterpret_cast<std::uintptr_t>(data);
+    const auto begin = (at + used + kPage - 1) & ~(kPage - 1);
+    const auto end = (at + room) & ~(kPage - 1);
+    // the pages wholly past the last element, their contents unused
+    if (room >= kLarge && end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+#endif
+}
+
 double linear(std::uint8_t component) {
     const double c = component / 255.0;
     return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);

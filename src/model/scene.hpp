@@ -114,6 +114,15 @@ Shading shade(const Scene& scene, CornerSlots& slots);
 // which for the tables of a large model is much of the writers' time. Nothing elsewhere.
 void advise_huge_pages(const void* data, std::size_t bytes);
 
+// Hands back to the system the memory of a large table past its last element, which a huge page
+// may have taken in whole: the room stays the table's, and is given memory again once written.
+void release_tail(const void* data, std::size_t used, std::size_t room);
+
+template <class T>
+void release_tail(const std::vector<T>& v) {
+    release_tail(v.data(), v.size() * sizeof(T), v.capacity() * sizeof(T));
+}
+
 // room for n, backed by huge pages where the table is large
 template <class T>
 void reserve_large(std::vector<T>& v, std::size_t n) {

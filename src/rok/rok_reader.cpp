@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "model/scene.hpp"
 #include "rok/text.hpp"
 #include "rokconv/report.hpp"
 
@@ -318,6 +319,9 @@ template <class T>
         if (guess > static_cast<double>(room) && guess < static_cast<double>(table.max_size())) {
             try {
                 table.reserve(static_cast<std::size_t>(guess));
+                // fewer page faults as it fills; what it does not fill is handed back at the
+                // block's end
+                advise_huge_pages(table.data(), table.capacity() * sizeof(T));
                 return;
             } catch (const std::bad_alloc&) {
                 // too much to set aside at once: grow step by step
@@ -380,6 +384,7 @@ void read_points(Reader<Report>& from, Model& model, LoadReport* report) {
     if constexpr (Report) {
         if (!closed) note_cut(*report, RokBlock::points);
     }
+    release_tail(model.points);
     from = r;
 }
 
@@ -410,6 +415,7 @@ void read_edges(Reader<Report>& from, Model& model, LoadReport* report) {
     if constexpr (Report) {
         if (!closed) note_cut(*report, RokBlock::edges);
     }
+    release_tail(model.edges);
     from = r;
 }
 
@@ -480,6 +486,8 @@ void read_faces(Reader<Report>& from, Model& model, LoadReport* report) {
     if constexpr (Report) {
         if (!closed) note_cut(*report, RokBlock::faces);
     }
+    release_tail(model.edge_refs);
+    release_tail(model.polygons);
     from = r;
 }
 

@@ -56,5 +56,26 @@ TEST(PlaceCorners, EachPointsCornersInOrder) {
     }
 }
 
+// A large table's memory past its last element is handed back, and nothing before it: a table
+// ending anywhere within a page keeps every element, and its room can be filled afterwards.
+TEST(ReleaseTail, KeepsEveryElementAndTheRoom) {
+    for (const std::size_t used : {std::size_t{5} << 20, (std::size_t{5} << 20) + 1,
+                                   (std::size_t{5} << 20) + 4095, std::size_t{0}}) {
+        std::vector<unsigned char> table;
+        reserve_large(table, std::size_t{8} << 20);
+        for (std::size_t i = 0; i < used; ++i)
+            table.push_back(static_cast<unsigned char>(i % 251 + 1));
+        release_tail(table);
+        std::size_t wrong = 0;
+        for (std::size_t i = 0; i < used; ++i)
+            wrong += table[i] != static_cast<unsigned char>(i % 251 + 1);
+        EXPECT_EQ(wrong, 0u) << used;
+        const std::size_t room = table.capacity();
+        table.resize(room, 7);
+        EXPECT_EQ(table.capacity(), room);
+        EXPECT_EQ(table.back(), 7);
+    }
+}
+
 }  // namespace
 }  // namespace rokconv
