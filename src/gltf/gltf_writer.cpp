@@ -315,7 +315,8 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
     constexpr std::uint32_t kUnused = std::numeric_limits<std::uint32_t>::max();
     d.lines.resize(kNone + 1);
     {
-        std::vector<std::uint32_t> line_vertex(scene.positions.size(), kUnused);
+        std::vector<std::uint32_t> line_vertex(scene.lines.empty() ? 0 : scene.positions.size(),
+                                               kUnused);
         auto line_point = [&](std::uint32_t p) {
             if (line_vertex[p] == kUnused) {
                 line_vertex[p] = static_cast<std::uint32_t>(d.line_positions.size());
