@@ -292,6 +292,9 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
     if (!take_faces(model, scene, threads)) return SaveStatus::invalid_model;
     d.threads = threads;
     d.triangles.resize(threads);
+    // each corner's slot, which the faces' shaping fills in with its angle
+    CornerSlots slots;
+    std::vector<std::uint32_t> slot_of = place_corners(scene, slots);
     {
         std::vector<Triangulator> cutters;
         std::vector<FaceSink*> sinks;
@@ -300,7 +303,7 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
             cutters.emplace_back(scene, d.triangles[t]);
             sinks.push_back(&cutters.back());
         }
-        shape_faces(scene, sinks);
+        shape_faces(scene, slots, slot_of, sinks);
         Omission& o = scene.omitted.faces_without_area;
         for (const Triangulator& cutter : cutters) {
             if (cutter.without_area == 0) continue;
@@ -332,18 +335,15 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
     }
 
     // the triangles' corners by slot, then by vertex, each table freed once done with
-    CornerSlots slots;
-    {
-        const std::vector<std::uint32_t> slot_of = place_corners(scene, slots);
-        release(scene.corners);
-        release(scene.face_start);
-        run_on(threads, [&](unsigned t) {
-            for (auto& list : d.triangles[t]) {
-                for (std::uint32_t& c : list)
-                    c = slot_of[c];
-            }
-        });
-    }
+    release(scene.corners);
+    release(scene.face_start);
+    run_on(threads, [&](unsigned t) {
+        for (auto& list : d.triangles[t]) {
+            for (std::uint32_t& c : list)
+                c = slot_of[c];
+        }
+    });
+    release(slot_of);
     d.shading = shade(scene, slots);
     release(scene.face_normal);
     release(scene.face_material);

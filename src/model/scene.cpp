@@ -258,12 +258,11 @@ bool take_faces(const Model& model, Scene& scene, unsigned threads) {
     return true;
 }
 
-void shape_faces(Scene& scene, std::span<FaceSink* const> sinks) {
+void shape_faces(Scene& scene, CornerSlots& slots, std::span<const std::uint32_t> slot_of,
+                 std::span<FaceSink* const> sinks) {
     const std::size_t count = scene.face_count();
     reserve_large(scene.face_normal, count);
     scene.face_normal.resize(count);
-    reserve_large(scene.corner_angle, scene.corners.size());
-    scene.corner_angle.resize(scene.corners.size());
     const std::size_t wanted = sinks.empty() ? threads_for(scene.positions.size()) : sinks.size();
     const auto threads = static_cast<unsigned>(std::clamp<std::size_t>(count, 1, wanted));
     run_on(threads, [&](unsigned t) {
@@ -272,11 +271,15 @@ void shape_faces(Scene& scene, std::span<FaceSink* const> sinks) {
         FaceSink* const sink = sinks.empty() ? nullptr : sinks[t];
         if (sink != nullptr) sink->share(begin, end);
         std::vector<Vec3> at;
+        std::vector<float> angles;
         for (std::size_t f = begin; f < end; ++f) {
             gather(scene, f, at);
-            const Vec3 normal =
-                shape(at, std::span(scene.corner_angle).subspan(scene.face_start[f]));
+            angles.resize(at.size());
+            const Vec3 normal = shape(at, angles);
             scene.face_normal[f] = normal;
+            const std::uint32_t first = scene.face_start[f];
+            for (std::size_t k = 0; k < angles.size(); ++k)
+                slots.slots[slot_of[first + k]].angle = angles[k];
             if (sink != nullptr) sink->face(f, at, normal);
         }
     });
@@ -309,14 +312,13 @@ std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots) {
     for (std::uint32_t f = 0; f + 1 < scene.face_start.size(); ++f) {
         for (std::uint32_t c = scene.face_start[f]; c < scene.face_start[f + 1]; ++c) {
             const std::uint32_t s = slots.start[scene.corners[c]]++;
-            slots.slots[s] = {f, scene.corner_angle[c]};
+            slots.slots[s].ref = f;
             slot_of[c] = s;
         }
     }
     for (std::size_t p = points; p > 0; --p)
         slots.start[p] = slots.start[p - 1];
     slots.start[0] = 0;
-    release(scene.corner_angle);
     return slot_of;
 }
 

@@ -34,14 +34,13 @@ struct Material {
 // The faces are held side by side: face f's corners are corners[face_start[f] ..
 // face_start[f + 1]), 0-based points of its reversed ring, 2 or more (a face of 2 corners is
 // drawn as a line). Each face's normal is its face_normal, zero for a face of 2 corners or
-// without area; each corner of a face with a normal has its corner_angle, the others 0.
+// without area; each corner's angle is kept in its slot (CornerSlots).
 struct Scene {
     std::vector<Vec3> positions;  // one for each point of the model
     std::vector<std::uint32_t> corners;
     std::vector<std::uint32_t> face_start;    // one more than the faces
     std::vector<std::int32_t> face_material;  // index into materials, -1 for none
     std::vector<Vec3> face_normal;
-    std::vector<float> corner_angle;
     std::vector<std::uint32_t> point_corners;  // how many corners each point has
     std::vector<SceneLine> lines;
     std::vector<Material> materials;  // ascending palette index
@@ -72,19 +71,17 @@ class FaceSink {
 // The scene of a model in steps, for a caller with other work to do beside them: the positions;
 // the faces and lines, leaving out faces and lines whose points lie outside the point table or
 // whose positions are not finite, and faces of no points (false when a face's edges lie outside
-// the model's tables, a model built by hand), the polygons shared among threads; each face's
-// normal and corner angles, the faces shared among the cores. With sinks, the faces are shared
-// among sinks.size() threads, the t-th of nearly equal shares going to sinks[t].
+// the model's tables, a model built by hand), the polygons shared among threads. Then
+// place_corners and shape_faces below.
 void place_points(const Model& model, Scene& scene);
 [[nodiscard]] bool take_faces(const Model& model, Scene& scene, unsigned threads = 1);
-void shape_faces(Scene& scene, std::span<FaceSink* const> sinks = {});
 
 // the index in Model::polygons of the scene's face f
 std::size_t polygon_of(const Scene& scene, std::size_t f);
 
 // The corners of each point, by a counting sort: point p's are the slots [start[p],
-// start[p + 1]), in corner order. A slot holds its corner's face and corner_angle, until shade()
-// puts the corner's vertex in place of the face.
+// start[p + 1]), in corner order. A slot holds its corner's face and angle, until shade() puts
+// the corner's vertex in place of the face.
 struct CornerSlots {
     struct Slot {
         std::uint32_t ref = 0;  // the face, then the vertex
@@ -94,9 +91,16 @@ struct CornerSlots {
     std::vector<Slot> slots;
 };
 
-// fills slots from the scene, whose corner_angle and point_corners it frees; returns each
-// corner's slot
+// fills slots with each corner's face from the scene, whose point_corners it frees; returns
+// each corner's slot
 std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots);
+
+// Each face's normal, into face_normal, and the angle of each of its corners, into the corner's
+// slot (slot_of as place_corners returns it), the faces shared among the cores. With sinks, the
+// faces are shared among sinks.size() threads, the t-th of nearly equal shares going to
+// sinks[t].
+void shape_faces(Scene& scene, CornerSlots& slots, std::span<const std::uint32_t> slot_of,
+                 std::span<FaceSink* const> sinks = {});
 
 // The vertices that the smoothed normals of the corners make, a point becoming several only
 // where its corners' normals differ: each slot's ref becomes its corner's vertex. A corner of a

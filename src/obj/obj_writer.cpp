@@ -305,7 +305,6 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
     // the faces, taken and shaped by all the threads
     if (!take_faces(model, scene, threads)) return SaveStatus::invalid_model;
     if (omitted != nullptr) *omitted = scene.omitted;
-    shape_faces(scene);
 
     // the points with finite positions, numbered from 1 in model order, written while another
     // thread places the corners at their points
@@ -338,6 +337,7 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
                               piece.end(at);
                           },
                           hand_on, [&] { vertex_of = place_corners(scene, slots); });
+    shape_faces(scene, slots, vertex_of);
     release(scene.positions);
 
     // each corner's vertex, in place of its slot
