@@ -173,7 +173,7 @@ std::uint64_t hash(const std::array<std::uint32_t, 3>& bits) {
 
 // Each vertex's normal numbered from 1 in order of first use, each distinct normal once; 0 for
 // a zero normal (a face without area). The normals are found through an open-addressing table
-// twice the size of the vertices, which holds the first vertex with each normal; the table's
+// half as large again as the vertices, which holds the first vertex with each normal; the table's
 // slot a few vertices on is fetched ahead. One thread: the table's cache misses bound it, and a
 // second made it no faster. The vertices are numbered in pieces of kPiecePoints, and a piece's
 // vn lines may be written as soon as it is done, while the numbering goes on.
@@ -223,12 +223,17 @@ class NormalNumbers {
         auto tag = [&](std::uint64_t h) {
             return low >= 32 ? 0u : static_cast<std::uint32_t>(h >> 32) << low;
         };
-        const std::size_t size = std::bit_ceil(2 * count + 2);
+        // at most two thirds full; a hash's slot is its low 32 bits (the tag takes others)
+        // scaled to the size
+        const std::uint64_t size =
+            std::min<std::uint64_t>(count + count / 2 + 2, std::uint64_t{1} << 32);
+        auto slot = [size](std::uint64_t h) {
+            return static_cast<std::size_t>(((h & 0xFFFFFFFFu) * size) >> 32);
+        };
         const std::unique_ptr<std::uint32_t[], decltype(&std::free)> table(
             static_cast<std::uint32_t*>(std::calloc(size, sizeof(std::uint32_t))), &std::free);
         if (!table) throw std::bad_alloc();
         advise_huge_pages(table.get(), size * sizeof(std::uint32_t));
-        const std::size_t mask = size - 1;
         auto key = [&](std::size_t v) {
             return std::bit_cast<std::array<std::uint32_t, 3>>(normals_[v]);
         };
@@ -247,7 +252,7 @@ class NormalNumbers {
             if (v + kAhead < count) {
                 const std::uint64_t later = hash(key(v + kAhead));
                 ahead[v % kAhead] = later;
-                __builtin_prefetch(&table[later & mask]);
+                __builtin_prefetch(&table[slot(later)]);
             }
             const auto bits = key(v);
             if (((bits[0] | bits[1] | bits[2]) & 0x7FFFFFFFu) == 0) {
@@ -255,7 +260,7 @@ class NormalNumbers {
                 continue;
             }
             const std::uint32_t own = tag(h);
-            for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+            for (std::size_t i = slot(h);; i = i + 1 == size ? 0 : i + 1) {
                 const std::uint32_t entry = table[i];
                 if (entry == 0) {
                     table[i] = own | static_cast<std::uint32_t>(v + 1);
