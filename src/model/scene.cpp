@@ -306,14 +306,13 @@ std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots) {
     // each slot taken in corner order, start[p] running to the end of p's, then moved back
     reserve_large(slots.slots, scene.corners.size());
     slots.slots.resize(scene.corners.size());
-    std::vector<std::uint32_t> slot_of;
+    std::vector<std::uint32_t> slot_of;  // filled in corner order, so never cleared first
     reserve_large(slot_of, scene.corners.size());
-    slot_of.resize(scene.corners.size());
     for (std::uint32_t f = 0; f + 1 < scene.face_start.size(); ++f) {
         for (std::uint32_t c = scene.face_start[f]; c < scene.face_start[f + 1]; ++c) {
             const std::uint32_t s = slots.start[scene.corners[c]]++;
             slots.slots[s].ref = f;
-            slot_of[c] = s;
+            slot_of.push_back(s);
         }
     }
     for (std::size_t p = points; p > 0; --p)
