@@ -67,26 +67,37 @@ std::size_t corner_room(const Model& model, std::size_t begin, std::size_t end) 
     return room;
 }
 
-// The faces of the polygons [begin, end), appended to corners, face_start (each face's end,
-// counted from the corners' first), face_material and, of those left out, left_out and
-// omitted; count(p) for each corner at point p. False when a face's edges lie outside the
-// model's tables.
-template <class Material, class Count>
-bool take_share(const Model& model, const Scene& scene, const Material& material, std::size_t begin,
-                std::size_t end, std::vector<std::uint32_t>& corners,
-                std::vector<std::uint32_t>& face_start, std::vector<std::int32_t>& face_material,
-                std::vector<std::size_t>& left_out, Omitted& omitted, Count count) {
-    const auto first = static_cast<std::uint32_t>(corners.size());
+// The faces of a share of the polygons, taken on a thread of its own: face_start holds each
+// face's end, counted from the share's first corner; face_material the face's colour where it has
+// a look, else -1, until every share is taken.
+struct TakenShare {
+    std::vector<std::uint32_t> corners;
+    std::vector<std::uint32_t> face_start;
+    std::vector<std::int32_t> face_material;
+    std::vector<std::size_t> left_out;  // the polygons not taken, ascending
+    Omitted omitted;
+    std::vector<std::uint32_t> point_corners;  // how many of its corners lie at each point
+    std::vector<std::uint8_t> used;            // the colours with a look its polygons have
+};
+
+// The faces of the polygons [begin, end) into share, which holds room for them. A colour with a
+// look is used by any polygon of that colour, taken or not. False when a face's edges lie
+// outside the model's tables.
+bool take_share(const Model& model, const Scene& scene, std::size_t begin, std::size_t end,
+                TakenShare& share) {
+    const auto looks = static_cast<std::int32_t>(share.used.size());
     std::vector<std::int32_t> ring;
     for (std::size_t index = begin; index < end; ++index) {
         const Polygon& face = model.polygons[index];
+        const bool has_look = face.colour >= 0 && face.colour < looks;
+        if (has_look) share.used[static_cast<std::size_t>(face.colour)] = 1;
         const std::span<const std::uint32_t> refs = polygon_edges(model, face);
         if (face.edge_count < 0 || refs.size() != static_cast<std::size_t>(face.edge_count)) {
             return false;
         }
         if (face.edge_count == 0) {
-            leave_out(omitted.faces_without_area, index);
-            left_out.push_back(index);
+            leave_out(share.omitted.faces_without_area, index);
+            share.left_out.push_back(index);
             continue;
         }
         if (face.edge_count == 1) {
@@ -101,29 +112,22 @@ bool take_share(const Model& model, const Scene& scene, const Material& material
         for (const std::int32_t point : ring)
             f = worse(f, fit(scene, point));
         if (f != Fit::kept) {
-            leave_out(f == Fit::outside ? omitted.faces_outside : omitted.faces_not_finite, index);
-            left_out.push_back(index);
+            leave_out(
+                f == Fit::outside ? share.omitted.faces_outside : share.omitted.faces_not_finite,
+                index);
+            share.left_out.push_back(index);
             continue;
         }
         for (auto point = ring.rbegin(); point != ring.rend(); ++point) {
             const auto p = static_cast<std::uint32_t>(*point - 1);
-            corners.push_back(p);
-            count(p);
+            share.corners.push_back(p);
+            ++share.point_corners[p];
         }
-        face_start.push_back(static_cast<std::uint32_t>(corners.size()) - first);
-        face_material.push_back(material(face.colour));
+        share.face_start.push_back(static_cast<std::uint32_t>(share.corners.size()));
+        share.face_material.push_back(has_look ? face.colour : -1);
     }
     return true;
 }
-
-// the faces of a share of the polygons, taken apart from the scene's
-struct TakenShare {
-    std::vector<std::uint32_t> corners;
-    std::vector<std::uint32_t> face_start;
-    std::vector<std::int32_t> face_material;
-    std::vector<std::size_t> left_out;
-    Omitted omitted;
-};
 
 }  // namespace
 
@@ -169,11 +173,35 @@ void place_points(const Model& model, Scene& scene) {
 }
 
 bool take_faces(const Model& model, Scene& scene, unsigned threads) {
-    // a material for each used colour with a look, in ascending order, as the LWOB surfaces are
     const std::span<const PaletteEntry> palette = usable_palette(model);
+    // the shares of the polygons, each taken on a thread of its own, then put one after another
+    threads = static_cast<unsigned>(std::clamp<std::size_t>(model.polygons.size(), 1, threads));
+    std::vector<TakenShare> shares(threads);
+    std::vector<std::uint8_t> ok(threads, 0);
+    run_on(threads, [&](unsigned t) {
+        const std::size_t begin = model.polygons.size() * t / threads;
+        const std::size_t end = model.polygons.size() * (t + 1) / threads;
+        TakenShare& share = shares[t];
+        // room for every face and corner, so that no table is copied as it grows; the first
+        // share's tables become the scene's, with room for all
+        const bool first = t == 0;
+        reserve_large(share.corners,
+                      corner_room(model, first ? 0 : begin, first ? model.polygons.size() : end));
+        reserve_large(share.face_start, (first ? model.polygons.size() + 1 : end - begin));
+        reserve_large(share.face_material, first ? model.polygons.size() : end - begin);
+        reserve_large(share.point_corners, model.points.size());
+        share.point_corners.assign(model.points.size(), 0);
+        share.used.assign(palette.size(), 0);
+        if (first) share.face_start.push_back(0);
+        ok[t] = take_share(model, scene, begin, end, share);
+    });
+    if (std::find(ok.begin(), ok.end(), 0) != ok.end()) return false;
+
+    // a material for each used colour with a look, in ascending order, as the LWOB surfaces are
     std::vector<std::int32_t> material_of(palette.size(), -1);
-    for (const Polygon& face : model.polygons) {
-        if (has_look(model, face.colour)) material_of[static_cast<std::size_t>(face.colour)] = 0;
+    for (const TakenShare& share : shares) {
+        for (std::size_t colour = 0; colour < palette.size(); ++colour)
+            if (share.used[colour] != 0) material_of[colour] = 0;
     }
     for (const Line& line : model.lines) {
         if (has_look(model, line.colour)) material_of[static_cast<std::size_t>(line.colour)] = 0;
@@ -186,51 +214,35 @@ bool take_faces(const Model& model, Scene& scene, unsigned threads) {
                                            look_of(palette[colour])});
     }
     auto material = [&](std::int32_t colour) {
-        return has_look(model, colour) ? material_of[static_cast<std::size_t>(colour)] : -1;
+        return colour < 0 ? -1 : material_of[static_cast<std::size_t>(colour)];
     };
-
-    // the shares of the polygons, each taken on a thread of its own: the first into the scene,
-    // the others apart, then put after it in order
-    threads = static_cast<unsigned>(std::clamp<std::size_t>(model.polygons.size(), 1, threads));
-    std::vector<TakenShare> apart(threads - 1);
-    // room for every face and corner, so that no table is copied as it grows
-    reserve_large(scene.corners, corner_room(model, 0, model.polygons.size()));
-    reserve_large(scene.face_start, model.polygons.size() + 1);
-    reserve_large(scene.face_material, model.polygons.size());
-    std::vector<std::uint8_t> ok(threads, 0);
-    reserve_large(scene.point_corners, model.points.size());
-    scene.point_corners.assign(model.points.size(), 0);
-    scene.face_start.push_back(0);
+    // each share's colours made materials, and the corners at each point counted over all
+    // shares, side by side
     run_on(threads, [&](unsigned t) {
-        const std::size_t begin = model.polygons.size() * t / threads;
-        const std::size_t end = model.polygons.size() * (t + 1) / threads;
-        if (t == 0) {
-            ok[t] = take_share(model, scene, material, begin, end, scene.corners, scene.face_start,
-                               scene.face_material, scene.left_out, scene.omitted,
-                               [&](std::uint32_t p) { ++scene.point_corners[p]; });
-            return;
+        for (std::int32_t& m : shares[t].face_material)
+            m = material(m);
+        const std::size_t points = model.points.size();
+        std::vector<std::uint32_t>& into = shares[0].point_corners;
+        for (std::size_t p = points * t / threads; p < points * (t + 1) / threads; ++p) {
+            for (unsigned other = 1; other < threads; ++other)
+                into[p] += shares[other].point_corners[p];
         }
-        TakenShare& share = apart[t - 1];
-        reserve_large(share.corners, corner_room(model, begin, end));
-        reserve_large(share.face_start, end - begin);
-        reserve_large(share.face_material, end - begin);
-        ok[t] =
-            take_share(model, scene, material, begin, end, share.corners, share.face_start,
-                       share.face_material, share.left_out, share.omitted, [](std::uint32_t) {});
     });
-    if (std::find(ok.begin(), ok.end(), 0) != ok.end()) return false;
-    for (TakenShare& share : apart) {
+    TakenShare& first = shares[0];
+    scene.corners = std::move(first.corners);
+    scene.face_start = std::move(first.face_start);
+    scene.face_material = std::move(first.face_material);
+    scene.left_out = std::move(first.left_out);
+    scene.omitted = first.omitted;
+    scene.point_corners = std::move(first.point_corners);
+    for (TakenShare& share : std::span(shares).subspan(1)) {
         const auto base = static_cast<std::uint32_t>(scene.corners.size());
-        for (const std::uint32_t p : share.corners) {
-            scene.corners.push_back(p);
-            ++scene.point_corners[p];
-        }
+        scene.corners.insert(scene.corners.end(), share.corners.begin(), share.corners.end());
         for (const std::uint32_t end : share.face_start)
             scene.face_start.push_back(base + end);
         scene.face_material.insert(scene.face_material.end(), share.face_material.begin(),
                                    share.face_material.end());
-        for (const std::size_t index : share.left_out)
-            scene.left_out.push_back(index);
+        scene.left_out.insert(scene.left_out.end(), share.left_out.begin(), share.left_out.end());
         for (Omission Omitted::*kind : kFaceOmissions) {
             Omission& o = scene.omitted.*kind;
             const Omission& more = share.omitted.*kind;
@@ -253,7 +265,7 @@ bool take_faces(const Model& model, Scene& scene, unsigned threads) {
         }
         scene.lines.push_back(SceneLine{static_cast<std::uint32_t>(e.first - 1),
                                         static_cast<std::uint32_t>(e.second - 1),
-                                        material(line.colour)});
+                                        has_look(model, line.colour) ? material(line.colour) : -1});
     }
     return true;
 }
