@@ -67,6 +67,9 @@ std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
 // half a turn where the face turns back against its normal
 float corner_angle(const Vec3& before, const Vec3& at, const Vec3& after, const Vec3& normal);
 
+// corner_angle of each corner of a ring, into angles
+void corner_angles(std::span<const Vec3> ring, const Vec3& normal, std::span<float> angles);
+
 // a corner of a face with a normal, at the point being smoothed
 struct SmoothCorner {
     std::uint32_t out = 0;  // where its normal goes

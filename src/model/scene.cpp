@@ -44,11 +44,10 @@ void gather(const Scene& scene, std::size_t f, std::vector<Vec3>& at) {
 Vec3 shape(std::span<const Vec3> at, std::span<float> angles) {
     const Vec3 normal = at.size() >= 3 ? face_normal(at) : Vec3{};
     const std::size_t n = at.size();
-    const bool none = normal.x == 0.0f && normal.y == 0.0f && normal.z == 0.0f;
-    for (std::size_t k = 0; k < n; ++k) {
-        angles[k] = none ? 0.0f
-                         : corner_angle(at[k == 0 ? n - 1 : k - 1], at[k],
-                                        at[k + 1 == n ? 0 : k + 1], normal);
+    if (normal.x == 0.0f && normal.y == 0.0f && normal.z == 0.0f) {
+        std::fill_n(angles.begin(), n, 0.0f);
+    } else {
+        corner_angles(at, normal, angles);
     }
     return normal;
 }

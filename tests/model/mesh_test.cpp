@@ -128,6 +128,36 @@ TEST(FaceNormal, UnitOrZero) {
     }
 }
 
+// The interior angles of a simple ring add up to (n - 2) half turns, reflex corners included;
+// a ring's corners, found together in blocks, are each what corner_angle gives alone.
+TEST(CornerAngles, SumToTheRingsTurns) {
+    for (std::size_t n = 3; n <= 40; ++n) {
+        Ring ring;
+        for (std::size_t k = 0; k < n; ++k) {
+            // a star where n is even, its inner corners turning back
+            const double r = n % 2 == 0 && k % 2 == 1 ? 0.4 : 1.0;
+            const double a =
+                2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n);
+            ring.push_back(
+                {static_cast<float>(r * std::cos(a)), static_cast<float>(r * std::sin(a)), 0.5f});
+        }
+        const Vec3 normal = face_normal(ring);
+        std::vector<float> angles(n);
+        corner_angles(ring, normal, angles);
+        double sum = 0.0;
+        for (std::size_t k = 0; k < n; ++k) {
+            EXPECT_EQ(angles[k],
+                      corner_angle(ring[(k + n - 1) % n], ring[k], ring[(k + 1) % n], normal))
+                << n << " corners, corner " << k;
+            sum += angles[k];
+        }
+        EXPECT_NEAR(sum, static_cast<double>(n - 2) * std::numbers::pi, 1e-5) << n << " corners";
+        if (n % 2 == 0 && n >= 8) {
+            EXPECT_GT(angles[1], std::numbers::pi) << n << " corners";
+        }
+    }
+}
+
 TEST(Triangulate, HandChecked) {
     EXPECT_EQ(triangle_count({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}), 2u);
     // an L in the xz plane, concave at point 3; then from point 1, which does not see it all,
