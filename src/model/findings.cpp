@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "model/look.hpp"
+#include "model/parallel.hpp"
 #include "model/ring_walk.hpp"
 #include "rokconv/report.hpp"
 
@@ -25,23 +26,28 @@ bool point_outside(const Model& model, std::int32_t point) {
     return static_cast<std::uint64_t>(std::int64_t{point} - 1) >= model.points.size();
 }
 
-void examine_into(Findings& f, const Model& model, const LoadReport* report) {
-    const auto* face_lines = report != nullptr ? &report->face_line : nullptr;
-    const auto* line_lines = report != nullptr ? &report->line_line : nullptr;
-    // the colours 0-15 by a flag each, any other as met
-    bool slot[kPaletteEntries] = {};
-    auto use = [&](std::int32_t colour) {
-        if (colour >= 0 && colour < kPaletteEntries) {
-            slot[colour] = true;
-        } else {
-            f.colours.push_back(colour);
-        }
-    };
+// what a range of the faces holds, examined apart from the others
+struct Part {
+    Findings f;
+    bool slot[kPaletteEntries] = {};  // the colours 0-15 met; any other is in f.colours
+    bool failed = false;              // memory ran out: it covers only the faces before
+};
 
-    for (std::size_t i = 0; i < model.polygons.size(); ++i) {
+void use(Part& part, std::int32_t colour) {
+    if (colour >= 0 && colour < kPaletteEntries) {
+        part.slot[colour] = true;
+    } else {
+        part.f.colours.push_back(colour);
+    }
+}
+
+void examine_faces(Part& part, const Model& model, const std::vector<std::uint64_t>* face_lines,
+                   std::size_t begin, std::size_t end) {
+    Findings& f = part.f;
+    for (std::size_t i = begin; i < end; ++i) {
         const Polygon& face = model.polygons[i];
         const std::uint64_t line = line_of(face_lines, i);
-        use(face.colour);
+        use(part, face.colour);
         if (!has_look(model, face.colour)) note(f.faces_no_surface, line);
         // The points the outputs draw the face with: its ring, or for a face of one edge, drawn
         // as a line, that edge's two points. Only a ring can be open.
@@ -69,21 +75,62 @@ void examine_into(Findings& f, const Model& model, const LoadReport* report) {
         if (!closed) note(f.faces_open_ring, line);
         if (outside) note(f.faces_point_outside, line);
     }
-    for (std::size_t i = 0; i < model.lines.size(); ++i) {
+}
+
+// later's tallies after those of f
+void add(Tally& tally, const Tally& later) {
+    if (later.count == 0) return;
+    if (tally.count == 0) tally.first_line = later.first_line;
+    tally.count += later.count;
+}
+
+void examine_into(Findings& f, const Model& model, const LoadReport* report) {
+    const auto* face_lines = report != nullptr ? &report->face_line : nullptr;
+    const auto* line_lines = report != nullptr ? &report->line_line : nullptr;
+    // the faces in ranges, side by side for a large model, put together in order
+    const std::size_t faces = model.polygons.size();
+    const auto threads =
+        static_cast<unsigned>(std::clamp<std::size_t>(faces, 1, threads_for(model.points.size())));
+    std::vector<Part> parts(threads);
+    run_on(threads, [&](unsigned t) {
+        try {
+            examine_faces(parts[t], model, face_lines, faces * t / threads,
+                          faces * (t + 1) / threads);
+        } catch (const std::bad_alloc&) {
+            parts[t].failed = true;
+        } catch (const std::length_error&) {
+            parts[t].failed = true;
+        }
+    });
+    Part all;
+    for (const Part& part : parts) {
+        for (Tally Findings::*tally : {&Findings::faces_open_ring, &Findings::faces_no_surface,
+                                       &Findings::faces_point_outside})
+            add(all.f.*tally, part.f.*tally);
+        all.f.colours.insert(all.f.colours.end(), part.f.colours.begin(), part.f.colours.end());
+        for (std::int32_t c = 0; c < kPaletteEntries; ++c)
+            all.slot[c] = all.slot[c] || part.slot[c];
+        all.failed = all.failed || part.failed;
+        if (all.failed) break;
+    }
+    for (std::size_t i = 0; i < model.lines.size() && !all.failed; ++i) {
         const Line& l = model.lines[i];
         const std::uint64_t line = line_of(line_lines, i);
-        use(l.colour);
-        if (!has_look(model, l.colour)) note(f.lines_no_surface, line);
+        use(all, l.colour);
+        if (!has_look(model, l.colour)) note(all.f.lines_no_surface, line);
         if (l.edge >= model.edges.size() || point_outside(model, model.edges[l.edge].first) ||
             point_outside(model, model.edges[l.edge].second)) {
-            note(f.lines_point_outside, line);
+            note(all.f.lines_point_outside, line);
         }
     }
     for (std::int32_t c = 0; c < kPaletteEntries; ++c) {
-        if (slot[c]) f.colours.push_back(c);
+        if (all.slot[c]) all.f.colours.push_back(c);
     }
-    std::sort(f.colours.begin(), f.colours.end());
-    f.colours.erase(std::unique(f.colours.begin(), f.colours.end()), f.colours.end());
+    std::sort(all.f.colours.begin(), all.f.colours.end());
+    all.f.colours.erase(std::unique(all.f.colours.begin(), all.f.colours.end()),
+                        all.f.colours.end());
+    f = std::move(all.f);
+    f.complete = !all.failed;
 }
 
 }  // namespace

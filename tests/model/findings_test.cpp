@@ -99,5 +99,32 @@ TEST(Examine, CountsWithTheReportsLines) {
     EXPECT_EQ(bad.lines_point_outside, (Tally{2, 70}));
 }
 
+// A model large enough to be examined in ranges side by side: what each range finds is put
+// together in order, the first line of each kind the earliest in the file.
+TEST(Examine, LargeModelInRanges) {
+    constexpr std::size_t kFaces = 30000;  // over 50,000 points
+    std::vector<Point> points(2 * kFaces + 2);
+    std::vector<Edge> edges = {{1, 2}, {2, 3}, {3, 1}, {1, 99'999'999}};
+    std::vector<std::vector<std::uint32_t>> faces(kFaces, {1, 2, 3});
+    faces[kFaces - 7] = {1, 2};  // open, late
+    faces[kFaces / 3] = {1, 2};  // open, earlier, in another range
+    faces[kFaces - 2] = {4};     // reaching past the points
+    Model m = model_of(points, edges, faces);
+    m.polygons[kFaces - 1].colour = 40;
+    m.polygons[5].colour = 3;
+    LoadReport report;
+    for (std::size_t i = 0; i < kFaces; ++i)
+        report.face_line.push_back(1000 + i);
+    const Findings f = examine(m, &report);
+    EXPECT_EQ(f.faces_open_ring.count, 2u);
+    EXPECT_EQ(f.faces_open_ring.first_line, 1000 + kFaces / 3);
+    EXPECT_EQ(f.faces_point_outside.count, 1u);
+    EXPECT_EQ(f.faces_point_outside.first_line, 1000 + kFaces - 2);
+    EXPECT_EQ(f.faces_no_surface.count, 2u);  // colours 3 and 40: the palette has only 0
+    EXPECT_EQ(f.faces_no_surface.first_line, 1005u);
+    EXPECT_EQ(f.colours, (std::vector<std::int32_t>{0, 3, 40}));
+    EXPECT_TRUE(f.complete);
+}
+
 }  // namespace
 }  // namespace rokconv
