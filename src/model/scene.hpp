@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/look.hpp"
+#include "model/memory.hpp"
 #include "model/mesh.hpp"
 #include "rokconv/omitted.hpp"
 
@@ -112,33 +113,6 @@ struct Shading {
 };
 
 Shading shade(const Scene& scene, CornerSlots& slots);
-
-// Asks the system to back a large table with huge pages where it offers them on request (Linux's
-// transparent huge pages): a page fault for each 2 MiB rather than each 4 KiB first written,
-// which for the tables of a large model is much of the writers' time. Nothing elsewhere.
-void advise_huge_pages(const void* data, std::size_t bytes);
-
-// Hands back to the system the memory of a large table past its last element, which a huge page
-// may have taken in whole: the room stays the table's, and is given memory again once written.
-void release_tail(const void* data, std::size_t used, std::size_t room);
-
-template <class T>
-void release_tail(const std::vector<T>& v) {
-    release_tail(v.data(), v.size() * sizeof(T), v.capacity() * sizeof(T));
-}
-
-// room for n, backed by huge pages where the table is large
-template <class T>
-void reserve_large(std::vector<T>& v, std::size_t n) {
-    v.reserve(n);
-    advise_huge_pages(v.data(), v.capacity() * sizeof(T));
-}
-
-// a vector's memory handed back at once, as soon as its last use is done
-template <class T>
-void release(std::vector<T>& v) {
-    std::vector<T>().swap(v);
-}
 
 // LightWave's smoothing angle, 44.5 degrees, as the surfaces state it
 inline constexpr float kSmoothingAngle = std::bit_cast<float>(0x3F46D3F2u);

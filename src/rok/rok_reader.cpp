@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "model/scene.hpp"
+#include "model/memory.hpp"
 #include "rok/text.hpp"
 #include "rokconv/report.hpp"
 
