@@ -611,7 +611,7 @@ namespace {
 struct Turn {
     double y = 0.0;
     double x = 0.0;
-    double back = 0.0;  // 1 where it turns back, else 0
+    bool back = false;  // it turns back
 };
 
 Turn turn_at(const Vec3& before, const Vec3& at, const Vec3& after, const D3& normal) {
@@ -619,7 +619,7 @@ Turn turn_at(const Vec3& before, const Vec3& at, const Vec3& after, const D3& no
     const D3 a = d3(before) - p;
     const D3 b = d3(after) - p;
     const D3 turn = cross(b, a);
-    return {length(turn), dot(a, b), dot(turn, normal) < 0.0 ? 1.0 : 0.0};
+    return {length(turn), dot(a, b), dot(turn, normal) < 0.0};
 }
 
 // The angles of n corners, each between its two edges given the length of their cross product
@@ -628,7 +628,7 @@ Turn turn_at(const Vec3& before, const Vec3& at, const Vec3& after, const D3& no
 // of the exact angle, which as a weight is exact enough and costs a tenth of the library's.
 // The corners' turns are found first and their angles after, without branches: one corner's
 // polynomial does not wait for the one before, and the processor works on several at once.
-void angles_of(const double* y, const double* x, const double* back, float* out, std::size_t n) {
+void angles_of(const double* y, const double* x, const bool* back, float* out, std::size_t n) {
     for (std::size_t k = 0; k < n; ++k) {
         const double ax = std::abs(x[k]);
         const bool steep = y[k] > ax;
@@ -646,7 +646,7 @@ void angles_of(const double* y, const double* x, const double* back, float* out,
         a *= t;
         a = steep ? std::numbers::pi / 2 - a : a;
         a = x[k] < 0.0 ? std::numbers::pi - a : a;
-        a = back[k] != 0.0 ? 2.0 * std::numbers::pi - a : a;
+        a = back[k] ? 2.0 * std::numbers::pi - a : a;
         out[k] = static_cast<float>(a);
     }
 }
@@ -668,7 +668,7 @@ void corner_angles(std::span<const Vec3> ring, const Vec3& normal, std::span<flo
     constexpr std::size_t kBlock = 16;
     double y[kBlock];
     double x[kBlock];
-    double back[kBlock];
+    bool back[kBlock];
     for (std::size_t first = 0; first < n; first += kBlock) {
         const std::size_t m = std::min(kBlock, n - first);
         for (std::size_t i = 0; i < m; ++i) {
