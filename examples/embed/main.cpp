@@ -35,6 +35,6 @@ int main(int argc, char** argv) {
     if (status == rokconv::LoadStatus::not_rok) return fail("not a ROK file", argv[1]);
     if (status == rokconv::LoadStatus::out_of_memory) return fail("out of memory", argv[1]);
     if (status != rokconv::LoadStatus::ok) return fail("cannot read", argv[1]);
-    std::printf("points %zu\nfaces %zu\nlines %zu\n", model.points.size(), model.polygons.size(),
+    std::printf("points %zu\nfaces %zu\nlines %zu\n", model.points.size(), model.faces.size(),
                 model.lines.size());
 }

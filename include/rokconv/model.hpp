@@ -27,7 +27,7 @@ struct Edge {
 
 // A face: an unordered list of edges, edge_count 0-based edge indices starting at
 // Model::edge_refs[first_ref]. face_ring (ring.hpp) orders them into a ring of points.
-struct Polygon {
+struct Face {
     std::size_t first_ref = 0;
     std::int32_t edge_count = 0;
     std::int32_t colour = 0;  // 0-based palette index
@@ -54,7 +54,7 @@ inline constexpr std::int32_t kMaxFaceEdges = 65535;
 struct Model {
     std::vector<Point> points;
     std::vector<Edge> edges;
-    std::vector<Polygon> polygons;         // the faces, in file order
+    std::vector<Face> faces;               // the faces, in file order
     std::vector<std::uint32_t> edge_refs;  // every face's edge indices, back to back
     std::vector<Line> lines;               // in file order
     // the count as read, which may be negative (no usable entries) or larger than the stored
@@ -65,7 +65,7 @@ struct Model {
 
 // A face's edge indices. Empty when they do not lie within Model::edge_refs (a model built by
 // hand may be inconsistent; the reader's never is).
-std::span<const std::uint32_t> polygon_edges(const Model& model, const Polygon& polygon);
+std::span<const std::uint32_t> face_edges(const Model& model, const Face& polygon);
 
 // the palette entries the count makes usable: the count, clamped to what is stored
 std::span<const PaletteEntry> usable_palette(const Model& model);

@@ -14,7 +14,7 @@ namespace rokconv {
 // Appends the OBJ text of model to obj and its material library to mtl; the OBJ names the
 // library mtl_name, a file beside it. Positions are the LWOB ones with Z negated and each face
 // keeps its ring, reversed: OBJ is right-handed and its fronts run counter-clockwise. Faces of
-// 3 or more points are polygons with smoothed normals, faces of 2 points and lines are line
+// 3 or more points are faces with smoothed normals, faces of 2 points and lines are line
 // elements; faces naming a point outside the point table or one whose position is not finite
 // are left out and counted in omitted, if given. Each used palette colour 0-15 with a palette
 // entry is a material "ROK<index>"; anything else takes the material "default".

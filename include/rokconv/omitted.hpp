@@ -5,7 +5,7 @@
 
 namespace rokconv {
 
-// how many were left out, and the first of them: an index into Model::polygons for faces, into
+// how many were left out, and the first of them: an index into Model::faces for faces, into
 // Model::lines for lines (0 while count is 0)
 struct Omission {
     std::size_t count = 0;

@@ -33,7 +33,7 @@ struct LoadReport {
     Tally faces_bad_count;     // faces left out: a negative edge count, or more than kMaxFaceEdges
     Tally lines_edge_outside;  // LINE2 records left out: an edge number outside the edge table
     std::uint64_t lines = 0;   // the lines the file holds
-    // the line where each kept face's record begins, one a Model::polygons entry
+    // the line where each kept face's record begins, one a Model::faces entry
     std::vector<std::uint64_t> face_line;
     // the line where each kept LINE2 record begins, one a Model::lines entry
     std::vector<std::uint64_t> line_line;

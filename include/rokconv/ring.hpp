@@ -15,6 +15,6 @@ namespace rokconv {
 // walk resumes at the first entry of the edge list not yet walked, taken in its listed direction;
 // so the ring always has as many points as the face has edges. Returns false, writing nothing,
 // when ring has another size or the face's edges do not lie within the model's tables.
-[[nodiscard]] bool face_ring(const Model& model, const Polygon& face, std::span<std::int32_t> ring);
+[[nodiscard]] bool face_ring(const Model& model, const Face& face, std::span<std::int32_t> ring);
 
 }  // namespace rokconv

@@ -174,7 +174,7 @@ std::string failure_json(const std::string& file, const std::string& error) {
 
 std::string counts_text(const Model& model) {
     return "a ROK model of " + std::to_string(model.points.size()) + " points, " +
-           std::to_string(model.edges.size()) + " edges, " + std::to_string(model.polygons.size()) +
+           std::to_string(model.edges.size()) + " edges, " + std::to_string(model.faces.size()) +
            " faces, " + std::to_string(model.lines.size()) + " lines and " +
            std::to_string(model.palette_count) + " palette entries";
 }
@@ -198,7 +198,7 @@ Outcome inspect(const Job& job, const Options& options, JobResult& result) {
             const Findings findings = examined(model, report);
             j["points"] = model.points.size();
             j["edges"] = model.edges.size();
-            j["faces"] = model.polygons.size();
+            j["faces"] = model.faces.size();
             j["lines"] = model.lines.size();
             j["palette_entries"] = model.palette_count;
             j["colours"] = findings.colours;

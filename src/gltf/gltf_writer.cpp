@@ -9,10 +9,11 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "model/guarded.hpp"
-#include "model/parallel.hpp"
-#include "model/scene.hpp"
+#include "mesh/scene.hpp"
 #include "rokconv/gltf.hpp"
+#include "util/guarded.hpp"
+#include "util/output_piece.hpp"
+#include "util/parallel.hpp"
 
 namespace rokconv {
 
@@ -307,7 +308,7 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
         Omission& o = scene.omitted.faces_without_area;
         for (const Triangulator& cutter : cutters) {
             if (cutter.without_area == 0) continue;
-            const std::size_t first = polygon_of(scene, cutter.first_without_area);
+            const std::size_t first = face_of(scene, cutter.first_without_area);
             if (o.count == 0 || first < o.first) o.first = first;
             o.count += cutter.without_area;
         }

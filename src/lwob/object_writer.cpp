@@ -2,8 +2,8 @@
 
 #include "lwob/encode.hpp"
 #include "lwob/writer.hpp"
-#include "model/guarded.hpp"
 #include "model/ring_walk.hpp"
+#include "util/guarded.hpp"
 
 namespace rokconv {
 
@@ -19,7 +19,7 @@ unsigned char* store_vertex(unsigned char* out, std::int32_t point) {
 
 // the vertices a face is written with: a face of one edge is drawn as a line, from its edge's
 // first point to its second
-std::size_t vertices(const Polygon& face) {
+std::size_t vertices(const Face& face) {
     return face.edge_count == 1 ? 2 : static_cast<std::size_t>(face.edge_count);
 }
 
@@ -35,8 +35,8 @@ SaveStatus check_model(const Model& model, std::size_t& pols) {
     for (const Line& line : model.lines)
         in_table &= line.edge < model.edges.size();
     if (!in_table) return SaveStatus::invalid_model;
-    for (const Polygon& face : model.polygons) {
-        // polygon_edges' test, inline: this loop runs for every face
+    for (const Face& face : model.faces) {
+        // face_edges' test, inline: this loop runs for every face
         if (face.edge_count < 0 || face.first_ref > model.edge_refs.size() ||
             model.edge_refs.size() - face.first_ref < static_cast<std::size_t>(face.edge_count)) {
             return SaveStatus::invalid_model;
@@ -68,7 +68,7 @@ void note_wrapped(Omission& o, const HighestVertex& h, std::size_t i) {
 template <bool Count>
 bool store_polygons(unsigned char* w, unsigned char* const end, const Model& model,
                     const SurfaceTable& surfaces, LwobWrapped* wrapped) {
-    for (const Polygon& face : model.polygons) {
+    for (const Face& face : model.faces) {
         const std::size_t n = vertices(face);
         if (static_cast<std::size_t>(end - w) < 4 + 2 * n) return false;
         w = store_u2(w, static_cast<std::uint32_t>(n));
@@ -86,8 +86,7 @@ bool store_polygons(unsigned char* w, unsigned char* const end, const Model& mod
             w = v;
         }
         if constexpr (Count) {
-            note_wrapped(wrapped->faces, high,
-                         static_cast<std::size_t>(&face - &model.polygons[0]));
+            note_wrapped(wrapped->faces, high, static_cast<std::size_t>(&face - &model.faces[0]));
         }
         w = store_u2(w, surface_of(surfaces, face.colour));
     }
@@ -173,7 +172,7 @@ SurfaceTable number_surfaces(const Model& model) {
             unslotted = true;
         }
     };
-    for (const Polygon& face : model.polygons)
+    for (const Face& face : model.faces)
         use(face.colour);
     for (const Line& line : model.lines)
         use(line.colour);

@@ -4,7 +4,7 @@
 
 namespace rokconv {
 
-std::span<const std::uint32_t> polygon_edges(const Model& model, const Polygon& polygon) {
+std::span<const std::uint32_t> face_edges(const Model& model, const Face& polygon) {
     const std::size_t refs = model.edge_refs.size();
     if (polygon.edge_count < 0 || polygon.first_ref > refs ||
         refs - polygon.first_ref < static_cast<std::size_t>(polygon.edge_count)) {

@@ -3,7 +3,7 @@
 
 namespace rokconv {
 
-bool face_ring(const Model& model, const Polygon& face, std::span<std::int32_t> ring) {
+bool face_ring(const Model& model, const Face& face, std::span<std::int32_t> ring) {
     if (face.edge_count < 0 || ring.size() != static_cast<std::size_t>(face.edge_count)) {
         return false;
     }

@@ -194,11 +194,11 @@ void large_ring(Put& put, const Edge* edges, const std::uint32_t* refs, std::uin
 // each once, its last point joined back to the first: the walk never had to resume, and the
 // last edge ends where the first began (a face of no edges has no ring).
 template <bool Checked = true, class Put>
-[[gnu::always_inline]] inline bool walk_ring(const Model& model, const Polygon& face, Put put,
+[[gnu::always_inline]] inline bool walk_ring(const Model& model, const Face& face, Put put,
                                              bool* closed = nullptr) {
     if (closed != nullptr) *closed = face.edge_count > 0;
     const auto n = static_cast<std::size_t>(face.edge_count);
-    if (Checked && polygon_edges(model, face).size() != n) return false;
+    if (Checked && face_edges(model, face).size() != n) return false;
     const std::uint32_t* refs = model.edge_refs.data() + face.first_ref;
     const auto count = static_cast<std::uint32_t>(n);
     if (count == 0) return true;

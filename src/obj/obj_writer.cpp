@@ -9,11 +9,12 @@
 #include <memory>
 #include <string>
 
-#include "model/guarded.hpp"
-#include "model/parallel.hpp"
-#include "model/scene.hpp"
+#include "mesh/scene.hpp"
 #include "obj/float_text.hpp"
 #include "rokconv/obj.hpp"
+#include "util/guarded.hpp"
+#include "util/output_piece.hpp"
+#include "util/parallel.hpp"
 
 namespace rokconv {
 
@@ -289,11 +290,11 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
     // there can be), each corner's two numbers, each face's usemtl line
     if (obj_buffer != nullptr) {
         std::size_t corners = 0;
-        for (const Polygon& face : model.polygons)
+        for (const Face& face : model.faces)
             corners += static_cast<std::size_t>(std::clamp(face.edge_count, 2, kMaxFaceEdges));
         reserve_large(*obj_buffer, obj_buffer->size() + mtl_name.size() + 32 +
                                        52 * model.points.size() + (34 + 24) * corners +
-                                       40 * model.polygons.size() + 60 * model.lines.size());
+                                       40 * model.faces.size() + 60 * model.lines.size());
     }
     // threads for a large model only: the v lines, the faces and normals share them
     const unsigned threads = threads_for(model.points.size());

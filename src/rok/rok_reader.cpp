@@ -11,9 +11,9 @@
 #include <system_error>
 #include <thread>
 
-#include "model/memory.hpp"
 #include "rok/text.hpp"
 #include "rokconv/report.hpp"
+#include "util/memory.hpp"
 
 namespace rokconv {
 
@@ -431,7 +431,7 @@ void read_faces(Reader<Report>& from, Model& model, LoadReport* report) {
     [[maybe_unused]] bool closed = false;
     while (!r.in.eof) {
         [[maybe_unused]] const std::uint64_t at = r.line_number();
-        Polygon face;
+        Face face;
         std::string_view header[3];
         if (r.next_lines(header, 'E')) {
             face.edge_count = r.template to_int<true>(header[0]);
@@ -473,7 +473,7 @@ void read_faces(Reader<Report>& from, Model& model, LoadReport* report) {
         }
         keep = keep && in_range;
         if (keep) {
-            append(model.polygons, face, block, r);
+            append(model.faces, face, block, r);
             if constexpr (Report) report->face_line.push_back(at);
         } else {
             model.edge_refs.resize(face.first_ref);
@@ -487,7 +487,7 @@ void read_faces(Reader<Report>& from, Model& model, LoadReport* report) {
         if (!closed) note_cut(*report, RokBlock::faces);
     }
     release_tail(model.edge_refs);
-    release_tail(model.polygons);
+    release_tail(model.faces);
     from = r;
 }
 
@@ -521,7 +521,7 @@ bool read_palette(Reader<Report>& r, Model& model) {
 template <bool Report>
 void read_lines(Reader<Report>& from, Model& model, LoadReport* report) {
     Reader<Report> r = from;
-    const Block block;  // line polygons are few: their tables grow step by step
+    const Block block;  // line faces are few: their tables grow step by step
     [[maybe_unused]] bool closed = false;
     while (!r.in.eof) {
         [[maybe_unused]] const std::uint64_t at = r.line_number();
@@ -662,7 +662,7 @@ class RestOfFile {
         if (!same || state_ != State::read) return false;
         model.edges = std::move(rest_.edges);
         model.edge_refs = std::move(rest_.edge_refs);
-        model.polygons = std::move(rest_.polygons);
+        model.faces = std::move(rest_.faces);
         model.lines = std::move(rest_.lines);
         model.palette = std::move(rest_.palette);
         model.palette_count = rest_.palette_count;

@@ -36,8 +36,7 @@ Model make_model(const std::vector<std::pair<int, int>>& edges,
     for (auto [first, second] : edges)
         m.edges.push_back(Edge{first, second, 0});
     for (const auto& [refs, colour] : faces) {
-        m.polygons.push_back(
-            Polygon{m.edge_refs.size(), static_cast<std::int32_t>(refs.size()), colour});
+        m.faces.push_back(Face{m.edge_refs.size(), static_cast<std::int32_t>(refs.size()), colour});
         for (std::uint32_t e : refs)
             m.edge_refs.push_back(e - 1);
     }
@@ -158,9 +157,9 @@ TEST(SaveLwob, RefusesWhatItCannotWrite) {
         void (*spoil)(Model&);
         SaveStatus status;
     } cases[] = {
-        {"a face past the references", [](Model& m) { m.polygons[0].first_ref = 1; },
+        {"a face past the references", [](Model& m) { m.faces[0].first_ref = 1; },
          SaveStatus::invalid_model},
-        {"a negative edge count", [](Model& m) { m.polygons[0].edge_count = -1; },
+        {"a negative edge count", [](Model& m) { m.faces[0].edge_count = -1; },
          SaveStatus::invalid_model},
         {"an edge past the table", [](Model& m) { m.edge_refs[0] = 9; }, SaveStatus::invalid_model},
         {"a line past the edges",
@@ -170,14 +169,14 @@ TEST(SaveLwob, RefusesWhatItCannotWrite) {
          SaveStatus::invalid_model},
         {"a one-edge face past the edges",
          [](Model& m) {
-             m.polygons.push_back(Polygon{2, 1, 0});
+             m.faces.push_back(Face{2, 1, 0});
              m.edge_refs.push_back(5);
          },
          SaveStatus::invalid_model},
         {"65,536 edges",
          [](Model& m) {
              m.edge_refs.assign(65536, 0);
-             m.polygons[0].edge_count = 65536;
+             m.faces[0].edge_count = 65536;
          },
          SaveStatus::too_large},
     };

@@ -39,13 +39,13 @@ Model one_face(const std::vector<Edge>& edges) {
     m.edges = edges;
     for (std::uint32_t k = 0; k < edges.size(); ++k)
         m.edge_refs.push_back(k);
-    m.polygons.push_back(Polygon{0, static_cast<std::int32_t>(edges.size()), 0});
+    m.faces.push_back(Face{0, static_cast<std::int32_t>(edges.size()), 0});
     return m;
 }
 
 std::vector<std::int32_t> ring_of(const Model& m) {
-    std::vector<std::int32_t> ring(static_cast<std::size_t>(m.polygons[0].edge_count));
-    EXPECT_TRUE(face_ring(m, m.polygons[0], ring));
+    std::vector<std::int32_t> ring(static_cast<std::size_t>(m.faces[0].edge_count));
+    EXPECT_TRUE(face_ring(m, m.faces[0], ring));
     return ring;
 }
 
@@ -97,13 +97,13 @@ TEST(FaceRing, RefusesWhatDoesNotFit) {
     Model m = one_face({{1, 2}, {2, 3}, {3, 1}});
     std::vector<std::int32_t> ring(3, -7);
     std::vector<std::int32_t> short_ring(2, -7);
-    EXPECT_FALSE(face_ring(m, m.polygons[0], short_ring));
+    EXPECT_FALSE(face_ring(m, m.faces[0], short_ring));
     m.edge_refs[2] = 3;  // past the edge table
-    EXPECT_FALSE(face_ring(m, m.polygons[0], ring));
+    EXPECT_FALSE(face_ring(m, m.faces[0], ring));
     m.edge_refs.pop_back();  // past the reference table
-    EXPECT_FALSE(face_ring(m, m.polygons[0], ring));
-    m.polygons[0].edge_count = -1;
-    EXPECT_FALSE(face_ring(m, m.polygons[0], {}));
+    EXPECT_FALSE(face_ring(m, m.faces[0], ring));
+    m.faces[0].edge_count = -1;
+    EXPECT_FALSE(face_ring(m, m.faces[0], {}));
     EXPECT_EQ(ring, std::vector<std::int32_t>(3, -7));
 }
 

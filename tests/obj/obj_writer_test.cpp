@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "model/parallel.hpp"
 #include "models.hpp"
 #include "rokconv/obj.hpp"
+#include "util/parallel.hpp"
 
 namespace rokconv {
 namespace {

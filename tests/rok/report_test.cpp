@@ -91,7 +91,7 @@ TEST(LoadReport, LeftOutAndKeptRecordsWithTheirLines) {
                 EXPECT_EQ(r.lines_edge_outside, (Tally{1, 36 + s}));
                 EXPECT_EQ(r.face_line, (std::vector<std::uint64_t>{13 + s, 29 + s}));
                 EXPECT_EQ(r.line_line, (std::vector<std::uint64_t>{44 + s}));
-                EXPECT_EQ(m.polygons.size(), 2u);
+                EXPECT_EQ(m.faces.size(), 2u);
             }
         }
     }

@@ -54,7 +54,7 @@ const std::string kGeometry =
 const std::string kPalette = "|PALC0|2|x|255|255|255|0|0|0|x|10|20|30|40|50|60|x|ENDP0";
 
 std::vector<std::uint32_t> refs(const Model& m, std::size_t polygon) {
-    const auto r = polygon_edges(m, m.polygons[polygon]);
+    const auto r = face_edges(m, m.faces[polygon]);
     return {r.begin(), r.end()};
 }
 
@@ -65,9 +65,9 @@ TEST(LoadRok, FillsEveryTableInFileOrderWithAnyLineEnd) {
         ASSERT_EQ(load(kGeometry + kPalette + "|LINE2|4|0|6|0|1|0|0|0|ENDL2", m, eol), kOk);
         EXPECT_EQ(m.points, (std::vector<Point>{{1.5, -2, 30}, {0, 1, 0.25}, {-0.0, 7, 8}}));
         EXPECT_EQ(m.edges, (std::vector<Edge>{{1, 2, 1}, {3, 1, 1}, {2, 3, 1}, {1, 3, 0}}));
-        ASSERT_EQ(m.polygons.size(), 1u);
+        ASSERT_EQ(m.faces.size(), 1u);
         EXPECT_EQ(refs(m, 0), (std::vector<std::uint32_t>{0, 2, 1}));
-        EXPECT_EQ(m.polygons[0].colour, 1);
+        EXPECT_EQ(m.faces[0].colour, 1);
         EXPECT_EQ(m.lines, (std::vector<Line>{{3, 6}}));
         ASSERT_EQ(m.palette_count, 2);
         EXPECT_EQ(palette(m), (std::vector<std::array<std::int32_t, 6>>{{255, 255, 255, 0, 0, 0},
@@ -120,17 +120,17 @@ TEST(LoadRok, EmptyLineAfterAFinalCrLfOpensARecord) {
         const bool closed = c.faces == 1 && c.points > 0;
         EXPECT_EQ(crlf.points.size(), c.points) << c.lines;
         EXPECT_EQ(crlf.edges.size(), c.edges) << c.lines;
-        EXPECT_EQ(crlf.polygons.size(), c.faces) << c.lines;
+        EXPECT_EQ(crlf.faces.size(), c.faces) << c.lines;
         EXPECT_TRUE(crlf.lines.empty()) << c.lines;
         EXPECT_EQ(lf.points.size(), closed ? 3u : 0u) << c.lines;
         EXPECT_EQ(lf.edges.size(), closed ? 4u : 0u) << c.lines;
-        EXPECT_EQ(lf.polygons.size(), closed ? 1u : 0u) << c.lines;
+        EXPECT_EQ(lf.faces.size(), closed ? 1u : 0u) << c.lines;
         if (!closed) {
             for (const Point& p : crlf.points)
                 EXPECT_EQ(p, (Point{0, 0, 0}));
             for (const Edge& e : crlf.edges)
                 EXPECT_EQ(e, (Edge{0, 0, 0}));
-            for (const Polygon& f : crlf.polygons)
+            for (const Face& f : crlf.faces)
                 EXPECT_TRUE(f.edge_count == 0 && f.colour == 0);
         }
     }
@@ -170,12 +170,12 @@ TEST(LoadRok, DamagedRecords) {
     Model bad, huge, palette_end;
     // faces over edges 0, 1 and 7 of a table of one, then LINE2 over edges 0 and 1
     ASSERT_EQ(load(edge + "2|0|0|0|1|1|3|0|7|1|4|0|1|END00|LINE2|0|0|1|0|1|0|2|0", bad), kOk);
-    ASSERT_EQ(bad.polygons.size(), 1u);
+    ASSERT_EQ(bad.faces.size(), 1u);
     EXPECT_EQ(refs(bad, 0), (std::vector<std::uint32_t>{0}));
-    EXPECT_EQ(bad.polygons[0].colour, 4);
+    EXPECT_EQ(bad.faces[0].colour, 4);
     EXPECT_EQ(bad.lines, (std::vector<Line>{{0, 2}}));
     ASSERT_EQ(load(edge + "2147483647|0|0|1|1", huge), kOk);
-    EXPECT_TRUE(huge.polygons.empty() && huge.edge_refs.empty());
+    EXPECT_TRUE(huge.faces.empty() && huge.edge_refs.empty());
     ASSERT_EQ(load(edge + "END00|PALC0|2147483647|x|1|2|3|4|5|6|7", palette_end), kOk);
     EXPECT_EQ(palette_end.palette_count, 2147483647);
     auto entries = palette(palette_end);
@@ -201,13 +201,13 @@ TEST(LoadRok, FaceEdgeCountBounds) {
                 load_rok({reinterpret_cast<const unsigned char*>(text.data()), text.size()}, m),
                 kOk);
             const bool kept = n == kMaxFaceEdges;
-            ASSERT_EQ(m.polygons.size(), (kept ? 1u : 0u) + (listed ? 1u : 0u)) << n;
+            ASSERT_EQ(m.faces.size(), (kept ? 1u : 0u) + (listed ? 1u : 0u)) << n;
             EXPECT_EQ(m.edge_refs.size(), (kept ? 65535u : 0u) + (listed ? 1u : 0u)) << n;
             if (kept) {
-                EXPECT_EQ(m.polygons[0].edge_count, 65535);
+                EXPECT_EQ(m.faces[0].edge_count, 65535);
             }
             if (listed) {
-                EXPECT_EQ(m.polygons.back().colour, 5) << n;
+                EXPECT_EQ(m.faces.back().colour, 5) << n;
             }
         }
     }

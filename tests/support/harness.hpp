@@ -71,7 +71,7 @@ inline rokconv::LoadStatus load_windowed(std::span<const unsigned char> rok, std
 }
 
 inline bool same_model(const rokconv::Model& a, const rokconv::Model& b) {
-    auto same_face = [](const rokconv::Polygon& p, const rokconv::Polygon& q) {
+    auto same_face = [](const rokconv::Face& p, const rokconv::Face& q) {
         return p.first_ref == q.first_ref && p.edge_count == q.edge_count && p.colour == q.colour;
     };
     auto same_entry = [](const rokconv::PaletteEntry& p, const rokconv::PaletteEntry& q) {
@@ -79,8 +79,7 @@ inline bool same_model(const rokconv::Model& a, const rokconv::Model& b) {
     };
     return a.points == b.points && a.edges == b.edges && a.edge_refs == b.edge_refs &&
            a.lines == b.lines && a.palette_count == b.palette_count &&
-           std::equal(a.polygons.begin(), a.polygons.end(), b.polygons.begin(), b.polygons.end(),
-                      same_face) &&
+           std::equal(a.faces.begin(), a.faces.end(), b.faces.begin(), b.faces.end(), same_face) &&
            std::equal(a.palette.begin(), a.palette.end(), b.palette.begin(), b.palette.end(),
                       same_entry);
 }
@@ -144,9 +143,9 @@ inline std::uint32_t vertex(std::int32_t point) {
 
 // One POLS record's vertices against its face: each an end of one of its edges, the first the
 // first point of its first edge. (Which ring the edges make is the ring tests' matter.)
-inline bool ends_of_edges(const rokconv::Model& m, const rokconv::Polygon& face,
+inline bool ends_of_edges(const rokconv::Model& m, const rokconv::Face& face,
                           const std::vector<std::uint32_t>& v) {
-    const std::span<const std::uint32_t> refs = rokconv::polygon_edges(m, face);
+    const std::span<const std::uint32_t> refs = rokconv::face_edges(m, face);
     if (refs.empty()) return v.empty();
     auto is_end = [&](std::uint32_t x) {
         return std::any_of(refs.begin(), refs.end(), [&](std::uint32_t ref) {
@@ -159,7 +158,7 @@ inline bool ends_of_edges(const rokconv::Model& m, const rokconv::Polygon& face,
 // The report's lines against the model and the file: one for each face and line, in file
 // order, within the file; and what examine finds of the model points at those lines.
 inline std::string check_report(const rokconv::LoadReport& r, const rokconv::Model& m) {
-    if (r.face_line.size() != m.polygons.size() || r.line_line.size() != m.lines.size())
+    if (r.face_line.size() != m.faces.size() || r.line_line.size() != m.lines.size())
         return "the report does not give a line for each face and line";
     for (const auto* lines : {&r.face_line, &r.line_line}) {
         if (!std::is_sorted(lines->begin(), lines->end()) ||
@@ -186,7 +185,7 @@ inline std::string check(const Conversion& c) {
     if (c.other_formats_failed) return "the model could not be written as OBJ or glTF";
     if (c.report_differs) return "reading with a report gave another model or report";
     if (c.loaded == rokconv::LoadStatus::not_rok) {
-        const bool empty = m.points.empty() && m.edges.empty() && m.polygons.empty() &&
+        const bool empty = m.points.empty() && m.edges.empty() && m.faces.empty() &&
                            m.lines.empty() && m.palette_count == 0;
         if (!(c.report == rokconv::LoadReport{})) return "a file without the magic was reported";
         return empty ? "" : "a file without the magic left something in the model";
@@ -205,7 +204,7 @@ inline std::string check(const Conversion& c) {
     auto use = [&](std::int32_t colour) {
         (colour >= 0 && colour < 16 ? used[colour] : other) = true;
     };
-    for (const rokconv::Polygon& p : m.polygons)
+    for (const rokconv::Face& p : m.faces)
         use(p.colour);
     for (const rokconv::Line& l : m.lines)
         use(l.colour);
@@ -273,7 +272,7 @@ inline std::string check(const Conversion& c) {
             return "the polygon at POLS byte " + std::to_string(start) + " has the wrong surface";
         return {};
     };
-    for (const rokconv::Polygon& face : m.polygons) {
+    for (const rokconv::Face& face : m.faces) {
         const auto n = static_cast<std::size_t>(face.edge_count);
         std::string fault = record(n == 1 ? 2 : n, face.colour);
         if (fault.empty() && !ends_of_edges(m, face, v))

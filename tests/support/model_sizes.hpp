@@ -34,7 +34,7 @@ inline ::testing::AssertionResult as_expected(const rokfuzz::Conversion& c,
     const rokconv::Model& m = c.model;
     for (auto result :
          {within("points", m.points.size(), x.points), within("edges", m.edges.size(), x.edges),
-          within("faces and lines", m.polygons.size() + m.lines.size(), x.polygons)}) {
+          within("faces and lines", m.faces.size() + m.lines.size(), x.polygons)}) {
         if (!result) return result;
     }
     if (!x.palette_count.holds(m.palette_count)) {

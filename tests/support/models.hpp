@@ -17,8 +17,7 @@ inline Model model_of(std::vector<Point> points, std::vector<Edge> edges,
     m.points = std::move(points);
     m.edges = std::move(edges);
     for (const auto& face : faces) {
-        m.polygons.push_back(
-            Polygon{m.edge_refs.size(), static_cast<std::int32_t>(face.size()), 0});
+        m.faces.push_back(Face{m.edge_refs.size(), static_cast<std::int32_t>(face.size()), 0});
         for (const std::uint32_t e : face)
             m.edge_refs.push_back(e - 1);
     }

@@ -1,4 +1,4 @@
-#include "model/memory.hpp"
+#include "util/memory.hpp"
 
 #include <cstdint>
 

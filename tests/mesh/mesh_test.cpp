@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "model/mesh.hpp"
+#include "mesh/mesh.hpp"
 
 namespace rokconv {
 namespace {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "mesh/mesh.hpp"
 #include "model/look.hpp"
-#include "model/memory.hpp"
-#include "model/mesh.hpp"
 #include "rokconv/omitted.hpp"
+#include "util/memory.hpp"
 
 namespace rokconv {
 
@@ -46,7 +46,7 @@ struct Scene {
     std::vector<SceneLine> lines;
     std::vector<Material> materials;  // ascending palette index
     Omitted omitted;
-    std::vector<std::size_t> left_out;  // the polygons not taken as faces, ascending
+    std::vector<std::size_t> left_out;  // the faces not taken as faces, ascending
 
     std::size_t face_count() const { return face_material.size(); }
 };
@@ -72,13 +72,13 @@ class FaceSink {
 // The scene of a model in steps, for a caller with other work to do beside them: the positions;
 // the faces and lines, leaving out faces and lines whose points lie outside the point table or
 // whose positions are not finite, and faces of no points (false when a face's edges lie outside
-// the model's tables, a model built by hand), the polygons shared among threads. Then
+// the model's tables, a model built by hand), the faces shared among threads. Then
 // place_corners and shape_faces below.
 void place_points(const Model& model, Scene& scene);
 [[nodiscard]] bool take_faces(const Model& model, Scene& scene, unsigned threads = 1);
 
-// the index in Model::polygons of the scene's face f
-std::size_t polygon_of(const Scene& scene, std::size_t f);
+// the index in Model::faces of the scene's face f
+std::size_t face_of(const Scene& scene, std::size_t f);
 
 // The corners of each point, by a counting sort: point p's are the slots [start[p],
 // start[p + 1]), in corner order. A slot holds its corner's face and angle, until shade() puts

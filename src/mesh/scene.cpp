@@ -1,4 +1,4 @@
-#include "model/scene.hpp"
+#include "mesh/scene.hpp"
 
 #include <algorithm>
 #include <array>
@@ -6,8 +6,8 @@
 #include <cmath>
 #include <map>
 
-#include "model/parallel.hpp"
 #include "rokconv/ring.hpp"
+#include "util/parallel.hpp"
 
 namespace rokconv {
 
@@ -52,30 +52,30 @@ Vec3 shape(std::span<const Vec3> at, std::span<float> angles) {
 constexpr Omission Omitted::*kFaceOmissions[] = {
     &Omitted::faces_without_area, &Omitted::faces_outside, &Omitted::faces_not_finite};
 
-// the most corners the polygons [begin, end) can make
+// the most corners the faces [begin, end) can make
 std::size_t corner_room(const Model& model, std::size_t begin, std::size_t end) {
     std::size_t room = 0;
     for (std::size_t index = begin; index < end; ++index) {
-        room += static_cast<std::size_t>(
-            std::clamp(model.polygons[index].edge_count, 2, kMaxFaceEdges));
+        room +=
+            static_cast<std::size_t>(std::clamp(model.faces[index].edge_count, 2, kMaxFaceEdges));
     }
     return room;
 }
 
-// The faces of a share of the polygons, taken on a thread of its own: face_start holds each
+// The faces of a share of the faces, taken on a thread of its own: face_start holds each
 // face's end, counted from the share's first corner; face_material the face's colour where it has
 // a look, else -1, until every share is taken.
 struct TakenShare {
     std::vector<std::uint32_t> corners;
     std::vector<std::uint32_t> face_start;
     std::vector<std::int32_t> face_material;
-    std::vector<std::size_t> left_out;  // the polygons not taken, ascending
+    std::vector<std::size_t> left_out;  // the faces not taken, ascending
     Omitted omitted;
     std::vector<std::uint32_t> point_corners;  // how many of its corners lie at each point
-    std::vector<std::uint8_t> used;            // the colours with a look its polygons have
+    std::vector<std::uint8_t> used;            // the colours with a look its faces have
 };
 
-// The faces of the polygons [begin, end) into share, which holds room for them. A colour with a
+// The faces of the faces [begin, end) into share, which holds room for them. A colour with a
 // look is used by any polygon of that colour, taken or not. False when a face's edges lie
 // outside the model's tables.
 bool take_share(const Model& model, const Scene& scene, std::size_t begin, std::size_t end,
@@ -83,10 +83,10 @@ bool take_share(const Model& model, const Scene& scene, std::size_t begin, std::
     const auto looks = static_cast<std::int32_t>(share.used.size());
     std::vector<std::int32_t> ring;
     for (std::size_t index = begin; index < end; ++index) {
-        const Polygon& face = model.polygons[index];
+        const Face& face = model.faces[index];
         const bool has_look = face.colour >= 0 && face.colour < looks;
         if (has_look) share.used[static_cast<std::size_t>(face.colour)] = 1;
-        const std::span<const std::uint32_t> refs = polygon_edges(model, face);
+        const std::span<const std::uint32_t> refs = face_edges(model, face);
         if (face.edge_count < 0 || refs.size() != static_cast<std::size_t>(face.edge_count)) {
             return false;
         }
@@ -143,21 +143,21 @@ void place_points(const Model& model, Scene& scene) {
 
 bool take_faces(const Model& model, Scene& scene, unsigned threads) {
     const std::span<const PaletteEntry> palette = usable_palette(model);
-    // the shares of the polygons, each taken on a thread of its own, then put one after another
-    threads = static_cast<unsigned>(std::clamp<std::size_t>(model.polygons.size(), 1, threads));
+    // the shares of the faces, each taken on a thread of its own, then put one after another
+    threads = static_cast<unsigned>(std::clamp<std::size_t>(model.faces.size(), 1, threads));
     std::vector<TakenShare> shares(threads);
     std::vector<std::uint8_t> ok(threads, 0);
     run_on(threads, [&](unsigned t) {
-        const std::size_t begin = model.polygons.size() * t / threads;
-        const std::size_t end = model.polygons.size() * (t + 1) / threads;
+        const std::size_t begin = model.faces.size() * t / threads;
+        const std::size_t end = model.faces.size() * (t + 1) / threads;
         TakenShare& share = shares[t];
         // room for every face and corner, so that no table is copied as it grows; the first
         // share's tables become the scene's, with room for all
         const bool first = t == 0;
         reserve_large(share.corners,
-                      corner_room(model, first ? 0 : begin, first ? model.polygons.size() : end));
-        reserve_large(share.face_start, (first ? model.polygons.size() + 1 : end - begin));
-        reserve_large(share.face_material, first ? model.polygons.size() : end - begin);
+                      corner_room(model, first ? 0 : begin, first ? model.faces.size() : end));
+        reserve_large(share.face_start, (first ? model.faces.size() + 1 : end - begin));
+        reserve_large(share.face_material, first ? model.faces.size() : end - begin);
         reserve_large(share.point_corners, model.points.size());
         share.point_corners.assign(model.points.size(), 0);
         share.used.assign(palette.size(), 0);
@@ -266,8 +266,8 @@ void shape_faces(Scene& scene, CornerSlots& slots, std::span<const std::uint32_t
     });
 }
 
-std::size_t polygon_of(const Scene& scene, std::size_t f) {
-    // f counts the polygons taken before it; each left out before it moves it on by one
+std::size_t face_of(const Scene& scene, std::size_t f) {
+    // f counts the faces taken before it; each left out before it moves it on by one
     std::size_t polygon = f;
     for (const std::size_t skipped : scene.left_out) {
         if (skipped > polygon) break;

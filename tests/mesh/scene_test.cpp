@@ -3,8 +3,8 @@
 #include <random>
 #include <vector>
 
-#include "model/mesh.hpp"
-#include "model/scene.hpp"
+#include "mesh/mesh.hpp"
+#include "mesh/scene.hpp"
 
 namespace rokconv {
 namespace {

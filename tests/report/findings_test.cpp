@@ -74,8 +74,8 @@ TEST(Examine, CountsWithTheReportsLines) {
     Model m = model_of(kPoints, kEdges, {{1, 2, 3}, {1, 2}, {1, 2, 3}, {7}, {1, 2}},
                        {{0, 1}, {6, 0}, {8, 4}});
     const std::int32_t colours[] = {0, 3, -2, 20, 0};
-    for (std::size_t i = 0; i < m.polygons.size(); ++i)
-        m.polygons[i].colour = colours[i];
+    for (std::size_t i = 0; i < m.faces.size(); ++i)
+        m.faces[i].colour = colours[i];
     LoadReport report;
     report.face_line = {10, 20, 30, 40, 50};
     report.line_line = {60, 70, 80};
@@ -89,10 +89,10 @@ TEST(Examine, CountsWithTheReportsLines) {
     EXPECT_EQ(f.colours, (std::vector<std::int32_t>{-2, 0, 1, 3, 4, 20}));
     EXPECT_EQ(examine(m).faces_no_surface, (Tally{3, 0}));
 
-    m.edge_refs[m.polygons[3].first_ref] = 99;  // face 4, of one edge, names one past the table
-    m.polygons[2].first_ref = 1000;             // face 3 lists past the references
-    m.polygons[4].edge_count = -1;              // face 5 has a count no file gives
-    m.lines[2].edge = 99;                       // line 3 names an edge past the table
+    m.edge_refs[m.faces[3].first_ref] = 99;  // face 4, of one edge, names one past the table
+    m.faces[2].first_ref = 1000;             // face 3 lists past the references
+    m.faces[4].edge_count = -1;              // face 5 has a count no file gives
+    m.lines[2].edge = 99;                    // line 3 names an edge past the table
     const Findings bad = examine(m, &report);
     EXPECT_EQ(bad.faces_open_ring, (Tally{4, 20}));
     EXPECT_EQ(bad.faces_point_outside, (Tally{3, 30}));
@@ -110,8 +110,8 @@ TEST(Examine, LargeModelInRanges) {
     faces[kFaces / 3] = {1, 2};  // open, earlier, in another range
     faces[kFaces - 2] = {4};     // reaching past the points
     Model m = model_of(points, edges, faces);
-    m.polygons[kFaces - 1].colour = 40;
-    m.polygons[5].colour = 3;
+    m.faces[kFaces - 1].colour = 40;
+    m.faces[5].colour = 3;
     LoadReport report;
     for (std::size_t i = 0; i < kFaces; ++i)
         report.face_line.push_back(1000 + i);

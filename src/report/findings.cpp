@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "model/look.hpp"
-#include "model/parallel.hpp"
 #include "model/ring_walk.hpp"
 #include "rokconv/report.hpp"
+#include "util/parallel.hpp"
 
 namespace rokconv {
 
@@ -45,7 +45,7 @@ void examine_faces(Part& part, const Model& model, const std::vector<std::uint64
                    std::size_t begin, std::size_t end) {
     Findings& f = part.f;
     for (std::size_t i = begin; i < end; ++i) {
-        const Polygon& face = model.polygons[i];
+        const Face& face = model.faces[i];
         const std::uint64_t line = line_of(face_lines, i);
         use(part, face.colour);
         if (!has_look(model, face.colour)) note(f.faces_no_surface, line);
@@ -53,7 +53,7 @@ void examine_faces(Part& part, const Model& model, const std::vector<std::uint64
         // as a line, that edge's two points. Only a ring can be open.
         bool outside = false;
         bool closed = true;
-        const std::span<const std::uint32_t> refs = polygon_edges(model, face);
+        const std::span<const std::uint32_t> refs = face_edges(model, face);
         bool drawn =
             face.edge_count >= 0 && refs.size() == static_cast<std::size_t>(face.edge_count);
         if (drawn && refs.size() == 1) {
@@ -88,7 +88,7 @@ void examine_into(Findings& f, const Model& model, const LoadReport* report) {
     const auto* face_lines = report != nullptr ? &report->face_line : nullptr;
     const auto* line_lines = report != nullptr ? &report->line_line : nullptr;
     // the faces in ranges, side by side for a large model, put together in order
-    const std::size_t faces = model.polygons.size();
+    const std::size_t faces = model.faces.size();
     const auto threads =
         static_cast<unsigned>(std::clamp<std::size_t>(faces, 1, threads_for(model.points.size())));
     std::vector<Part> parts(threads);

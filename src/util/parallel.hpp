@@ -7,9 +7,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
-#include <memory>
 #include <mutex>
-#include <span>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -64,29 +62,6 @@ void for_ranges(std::size_t count, unsigned threads, Work work) {
     threads = static_cast<unsigned>(std::clamp<std::size_t>(count, 1, threads));
     run_on(threads, [&](unsigned t) { work(count * t / threads, count * (t + 1) / threads); });
 }
-
-// A piece of an output made apart from the others, as in_order makes them: room for the most it
-// may take, kept from one piece to the next and not cleared, and the bytes made in it.
-struct OutputPiece {
-    std::unique_ptr<char[]> data;
-    std::size_t room = 0;
-    std::size_t size = 0;
-
-    // room for most bytes, where the piece is made from the start
-    char* begin(std::size_t most) {
-        if (most > room) {
-            data.reset();
-            data = std::make_unique_for_overwrite<char[]>(most);
-            room = most;
-        }
-        return data.get();
-    }
-    // the piece ends at at
-    void end(const char* at) { size = static_cast<std::size_t>(at - data.get()); }
-    std::span<const unsigned char> bytes() const {
-        return {reinterpret_cast<const unsigned char*>(data.get()), size};
-    }
-};
 
 // Makes the pieces [0, count) of an output, each by make(k, buffer) into a buffer of its own,
 // and hands them to take(buffer) in order on the calling thread. With more than one thread the
