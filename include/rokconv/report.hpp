@@ -55,11 +55,17 @@ struct Findings {
     Tally faces_point_outside;  // faces naming a point outside the point table
     Tally lines_point_outside;  // lines naming one
     std::vector<std::int32_t> colours;  // the colours the faces and lines use, ascending, once each
-    bool complete = true;  // false when memory ran out: the counts cover only what came before
 };
 
-// Examines a model as the reader leaves it (see SaveStatus::invalid_model for what else a model
-// may hold; such faces are counted as open rings and naming points outside).
-[[nodiscard]] Findings examine(const Model& model, const LoadReport* report = nullptr);
+enum class ExamineStatus {
+    ok,
+    out_of_memory,  // the findings cover only what came before
+};
+
+// Examines a model as the reader leaves it, into findings (see SaveStatus::invalid_model for what
+// else a model may hold; such faces are counted as open rings and naming points outside). The
+// faces of a large model are shared among up to threads threads: 1 starts none, 0 one a core.
+[[nodiscard]] ExamineStatus examine(const Model& model, Findings& findings,
+                                    const LoadReport* report = nullptr, unsigned threads = 0);
 
 }  // namespace rokconv

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "rokconv/format.hpp"
+
 namespace rokconv {
 
 // Length in bytes of the character that starts at text, rest > 0 bytes being left in the path.
@@ -25,8 +27,6 @@ std::string base_name(std::string_view path, CharLength char_length = locale_cha
 void set_extension(std::string& name, std::string_view extension,
                    CharLength char_length = locale_char_length);
 
-enum class Format { lwo, obj, glb, gltf };
-
 // what the command line asks for
 struct Options {
     Format format = Format::lwo;
@@ -34,6 +34,7 @@ struct Options {
     std::string output_dir;  // -d: where outputs go; empty for the current directory
     std::string output;      // -o: the single input's output, "-" for standard output
     unsigned jobs = 1;       // files converted at once; 0 asks for one a core
+    unsigned threads = 0;    // each file's share of the cores, as the library takes it
     bool info = false;       // --info: report on each file, writing nothing
     bool json = false;       // --info as JSON Lines
     bool verbose = false;
@@ -54,7 +55,7 @@ enum class Parsed {
 // the version, the banner line and the usage text after it
 extern const char* const kVersion;
 extern const char* const kBanner;
-extern const char* const kUsage;
+std::string usage();
 
 enum class Outcome {
     converted,

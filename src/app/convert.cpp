@@ -16,19 +16,12 @@
 #include "app/app.hpp"
 #include "app/info.hpp"
 #include "app/output.hpp"
-#include "rokconv/gltf.hpp"
-#include "rokconv/lwob.hpp"
-#include "rokconv/obj.hpp"
 #include "rokconv/report.hpp"
 #include "rokconv/rok.hpp"
 
 namespace rokconv {
 
 namespace {
-
-// each format's file extensions: the model's file, and the file beside it, if any
-constexpr const char* kExtensions[][2] = {
-    {".LWO", nullptr}, {".obj", ".mtl"}, {".glb", nullptr}, {".gltf", ".bin"}};
 
 std::size_t read_from_file(void* file, unsigned char* out, std::size_t n) {
     return std::fread(out, 1, n, static_cast<std::FILE*>(file));
@@ -78,7 +71,7 @@ void say(std::string& messages, const char* what, std::string_view name) {
 
 std::vector<Job> plan_jobs(const Options& options) {
     std::vector<Job> jobs;
-    const auto& ext = kExtensions[static_cast<int>(options.format)];
+    const FormatInfo& format = format_info(options.format);
     std::set<std::string> taken;
     for (const std::string& file : options.files) {
         Job job;
@@ -91,15 +84,15 @@ std::vector<Job> plan_jobs(const Options& options) {
             job.outputs.push_back("-");
         } else if (!options.output.empty()) {
             job.outputs.push_back(options.output);
-            if (ext[1] != nullptr) {
+            if (!format.beside_extension.empty()) {
                 job.outputs.push_back(options.output);
-                set_extension(job.outputs.back(), ext[1]);
+                set_extension(job.outputs.back(), format.beside_extension);
             }
         } else {
             // the output's name: the input's file name with the format's extension
             const std::string name = file == "-" ? "stdin" : base_name(file);
-            for (const char* extension : ext) {
-                if (extension == nullptr) continue;
+            for (const std::string_view extension : {format.extension, format.beside_extension}) {
+                if (extension.empty()) continue;
                 std::string output = name;
                 set_extension(output, extension);
                 job.outputs.push_back(in_folder(options.output_dir, std::move(output)));
@@ -186,11 +179,14 @@ Outcome load_input(const Job& job, const Options& options, Model& model, LoadRep
 
 namespace {
 
-// examine() on another thread, or on this one where no thread can be started
-std::future<Findings> examine_aside(const Model& model, const LoadReport& report) {
-    auto work = [&model, &report] { return examine(model, &report); };
+// examine() on another thread where the job may use more than one, else (or where no thread can
+// be started) on this one when asked for
+std::future<Examined> examine_aside(const Model& model, const LoadReport& report,
+                                    unsigned threads) {
+    auto work = [&model, &report, threads] { return examine_model(model, report, threads); };
     try {
-        return std::async(std::launch::async, work);
+        if (threads != 1) return std::async(std::launch::async, work);
+        return std::async(std::launch::deferred, work);
     } catch (const std::system_error&) {
         return std::async(std::launch::deferred, work);
     }
@@ -204,26 +200,26 @@ Outcome not_put(WriteResult written, const Job& job, std::size_t failed, JobResu
     return Outcome::failed;
 }
 
-// The outputs of a model in the format, and what they leave out of it. OBJ text and a glb file
-// go into their files as they are made, unless the glb goes to standard output; the others are
-// made whole first.
-SaveStatus save(const Model& model, Format format, const Job& job, bool streamed, Outputs& outputs,
-                std::vector<unsigned char> (&bytes)[2], FormatOmitted* left_out) {
-    Omitted* const omitted = left_out != nullptr ? &left_out->omitted : nullptr;
-    const OutputSink sink{&outputs, [](void* to, std::span<const unsigned char> text) {
-                              static_cast<Outputs*>(to)->write(0, text);
-                          }};
-    switch (format) {
-        case Format::lwo:
-            return save_lwob(model, bytes[0], left_out != nullptr ? &left_out->wrapped : nullptr);
-        case Format::obj:
-            return save_obj(model, base_name(job.outputs[1]), sink, bytes[1], omitted);
-        case Format::glb:
-            return streamed ? save_glb(model, sink, omitted) : save_glb(model, bytes[0], omitted);
-        case Format::gltf:
-            break;
+// The outputs of a model in the format, and what they leave out of it. The model's file goes into
+// its file as it is made where the format streams, unless it goes to standard output; the
+// others are made whole first.
+SaveStatus save(const Model& model, const FormatInfo& format, const Job& job, bool streamed,
+                const SaveOptions& options, Outputs& outputs,
+                std::vector<unsigned char> (&bytes)[2], LeftOut* left_out) {
+    Output output;
+    if (streamed) {
+        output.file.sink = {
+            &outputs, [](void* to, std::span<const unsigned char> text) {
+                static_cast<Outputs*>(to)->write(0, text);
+                return true;  // a failed write shows when the files are put in place
+            }};
+    } else {
+        output.file.bytes = &bytes[0];
     }
-    return save_gltf(model, base_name(job.outputs[1]), bytes[0], bytes[1], omitted);
+    output.beside.bytes = &bytes[1];
+    const std::string beside_name = job.outputs.size() > 1 ? base_name(job.outputs[1]) : "";
+    output.beside_name = beside_name;
+    return format.save(model, output, options, left_out);
 }
 
 Outcome convert(const Job& job, const Options& options, JobResult& result) {
@@ -231,8 +227,8 @@ Outcome convert(const Job& job, const Options& options, JobResult& result) {
         say(result.messages, "output name used twice: ", job.clash);
         return Outcome::failed;
     }
-    const bool streamed =
-        options.format == Format::obj || (options.format == Format::glb && job.outputs[0] != "-");
+    const FormatInfo& format = format_info(options.format);
+    const bool streamed = format.streams && job.outputs[0] != "-";
     Outputs outputs;
     std::size_t failed = 0;
     std::vector<unsigned char> bytes[2];
@@ -252,12 +248,13 @@ Outcome convert(const Job& job, const Options& options, JobResult& result) {
                 return not_put(w, job, failed, result);
             }
         }
-        FormatOmitted left_out{options.format, {}, {}};
+        FormatLeftOut left_out{&format, {}};
         // -v examines the model on a thread of its own while it is written
-        std::future<Findings> findings;
-        if (options.verbose) findings = examine_aside(model, report);
-        const SaveStatus saved = save(model, options.format, job, streamed, outputs, bytes,
-                                      options.verbose ? &left_out : nullptr);
+        std::future<Examined> findings;
+        if (options.verbose) findings = examine_aside(model, report, options.threads);
+        const SaveOptions saving{options.threads, options.verbose ? &report : nullptr};
+        const SaveStatus saved = save(model, format, job, streamed, saving, outputs, bytes,
+                                      options.verbose ? &left_out.left_out : nullptr);
         if (options.verbose) {
             describe_repairs(result.messages, job.input, model, report, findings.get(),
                              std::span(&left_out, 1));

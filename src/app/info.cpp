@@ -6,10 +6,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "rokconv/gltf.hpp"
-#include "rokconv/lwob.hpp"
-#include "rokconv/obj.hpp"
-
 namespace rokconv {
 
 namespace {
@@ -18,14 +14,10 @@ using Json = nlohmann::ordered_json;
 
 // one kind of repair or omission: its key in JSON, its words in text, and its tally
 struct Entry {
-    const char* key;
-    const char* text;
+    std::string_view key;
+    std::string_view text;
     Tally tally;
 };
-
-std::uint64_t line_of(const std::vector<std::uint64_t>& lines, const Omission& o) {
-    return o.count > 0 && o.first < lines.size() ? lines[o.first] : 0;
-}
 
 std::vector<Entry> repairs(const Model& model, const LoadReport& r, const Findings& f) {
     const std::int32_t past = model.palette_count - kPaletteEntries;
@@ -48,47 +40,12 @@ std::vector<Entry> repairs(const Model& model, const LoadReport& r, const Findin
     };
 }
 
-std::vector<Entry> left_out_entries(const LoadReport& r, const Omitted& o) {
-    auto faces = [&](const Omission& x) { return Tally{x.count, line_of(r.face_line, x)}; };
-    auto lines = [&](const Omission& x) { return Tally{x.count, line_of(r.line_line, x)}; };
-    return {
-        {"faces_point_outside", "faces naming a point outside the point table",
-         faces(o.faces_outside)},
-        {"lines_point_outside", "lines naming a point outside the point table",
-         lines(o.lines_outside)},
-        {"faces_not_finite", "faces using a point whose position is not a finite number",
-         faces(o.faces_not_finite)},
-        {"lines_not_finite", "lines using a point whose position is not a finite number",
-         lines(o.lines_not_finite)},
-        {"faces_without_area", "faces without area", faces(o.faces_without_area)},
-    };
-}
-
-// LWOB writes every face and line, but its vertex numbers keep only their low 16 bits: the
-// faces and lines that use a point past the 65,536th are drawn between other points
-std::vector<Entry> lwob_entries(const LoadReport& r, const LwobWrapped& w) {
-    return {{"faces_point_past_65536", "faces using a point past the 65,536th",
-             Tally{w.faces.count, line_of(r.face_line, w.faces)}},
-            {"lines_point_past_65536", "lines using a point past the 65,536th",
-             Tally{w.lines.count, line_of(r.line_line, w.lines)}}};
-}
-
 // what a format leaves out of the model, or cannot show as it is
-std::vector<Entry> format_entries(const LoadReport& r, const FormatOmitted& f) {
-    return f.format == Format::lwo ? lwob_entries(r, f.wrapped) : left_out_entries(r, f.omitted);
-}
-
-const char* format_title(Format format) {
-    switch (format) {
-        case Format::lwo:
-            return "LWOB";
-        case Format::obj:
-            return "OBJ";
-        case Format::glb:
-        case Format::gltf:
-            break;
-    }
-    return "glTF";
+std::vector<Entry> format_entries(const FormatLeftOut& f) {
+    std::vector<Entry> out;
+    for (const LeftOutKind& kind : f.format->left_out)
+        out.push_back({kind.key, kind.words, f.left_out.*kind.tally});
+    return out;
 }
 
 const char* block_name(RokBlock block) {
@@ -115,7 +72,7 @@ void line(std::string& out, std::string_view file, const std::string& text) {
 void entry_line(std::string& out, std::string_view file, const std::string& prefix,
                 const Entry& e) {
     if (e.tally.count == 0) return;
-    std::string text = prefix + e.text + ": " + std::to_string(e.tally.count);
+    std::string text = prefix + std::string(e.text) + ": " + std::to_string(e.tally.count);
     if (e.tally.first_line > 0) text += ", first at line " + std::to_string(e.tally.first_line);
     line(out, file, text);
 }
@@ -126,45 +83,28 @@ Json tally_json(const Tally& t) {
     return j;
 }
 
-// the formats whose omissions the report names: the one asked for, or each writer's once
-std::vector<Format> formats_to_report(const Options& options) {
-    if (options.format_given) return {options.format};
-    return {Format::lwo, Format::obj, Format::glb};
-}
-
-std::vector<FormatOmitted> omissions(const Model& model, const Options& options) {
-    std::vector<FormatOmitted> out;
-    for (const Format format : formats_to_report(options)) {
-        FormatOmitted f{format, {}, {}};
-        std::vector<unsigned char> bytes;
-        // OBJ text and glb blocks are made and dropped piece by piece
-        const OutputSink nowhere{nullptr, [](void*, std::span<const unsigned char>) {}};
-        SaveStatus saved = SaveStatus::ok;
-        switch (format) {
-            case Format::lwo:
-                saved = save_lwob(model, bytes, &f.wrapped);
-                break;
-            case Format::obj:
-                saved = save_obj(model, "x.mtl", nowhere, bytes, &f.omitted);
-                break;
-            case Format::glb:
-            case Format::gltf:
-                saved = save_glb(model, nowhere, &f.omitted);
-                break;
-        }
+// What the formats leave out: the one asked for, or those a report names by default.
+std::vector<FormatLeftOut> omissions(const Model& model, const LoadReport& report,
+                                     const Options& options) {
+    std::vector<FormatLeftOut> out;
+    for (const FormatInfo& format : formats()) {
+        if (options.format_given ? format.format != options.format : !format.reported) continue;
+        FormatLeftOut f{&format, {}};
         // the reader's model is always sound, so only memory can run out; a glTF binary past
         // 4 GiB still counts what it leaves out
-        if (saved == SaveStatus::out_of_memory) throw std::bad_alloc();
+        const SaveStatus counted =
+            format.count(model, SaveOptions{options.threads, &report}, f.left_out);
+        if (counted == SaveStatus::out_of_memory) throw std::bad_alloc();
         out.push_back(f);
     }
     return out;
 }
 
 // what examine finds, or bad_alloc when memory ran out before it was done
-Findings examined(const Model& model, const LoadReport& report) {
-    Findings findings = examine(model, &report);
-    if (!findings.complete) throw std::bad_alloc();
-    return findings;
+Findings examined(const Model& model, const LoadReport& report, const Options& options) {
+    Examined e = examine_model(model, report, options.threads);
+    if (e.status != ExamineStatus::ok) throw std::bad_alloc();
+    return std::move(e.findings);
 }
 
 std::string failure_json(const std::string& file, const std::string& error) {
@@ -195,7 +135,7 @@ Outcome inspect(const Job& job, const Options& options, JobResult& result) {
         }
         j["rok"] = loaded == Outcome::converted;
         if (loaded == Outcome::converted) {
-            const Findings findings = examined(model, report);
+            const Findings findings = examined(model, report, options);
             j["points"] = model.points.size();
             j["edges"] = model.edges.size();
             j["faces"] = model.faces.size();
@@ -209,14 +149,12 @@ Outcome inspect(const Job& job, const Options& options, JobResult& result) {
             }
             Json& r = j["repairs"] = Json::object();
             for (const Entry& e : repairs(model, report, findings))
-                r[e.key] = tally_json(e.tally);
+                r[std::string(e.key)] = tally_json(e.tally);
             Json& left = j["left_out"] = Json::object();
-            for (const FormatOmitted& f : omissions(model, options)) {
-                Json& of = left[f.format == Format::lwo   ? "lwo"
-                                : f.format == Format::obj ? "obj"
-                                                          : "gltf"] = Json::object();
-                for (const Entry& e : format_entries(report, f))
-                    of[e.key] = tally_json(e.tally);
+            for (const FormatLeftOut& f : omissions(model, report, options)) {
+                Json& of = left[std::string(f.format->json_key)] = Json::object();
+                for (const Entry& e : format_entries(f))
+                    of[std::string(e.key)] = tally_json(e.tally);
             }
         }
         result.messages = j.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
@@ -227,7 +165,8 @@ Outcome inspect(const Job& job, const Options& options, JobResult& result) {
         line(result.messages, file, "not a ROK file");
         return loaded;
     }
-    const Findings findings = examined(model, report);
+    const Examined examination{examined(model, report, options), ExamineStatus::ok};
+    const Findings& findings = examination.findings;
     line(result.messages, file, counts_text(model));
     std::string colours = "colours used:";
     for (const std::int32_t c : findings.colours)
@@ -235,7 +174,8 @@ Outcome inspect(const Job& job, const Options& options, JobResult& result) {
     if (findings.colours.empty()) colours += " none";
     line(result.messages, file, colours);
     const std::size_t before = result.messages.size();
-    describe_repairs(result.messages, file, model, report, findings, omissions(model, options));
+    describe_repairs(result.messages, file, model, report, examination,
+                     omissions(model, report, options));
     if (result.messages.size() == before)
         line(result.messages, file, "nothing repaired or left out");
     return loaded;
@@ -249,24 +189,30 @@ void out_of_memory(const Job& job, const Options& options, JobResult& result) {
 
 }  // namespace
 
+Examined examine_model(const Model& model, const LoadReport& report, unsigned threads) {
+    Examined e;
+    e.status = examine(model, e.findings, &report, threads);
+    return e;
+}
+
 void describe_repairs(std::string& out, std::string_view file, const Model& model,
-                      const LoadReport& report, const Findings& findings,
-                      std::span<const FormatOmitted> left_out) {
+                      const LoadReport& report, const Examined& examined,
+                      std::span<const FormatLeftOut> left_out) {
     if (report.cut_short) {
         line(out, file,
              std::string("cut short: the file ends ") + block_words(report.cut_in) + ", at line " +
                  std::to_string(report.cut_line));
     }
     // a conversion goes on without the rest of its report
-    if (!findings.complete) line(out, file, "not enough memory to examine the whole model");
-    for (const Entry& e : repairs(model, report, findings))
+    if (examined.status != ExamineStatus::ok) {
+        line(out, file, "not enough memory to examine the whole model");
+    }
+    for (const Entry& e : repairs(model, report, examined.findings))
         entry_line(out, file, "", e);
-    for (const FormatOmitted& f : left_out) {
-        // LWOB leaves nothing out, but cannot number the vertices past 16 bits
+    for (const FormatLeftOut& f : left_out) {
         const std::string prefix =
-            std::string(f.format == Format::lwo ? "drawn wrongly in " : "left out of ") +
-            format_title(f.format) + ", ";
-        for (const Entry& e : format_entries(report, f))
+            std::string(f.format->left_out_words) + " " + std::string(f.format->title) + ", ";
+        for (const Entry& e : format_entries(f))
             entry_line(out, file, prefix, e);
     }
 }

@@ -7,19 +7,25 @@
 #include <string_view>
 
 #include "app/app.hpp"
-#include "rokconv/lwob.hpp"
+#include "rokconv/format.hpp"
 #include "rokconv/model.hpp"
-#include "rokconv/omitted.hpp"
 #include "rokconv/report.hpp"
 
 namespace rokconv {
 
-// what a format leaves out of a model: omitted for OBJ and glTF, wrapped for LWOB
-struct FormatOmitted {
-    Format format;
-    Omitted omitted;
-    LwobWrapped wrapped;
+// what a format leaves out of a model
+struct FormatLeftOut {
+    const FormatInfo* format;
+    LeftOut left_out;
 };
+
+// what examine found, and whether it got to the end
+struct Examined {
+    Findings findings;
+    ExamineStatus status = ExamineStatus::ok;
+};
+
+Examined examine_model(const Model& model, const LoadReport& report, unsigned threads);
 
 // Reads a job's input into model, with report if given: converted when it was read, not_rok,
 // or failed with what went wrong said in result's messages. A large file is read on two threads
@@ -30,7 +36,7 @@ struct FormatOmitted {
 // Appends a line "FILE: what: count, first at line N" for each repair or omission, and for
 // what each of left_out's formats leaves out; nothing for a sound model.
 void describe_repairs(std::string& out, std::string_view file, const Model& model,
-                      const LoadReport& report, const Findings& findings,
-                      std::span<const FormatOmitted> left_out);
+                      const LoadReport& report, const Examined& examined,
+                      std::span<const FormatLeftOut> left_out);
 
 }  // namespace rokconv

@@ -4,7 +4,9 @@
 #include <cctype>
 #include <charconv>
 #include <iterator>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/app.hpp"
 
@@ -19,51 +21,129 @@ const char* const kVersion = ROKCONV_VERSION;
 const char* const kBanner =
     "rokconv " ROKCONV_VERSION
     " - converts ROK models into LightWave objects (LWOB), Wavefront OBJ or glTF 2.0\n";
-const char* const kUsage =
-    "usage: rokconv [OPTIONS] FILE...\n"
-    "  Reads each ROK model FILE and writes it as a LightWave object into the current\n"
-    "  directory, named after FILE with the extension .LWO (car.rok gives car.LWO).\n"
-    "  FILE - is standard input, whose output is named stdin.LWO.\n"
-    "  -f, --format FORMAT    lwo: a LightWave object, NAME.LWO (the default)\n"
-    "                         obj: Wavefront OBJ, NAME.obj with its materials in NAME.mtl\n"
-    "                         glb: binary glTF 2.0, NAME.glb\n"
-    "                         gltf: glTF 2.0 as JSON, NAME.gltf with its buffer in NAME.bin\n"
-    "  -d, --output-dir DIR   write the outputs into DIR, which must exist\n"
-    "  -o, --output PATH      name the output of the only FILE; its extension (.lwo, .obj,\n"
-    "                         .glb, .gltf) chooses the format unless -f does; - writes the\n"
-    "                         output to standard output (lwo and glb only)\n"
-    "  -j, --jobs N           convert up to N files at once (default 1; 0: one a core)\n"
-    "  -v, --verbose          say what was repaired in a damaged file, and which files are\n"
-    "                         skipped as not ROK\n"
-    "  -q, --quiet            show no progress line\n"
-    "      --info             report what each FILE holds and what was repaired or left\n"
-    "                         out, writing nothing\n"
-    "      --json             with --info: one JSON object a file, a line each\n"
-    "  -h, --help             show this text\n"
-    "      --version          show the version\n"
-    "  --                     ends the options: a FILE beginning with - may follow, or be\n"
-    "                         given as ./-name\n";
+namespace {
+
+constexpr std::string_view kColumn = "                         ";  // where option texts start
+
+// words laid out in lines of at most 88 columns, the first after lead, the rest after kColumn
+std::string wrapped(std::string_view lead, std::string_view words) {
+    constexpr std::size_t kWidth = 88;
+    std::string out(lead);
+    std::size_t line = 0;  // where the current line starts
+    bool first = true;
+    while (!words.empty()) {
+        const std::size_t space = words.find(' ');
+        const std::string_view word = words.substr(0, space);
+        words = space == std::string_view::npos ? std::string_view{} : words.substr(space + 1);
+        if (!first && out.size() - line + 1 + word.size() > kWidth) {
+            out += '\n';
+            line = out.size();
+            out += kColumn;
+        } else if (!first) {
+            out += ' ';
+        }
+        out += word;
+        first = false;
+    }
+    return out + '\n';
+}
+
+// "a, b or c", or with another last word
+std::string listed(const std::vector<std::string>& items, std::string_view last = " or ") {
+    std::string out;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) out += i + 1 == items.size() ? last : ", ";
+        out += items[i];
+    }
+    return out;
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// each format's extension as -o takes it, in lower case: ".lwo"
+std::vector<std::string> extensions() {
+    std::vector<std::string> out;
+    for (const FormatInfo& row : formats())
+        out.push_back(lower(row.extension));
+    return out;
+}
+
+// the formats that make one file, which alone can go to standard output
+std::vector<std::string> one_file_formats() {
+    std::vector<std::string> out;
+    for (const FormatInfo& row : formats()) {
+        if (row.beside_extension.empty()) out.emplace_back(row.name);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string usage() {
+    std::string text =
+        "usage: rokconv [OPTIONS] FILE...\n"
+        "  Reads each ROK model FILE and writes it as a LightWave object into the current\n"
+        "  directory, named after FILE with the extension .LWO (car.rok gives car.LWO).\n"
+        "  FILE - is standard input, whose output is named stdin.LWO.\n";
+    std::string_view lead = "  -f, --format FORMAT    ";
+    for (const FormatInfo& row : formats()) {
+        text.append(lead).append(row.name).append(": ").append(row.help) += '\n';
+        lead = kColumn;
+    }
+    text += "  -d, --output-dir DIR   write the outputs into DIR, which must exist\n";
+    std::string extension_list;
+    for (const std::string& extension : extensions())
+        extension_list += (extension_list.empty() ? "" : ", ") + extension;
+    text += wrapped("  -o, --output PATH      ",
+                    "name the output of the only FILE; its extension (" + extension_list +
+                        ") chooses the format unless -f does; - writes the output to standard "
+                        "output (" +
+                        listed(one_file_formats(), " and ") + " only)");
+    text +=
+        "  -j, --jobs N           convert up to N files at once (default 1; 0: one a core)\n"
+        "  -v, --verbose          say what was repaired in a damaged file, and which files are\n"
+        "                         skipped as not ROK\n"
+        "  -q, --quiet            show no progress line\n"
+        "      --info             report what each FILE holds and what was repaired or left\n"
+        "                         out, writing nothing\n"
+        "      --json             with --info: one JSON object a file, a line each\n"
+        "  -h, --help             show this text\n"
+        "      --version          show the version\n"
+        "  --                     ends the options: a FILE beginning with - may follow, or be\n"
+        "                         given as ./-name\n";
+    return text;
+}
 
 namespace {
 
-constexpr std::string_view kFormatNames[] = {"lwo", "obj", "glb", "gltf"};
-
 bool format_named(std::string_view name, Format& format) {
-    const auto known = std::find(std::begin(kFormatNames), std::end(kFormatNames), name);
-    if (known == std::end(kFormatNames)) return false;
-    format = static_cast<Format>(known - std::begin(kFormatNames));
-    return true;
+    for (const FormatInfo& row : formats()) {
+        if (row.name == name) {
+            format = row.format;
+            return true;
+        }
+    }
+    return false;
 }
 
 // the format an output path's extension names, in any case
 bool format_of_path(std::string_view path, Format& format) {
-    std::string name = base_name(path);
+    const std::string name = base_name(path);
     const std::size_t dot = name.rfind('.');
     if (dot == std::string::npos) return false;
-    std::string extension = name.substr(dot + 1);
-    for (char& c : extension)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return format_named(extension, format);
+    const std::string extension = lower(std::string_view(name).substr(dot));
+    for (const FormatInfo& row : formats()) {
+        if (lower(row.extension) == extension) {
+            format = row.format;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool is_directory(const std::string& path) {
@@ -92,18 +172,18 @@ bool consistent(Options& o, std::string& error) {
             return false;
         }
         if (o.output == "-") {
-            if (o.format == Format::obj || o.format == Format::gltf) {
-                error = "-o - writes one file: the format must be lwo or glb";
+            if (!format_info(o.format).beside_extension.empty()) {
+                error = "-o - writes one file: the format must be " + listed(one_file_formats());
                 return false;
             }
         } else if (!o.format_given && !format_of_path(o.output, o.format)) {
             const std::string name = base_name(o.output);
             const std::size_t dot = name.rfind('.');
-            error = dot == std::string::npos ? "-o " + o.output +
-                                                   " has no extension: give -f, or end it in .lwo, "
-                                                   ".obj, .glb or .gltf"
-                                             : "unknown output extension: " + name.substr(dot) +
-                                                   " (give -f, or use .lwo, .obj, .glb or .gltf)";
+            const std::string known = listed(extensions());
+            error = dot == std::string::npos
+                        ? "-o " + o.output + " has no extension: give -f, or end it in " + known
+                        : "unknown output extension: " + name.substr(dot) + " (give -f, or use " +
+                              known + ")";
             return false;
         }
     }

@@ -86,11 +86,14 @@ class Results {
 // Returns whether none failed.
 bool run_jobs(const std::vector<Job>& jobs, const Options& options, std::FILE* messages) {
     Progress progress(jobs.size() > 1 && !options.quiet && isatty(STDERR_FILENO) != 0, jobs.size());
-    unsigned threads = options.jobs == 0 ? std::thread::hardware_concurrency() : options.jobs;
+    const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
+    unsigned threads = options.jobs == 0 ? cores : options.jobs;
     threads = static_cast<unsigned>(std::clamp<std::size_t>(threads, 1, jobs.size()));
-    // each job is told how many run at once
+    // each job is told how many run at once, and shares the cores with the others: jobs and a
+    // conversion's own threads never ask for more than the machine has
     Options running = options;
     running.jobs = threads;
+    running.threads = std::max(cores / threads, 1u);
     auto work = [&](const Job& job) {
         return options.info ? inspect_job(job, running) : convert_job(job, running);
     };
@@ -147,14 +150,14 @@ int run(int argc, const char* const* argv) {
     std::string error;
     switch (parse_arguments(argc, argv, options, error)) {
         case Parsed::help:
-            std::printf("%s%s", kBanner, kUsage);
+            std::printf("%s%s", kBanner, usage().c_str());
             return 0;
         case Parsed::version:
             std::printf("rokconv %s\n", kVersion);
             return 0;
         case Parsed::wrong:
             if (!error.empty()) std::printf("%s\n", error.c_str());
-            std::printf("%s%s", kBanner, kUsage);
+            std::printf("%s%s", kBanner, usage().c_str());
             return 1;
         case Parsed::run:
             break;

@@ -9,7 +9,8 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "mesh/scene.hpp"
+#include "format/counts.hpp"
+#include "mesh/triangles.hpp"
 #include "rokconv/gltf.hpp"
 #include "util/guarded.hpp"
 #include "util/output_piece.hpp"
@@ -134,7 +135,7 @@ struct Builder {
     std::size_t padded() const { return (size + 3) & ~std::size_t{3}; }
 
     // The buffer to out, its blocks made side by side by threads and handed on in order.
-    void write(OutputSink out, unsigned threads) const {
+    void write(const OutputFile& out, unsigned threads) const {
         struct Job {
             std::size_t piece;
             std::size_t block;
@@ -163,13 +164,13 @@ struct Builder {
                 block.end(at + size);
             },
             [&](const OutputPiece& block) {
-                if (block.size != 0) out.put(out.context, block.bytes());
+                if (block.size != 0) put(out, block.bytes());
                 const Job& job = jobs[taken++];
                 const Piece& piece = pieces[job.piece];
                 if (job.block + 1 == piece.ends.size() && piece.done) piece.done();
             });
         static constexpr unsigned char kZeros[4] = {};
-        if (padded() > at) out.put(out.context, {kZeros, padded() - at});
+        if (padded() > at) put(out, {kZeros, padded() - at});
     }
 };
 
@@ -189,70 +190,21 @@ Json material(const Material& m) {
             {"doubleSided", true}};
 }
 
-constexpr std::size_t kNone = kPaletteEntries;  // the colour of what has no material
-using ColourLists = std::array<std::vector<std::uint32_t>, kPaletteEntries + 1>;
-
 // What a glTF file holds: its JSON and the plan of its buffer, with the lists the buffer's
 // pieces are filled from, each freed once written.
 struct Document {
     Json json;
     Builder buffer;
     unsigned threads = 1;
-    Scene scene;
+    Pipeline pipeline;
     Shading shading;
     std::vector<std::uint8_t> used;  // of each vertex: whether a triangle uses it
     std::size_t used_count = 0;
-    // each colour's triangles (kNone for none), as corners, slots, then vertices: those of each
+    // each colour's triangles (kNoColour for none), as corners, slots, then vertices: those of each
     // share of the faces, in order
     std::vector<ColourLists> triangles;
     std::vector<std::vector<std::uint32_t>> lines;
     std::vector<Vec3> line_positions;
-};
-
-// the colour whose triangles and lines a material's are, kNone for none
-std::size_t colour_of(const Scene& scene, std::int32_t material) {
-    return material < 0 ? kNone
-                        : static_cast<std::size_t>(
-                              scene.materials[static_cast<std::size_t>(material)].colour);
-}
-
-// Cuts each face of a share into triangles as it is shaped, counting those without.
-class Triangulator final : public FaceSink {
-  public:
-    Triangulator(const Scene& scene, ColourLists& out) : scene_(scene), out_(out) {}
-    void share(std::size_t begin, std::size_t end) override {
-        // each colour's triangles given room for n - 2 of a face of n corners: no list is copied
-        // as it grows
-        std::array<std::size_t, kNone + 1> room{};
-        for (std::size_t f = begin; f < end; ++f) {
-            const std::size_t n = scene_.face_start[f + 1] - scene_.face_start[f];
-            room[colour_of(scene_, scene_.face_material[f])] +=
-                3 * (std::max<std::size_t>(n, 2) - 2);
-        }
-        for (std::size_t c = 0; c <= kNone; ++c)
-            reserve_large(out_[c], room[c]);
-    }
-    void face(std::size_t f, std::span<const Vec3> ring, const Vec3& normal) override {
-        cut_.clear();
-        // a face of 2 corners, or one without area, has no normal and gets no triangles
-        if (!triangulate_ring(ring, normal, cut_)) {
-            if (without_area == 0) first_without_area = f;
-            ++without_area;
-            return;
-        }
-        std::vector<std::uint32_t>& out = out_[colour_of(scene_, scene_.face_material[f])];
-        const std::uint32_t first = scene_.face_start[f];
-        for (const std::uint32_t k : cut_)
-            out.push_back(first + k);
-    }
-
-    std::size_t without_area = 0;  // faces
-    std::size_t first_without_area = 0;
-
-  private:
-    const Scene& scene_;
-    ColourLists& out_;
-    std::vector<std::uint32_t> cut_;
 };
 
 // the bounds of positions as stored, and how many there are
@@ -286,38 +238,25 @@ struct Bounds {
 // normals. One primitive for each material's triangles and one for its lines, in material
 // order, those without a material last. The faces, corners and vertices of a large model are
 // shared among the cores.
-SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
-    Scene& scene = d.scene;
-    place_points(model, scene);
-    const unsigned threads = threads_for(scene.positions.size());
-    if (!take_faces(model, scene, threads)) return SaveStatus::invalid_model;
+SaveStatus build(const Model& model, const SaveOptions& options, Document& d, LeftOut* left_out) {
+    Pipeline& pipe = d.pipeline;
+    Scene& scene = pipe.scene;
+    const unsigned threads = threads_for(model.points.size(), options.threads);
     d.threads = threads;
-    d.triangles.resize(threads);
-    // each corner's slot, which the faces' shaping fills in with its angle
-    CornerSlots slots;
-    std::vector<std::uint32_t> slot_of = place_corners(scene, slots);
     {
-        std::vector<Triangulator> cutters;
-        std::vector<FaceSink*> sinks;
-        cutters.reserve(threads);
-        for (unsigned t = 0; t < threads; ++t) {
-            cutters.emplace_back(scene, d.triangles[t]);
-            sinks.push_back(&cutters.back());
-        }
-        shape_faces(scene, slots, slot_of, sinks);
-        Omission& o = scene.omitted.faces_without_area;
-        for (const Triangulator& cutter : cutters) {
-            if (cutter.without_area == 0) continue;
-            const std::size_t first = face_of(scene, cutter.first_without_area);
-            if (o.count == 0 || first < o.first) o.first = first;
-            o.count += cutter.without_area;
-        }
+        const FaceCutting cutting(scene, d.triangles, threads);
+        PipelineHooks hooks;
+        hooks.sinks = cutting.sinks();
+        if (!build_scene(model, threads, hooks, pipe)) return SaveStatus::invalid_model;
+        cutting.finish(scene);
     }
-    if (omitted != nullptr) *omitted = scene.omitted;
+    if (left_out != nullptr) tally_omitted(scene.omitted, options.report, *left_out);
+    CornerSlots& slots = pipe.slots;
+    std::vector<std::uint32_t>& slot_of = pipe.slot_of;
 
     // the lines' points, each once, in order of first use
     constexpr std::uint32_t kUnused = std::numeric_limits<std::uint32_t>::max();
-    d.lines.resize(kNone + 1);
+    d.lines.resize(kNoColour + 1);
     {
         std::vector<std::uint32_t> line_vertex(scene.lines.empty() ? 0 : scene.positions.size(),
                                                kUnused);
@@ -353,9 +292,9 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
     reserve_large(d.used, vertex_count);
     d.used.assign(vertex_count, 0);
     // the largest index of each colour's triangles in each share
-    std::vector<std::array<std::uint32_t, kNone + 1>> top(threads);
+    std::vector<std::array<std::uint32_t, kNoColour + 1>> top(threads);
     run_on(threads, [&](unsigned t) {
-        for (std::size_t c = 0; c <= kNone; ++c) {
+        for (std::size_t c = 0; c <= kNoColour; ++c) {
             std::uint32_t most = 0;
             for (std::uint32_t& s : d.triangles[t][c]) {
                 s = slots.slots[s].ref;
@@ -377,7 +316,7 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
             if (d.used[v] != 0) renumber[v] = next++;
         }
         run_on(threads, [&](unsigned t) {
-            for (std::size_t c = 0; c <= kNone; ++c) {
+            for (std::size_t c = 0; c <= kNoColour; ++c) {
                 for (std::uint32_t& v : d.triangles[t][c])
                     v = renumber[v];
                 if (!d.triangles[t][c].empty()) top[t][c] = renumber[top[t][c]];
@@ -443,13 +382,13 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
             for (std::size_t p = k * kBlockVertices; p < last; ++p) {
                 for (std::uint32_t v = start[p]; v < start[p + 1]; ++v) {
                     if (doc.used[v] == 0) continue;
-                    std::memcpy(out, &doc.scene.positions[p], 12);
+                    std::memcpy(out, &doc.pipeline.scene.positions[p], 12);
                     out += 12;
                 }
             }
         };
         positions.done = [&doc] {
-            release(doc.scene.positions);
+            release(doc.pipeline.scene.positions);
             release(doc.shading.vertex_start);
         };
         Piece normals;
@@ -492,7 +431,7 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
             const Json index = m;
             colour(static_cast<std::size_t>(scene.materials[m].colour), &index);
         }
-        colour(kNone, nullptr);
+        colour(kNoColour, nullptr);
     }
     if (!d.line_positions.empty()) {
         Bounds bounds;
@@ -519,7 +458,7 @@ SaveStatus build(const Model& model, Document& d, Omitted* omitted) {
             const Json index = m;
             colour(static_cast<std::size_t>(scene.materials[m].colour), &index);
         }
-        colour(kNone, nullptr);
+        colour(kNoColour, nullptr);
     }
     Json& gltf = d.json;
     gltf = {{"asset", {{"version", "2.0"}, {"generator", "rokconv"}}}};
@@ -550,18 +489,18 @@ void put_u32(std::vector<unsigned char>& out, std::uint32_t value) {
         out.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
-// to out, whose bytes, if it is a buffer's, go to buffer
-SaveStatus glb(const Model& model, OutputSink out, std::vector<unsigned char>* buffer,
-               Omitted* omitted) {
+SaveStatus glb(const Model& model, const Output& output, const SaveOptions& options,
+               LeftOut* left_out) {
     Document d;
-    if (const SaveStatus s = build(model, d, omitted); s != SaveStatus::ok) return s;
+    if (const SaveStatus s = build(model, options, d, left_out); s != SaveStatus::ok) return s;
     std::string json = d.json.dump();
     json.resize((json.size() + 3) & ~std::size_t{3}, ' ');  // the JSON chunk is padded with spaces
     // the header, the JSON chunk, and the BIN chunk where there is a buffer
     const std::size_t bin = d.buffer.padded();
     const std::uint64_t total = 12 + 8 + json.size() + (bin == 0 ? 0 : 8 + bin);
     if (total > std::numeric_limits<std::uint32_t>::max()) return SaveStatus::too_large;
-    if (buffer != nullptr) reserve_large(*buffer, buffer->size() + total);
+    if (output.file.bytes != nullptr)
+        reserve_large(*output.file.bytes, output.file.bytes->size() + total);
     std::vector<unsigned char> head;
     head.insert(head.end(), {'g', 'l', 'T', 'F'});
     put_u32(head, 2);
@@ -573,9 +512,9 @@ SaveStatus glb(const Model& model, OutputSink out, std::vector<unsigned char>* b
         put_u32(head, static_cast<std::uint32_t>(bin));
         head.insert(head.end(), {'B', 'I', 'N', '\0'});
     }
-    out.put(out.context, head);
+    put(output.file, head);
     release(head);
-    if (bin != 0) d.buffer.write(out, d.threads);
+    if (bin != 0) d.buffer.write(output.file, d.threads);
     return SaveStatus::ok;
 }
 
@@ -597,47 +536,41 @@ std::string uri_of(std::string_view name) {
     return uri;
 }
 
-SaveStatus gltf_text(const Model& model, std::string_view bin_name,
-                     std::vector<unsigned char>& text, std::vector<unsigned char>& bin,
-                     Omitted* omitted) {
+SaveStatus gltf_text(const Model& model, const Output& output, const SaveOptions& options,
+                     LeftOut* left_out) {
     Document d;
-    if (const SaveStatus s = build(model, d, omitted); s != SaveStatus::ok) return s;
-    if (d.json.contains("buffers")) d.json["buffers"][0]["uri"] = uri_of(bin_name);
+    if (const SaveStatus s = build(model, options, d, left_out); s != SaveStatus::ok) return s;
+    if (d.json.contains("buffers")) d.json["buffers"][0]["uri"] = uri_of(output.beside_name);
     const std::string json = d.json.dump(1) + "\n";
-    text.insert(text.end(), json.begin(), json.end());
-    reserve_large(bin, bin.size() + d.buffer.padded());
-    d.buffer.write(append_to(bin), d.threads);
-    return SaveStatus::ok;
-}
-
-// the writer's own failure: a number JSON cannot hold (only finite ones reach it)
-template <class Write>
-SaveStatus json_guarded(Write write) {
-    try {
-        return write();
-    } catch (const nlohmann::json::exception&) {
-        return SaveStatus::invalid_model;
+    put(output.file, {reinterpret_cast<const unsigned char*>(json.data()), json.size()});
+    if (output.beside.bytes != nullptr) {
+        reserve_large(*output.beside.bytes, output.beside.bytes->size() + d.buffer.padded());
     }
+    d.buffer.write(output.beside, d.threads);
+    return SaveStatus::ok;
 }
 
 }  // namespace
 
-SaveStatus save_glb(const Model& model, std::vector<unsigned char>& out, Omitted* omitted) {
-    return guarded({&out}, [&] {
-        return json_guarded([&] { return glb(model, append_to(out), &out, omitted); });
-    });
+SaveStatus save_glb(const Model& model, const Output& output, const SaveOptions& options,
+                    LeftOut* left_out) {
+    return guarded(output, [&] { return glb(model, output, options, left_out); });
 }
 
-SaveStatus save_glb(const Model& model, OutputSink out, Omitted* omitted) {
-    return guarded({},
-                   [&] { return json_guarded([&] { return glb(model, out, nullptr, omitted); }); });
+SaveStatus save_gltf(const Model& model, const Output& output, const SaveOptions& options,
+                     LeftOut* left_out) {
+    return guarded(output, [&] { return gltf_text(model, output, options, left_out); });
 }
 
-SaveStatus save_gltf(const Model& model, std::string_view bin_name,
-                     std::vector<unsigned char>& gltf, std::vector<unsigned char>& bin,
-                     Omitted* omitted) {
-    return guarded({&gltf, &bin}, [&] {
-        return json_guarded([&] { return gltf_text(model, bin_name, gltf, bin, omitted); });
+SaveStatus count_gltf(const Model& model, const SaveOptions& options, LeftOut& left_out) {
+    return guarded(Output{}, [&] {
+        Pipeline pipe;
+        std::vector<ColourLists> triangles;
+        if (!cut_faces(model, threads_for(model.points.size(), options.threads), pipe, triangles)) {
+            return SaveStatus::invalid_model;
+        }
+        tally_omitted(pipe.scene.omitted, options.report, left_out);
+        return SaveStatus::ok;
     });
 }
 

@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "format/counts.hpp"
 #include "lwob/encode.hpp"
 #include "lwob/writer.hpp"
 #include "model/ring_walk.hpp"
@@ -60,6 +61,11 @@ struct HighestVertex {
 void note_wrapped(Omission& o, const HighestVertex& h, std::size_t i) {
     if (h.highest <= 0xFFFF) return;
     if (o.count++ == 0) o.first = i;
+}
+
+void tally_wrapped(const LwobWrapped& wrapped, const LoadReport* report, LeftOut& left_out) {
+    left_out.faces_point_past_65536 = tally(wrapped.faces, report, &LoadReport::face_line);
+    left_out.lines_point_past_65536 = tally(wrapped.lines, report, &LoadReport::line_line);
 }
 
 // Each face and line: U2 vertex count, the U2 vertex numbers, U2 surface number. With Count,
@@ -184,9 +190,46 @@ SurfaceTable number_surfaces(const Model& model) {
     return table;
 }
 
-SaveStatus save_lwob(const Model& model, std::vector<unsigned char>& out, LwobWrapped* wrapped) {
-    if (wrapped != nullptr) *wrapped = LwobWrapped{};
-    return guarded({&out}, [&] { return save(model, out, wrapped); });
+SaveStatus save_lwob(const Model& model, const Output& output, const SaveOptions& options,
+                     LeftOut* left_out) {
+    return guarded(output, [&] {
+        LwobWrapped wrapped;
+        std::vector<unsigned char> whole;
+        ByteSink& out = output.file.bytes != nullptr ? *output.file.bytes : whole;
+        const SaveStatus saved = save(model, out, left_out != nullptr ? &wrapped : nullptr);
+        if (saved != SaveStatus::ok) return saved;
+        if (left_out != nullptr) tally_wrapped(wrapped, options.report, *left_out);
+        if (output.file.bytes == nullptr) put(output.file, whole);
+        return SaveStatus::ok;
+    });
+}
+
+SaveStatus count_lwob(const Model& model, const SaveOptions& options, LeftOut& left_out) {
+    return guarded(Output{}, [&] {
+        std::size_t pols = 0;
+        if (const SaveStatus checked = check_model(model, pols); checked != SaveStatus::ok) {
+            return checked;
+        }
+        LwobWrapped wrapped;
+        for (const Face& face : model.faces) {
+            HighestVertex high;
+            if (face.edge_count == 1) {
+                const Edge& e = model.edges[model.edge_refs[face.first_ref]];
+                high(e.first), high(e.second);
+            } else {
+                (void)walk_ring<false>(model, face, [&](std::int32_t point) { high(point); });
+            }
+            note_wrapped(wrapped.faces, high, static_cast<std::size_t>(&face - &model.faces[0]));
+        }
+        for (const Line& line : model.lines) {
+            const Edge& e = model.edges[line.edge];
+            HighestVertex high;
+            high(e.first), high(e.second);
+            note_wrapped(wrapped.lines, high, static_cast<std::size_t>(&line - &model.lines[0]));
+        }
+        tally_wrapped(wrapped, options.report, left_out);
+        return SaveStatus::ok;
+    });
 }
 
 }  // namespace rokconv

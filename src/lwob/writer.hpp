@@ -5,9 +5,17 @@
 #include <cstdint>
 #include <vector>
 
+#include "model/omission.hpp"
 #include "rokconv/lwob.hpp"
 
 namespace rokconv {
+
+// The faces and lines that LWOB draws between other points than the model's: a vertex number is
+// a U2, which keeps only the low 16 bits of one past 65,535.
+struct LwobWrapped {
+    Omission faces;
+    Omission lines;
+};
 
 // the output file as it is built
 using ByteSink = std::vector<unsigned char>;

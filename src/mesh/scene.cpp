@@ -141,10 +141,11 @@ void place_points(const Model& model, Scene& scene) {
     }
 }
 
-bool take_faces(const Model& model, Scene& scene, unsigned threads) {
+bool take_faces(const Model& model, Scene& scene) {
     const std::span<const PaletteEntry> palette = usable_palette(model);
     // the shares of the faces, each taken on a thread of its own, then put one after another
-    threads = static_cast<unsigned>(std::clamp<std::size_t>(model.faces.size(), 1, threads));
+    const auto threads =
+        static_cast<unsigned>(std::clamp<std::size_t>(model.faces.size(), 1, scene.threads));
     std::vector<TakenShare> shares(threads);
     std::vector<std::uint8_t> ok(threads, 0);
     run_on(threads, [&](unsigned t) {
@@ -212,13 +213,8 @@ bool take_faces(const Model& model, Scene& scene, unsigned threads) {
         scene.face_material.insert(scene.face_material.end(), share.face_material.begin(),
                                    share.face_material.end());
         scene.left_out.insert(scene.left_out.end(), share.left_out.begin(), share.left_out.end());
-        for (Omission Omitted::*kind : kFaceOmissions) {
-            Omission& o = scene.omitted.*kind;
-            const Omission& more = share.omitted.*kind;
-            if (more.count == 0) continue;
-            if (o.count == 0 || more.first < o.first) o.first = more.first;
-            o.count += more.count;
-        }
+        for (Omission Omitted::*kind : kFaceOmissions)
+            add(scene.omitted.*kind, share.omitted.*kind);
         share = TakenShare{};
     }
     for (std::size_t index = 0; index < model.lines.size(); ++index) {
@@ -244,7 +240,7 @@ void shape_faces(Scene& scene, CornerSlots& slots, std::span<const std::uint32_t
     const std::size_t count = scene.face_count();
     reserve_large(scene.face_normal, count);
     scene.face_normal.resize(count);
-    const std::size_t wanted = sinks.empty() ? threads_for(scene.positions.size()) : sinks.size();
+    const std::size_t wanted = sinks.empty() ? scene.threads : sinks.size();
     const auto threads = static_cast<unsigned>(std::clamp<std::size_t>(count, 1, wanted));
     run_on(threads, [&](unsigned t) {
         const std::size_t begin = count * t / threads;
@@ -259,11 +255,18 @@ void shape_faces(Scene& scene, CornerSlots& slots, std::span<const std::uint32_t
             const Vec3 normal = shape(at, angles);
             scene.face_normal[f] = normal;
             const std::uint32_t first = scene.face_start[f];
-            for (std::size_t k = 0; k < angles.size(); ++k)
-                slots.slots[slot_of[first + k]].angle = angles[k];
+            if (!slot_of.empty()) {
+                for (std::size_t k = 0; k < angles.size(); ++k)
+                    slots.slots[slot_of[first + k]].angle = angles[k];
+            }
             if (sink != nullptr) sink->face(f, at, normal);
         }
     });
+}
+
+bool line_drawn(const Model& model, const Scene& scene, std::size_t i) {
+    const Edge& e = model.edges[model.lines[i].edge];
+    return worse(fit(scene, e.first), fit(scene, e.second)) == Fit::kept;
 }
 
 std::size_t face_of(const Scene& scene, std::size_t f) {
@@ -366,7 +369,7 @@ Shading shade(const Scene& scene, CornerSlots& slots) {
     s.vertex_start.resize(points + 1);
     reserve_large(s.vertex_normal, slots.slots.size());
     // runs of points smoothed side by side, then numbered on in order
-    in_order<PointRun>((points + kRunPoints - 1) / kRunPoints, threads_for(points),
+    in_order<PointRun>((points + kRunPoints - 1) / kRunPoints, scene.threads,
                        [&](std::size_t k, PointRun& run) {
                            run.begin = k * kRunPoints;
                            run.end = std::min(points, run.begin + kRunPoints);
@@ -385,6 +388,36 @@ Shading shade(const Scene& scene, CornerSlots& slots) {
                        });
     s.vertex_start[points] = static_cast<std::uint32_t>(s.vertex_normal.size());
     return s;
+}
+
+bool build_scene(const Model& model, unsigned threads, const PipelineHooks& hooks,
+                 Pipeline& pipeline) {
+    Scene& scene = pipeline.scene;
+    scene.threads = threads;
+    place_points(model, scene);
+    if (!take_faces(model, scene)) return false;
+    if (hooks.smooth) {
+        const std::function<void()> place = [&] {
+            pipeline.slot_of = place_corners(scene, pipeline.slots);
+        };
+        if (hooks.while_placing) {
+            hooks.while_placing(place);
+        } else {
+            place();
+        }
+    }
+    shape_faces(scene, pipeline.slots, pipeline.slot_of, hooks.sinks);
+    return true;
+}
+
+void tally_omitted(const Omitted& o, const LoadReport* report, LeftOut& left_out) {
+    constexpr auto faces = &LoadReport::face_line;
+    constexpr auto lines = &LoadReport::line_line;
+    left_out.faces_point_outside = tally(o.faces_outside, report, faces);
+    left_out.lines_point_outside = tally(o.lines_outside, report, lines);
+    left_out.faces_not_finite = tally(o.faces_not_finite, report, faces);
+    left_out.lines_not_finite = tally(o.lines_not_finite, report, lines);
+    left_out.faces_without_area = tally(o.faces_without_area, report, faces);
 }
 
 }  // namespace rokconv

@@ -4,16 +4,33 @@
 
 #include <bit>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "mesh/mesh.hpp"
 #include "model/look.hpp"
-#include "rokconv/omitted.hpp"
+#include "model/omission.hpp"
+#include "rokconv/format.hpp"
 #include "util/memory.hpp"
 
 namespace rokconv {
+
+// what the pipeline leaves out of a model
+struct Omitted {
+    Omission faces_outside;  // faces naming a point outside the point table
+    Omission lines_outside;  // lines naming such a point
+    // faces and lines using a point whose scaled position is not a finite single-precision value
+    Omission faces_not_finite;
+    Omission lines_not_finite;
+    // faces without area: in glTF, fewer than 3 distinct points or all on one line; in OBJ,
+    // faces of no points
+    Omission faces_without_area;
+};
+
+// Puts what the pipeline left out into left_out, by line where there is a report.
+void tally_omitted(const Omitted& omitted, const LoadReport* report, LeftOut& left_out);
 
 struct SceneLine {
     std::uint32_t from = 0;  // 0-based points
@@ -46,16 +63,11 @@ struct Scene {
     std::vector<SceneLine> lines;
     std::vector<Material> materials;  // ascending palette index
     Omitted omitted;
-    std::vector<std::size_t> left_out;  // the faces not taken as faces, ascending
+    std::vector<std::size_t> left_out;  // the model's faces not taken, ascending
+    unsigned threads = 1;               // that the steps below share their work among
 
     std::size_t face_count() const { return face_material.size(); }
 };
-
-// one more left out, the one at index
-inline void leave_out(Omission& o, std::size_t index) {
-    if (o.count == 0 || index < o.first) o.first = index;
-    ++o.count;
-}
 
 // Told of the faces of a share of the scene as shape_faces shapes them, on the share's thread:
 // first the share, the faces [begin, end), then each face in order with its ring of positions
@@ -75,7 +87,11 @@ class FaceSink {
 // the model's tables, a model built by hand), the faces shared among threads. Then
 // place_corners and shape_faces below.
 void place_points(const Model& model, Scene& scene);
-[[nodiscard]] bool take_faces(const Model& model, Scene& scene, unsigned threads = 1);
+[[nodiscard]] bool take_faces(const Model& model, Scene& scene);
+
+// whether model line i is one of the scene's lines: its points lie within the point table and
+// their positions are finite
+bool line_drawn(const Model& model, const Scene& scene, std::size_t i);
 
 // the index in Model::faces of the scene's face f
 std::size_t face_of(const Scene& scene, std::size_t f);
@@ -97,7 +113,8 @@ struct CornerSlots {
 std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots);
 
 // Each face's normal, into face_normal, and the angle of each of its corners, into the corner's
-// slot (slot_of as place_corners returns it), the faces shared among the cores. With sinks, the
+// slot (slot_of as place_corners returns it; empty, no angles), the faces shared among the
+// scene's threads. With sinks, the
 // faces are shared among sinks.size() threads, the t-th of nearly equal shares going to
 // sinks[t].
 void shape_faces(Scene& scene, CornerSlots& slots, std::span<const std::uint32_t> slot_of,
@@ -113,6 +130,35 @@ struct Shading {
 };
 
 Shading shade(const Scene& scene, CornerSlots& slots);
+
+// What a writer does at the pipeline's steps.
+struct PipelineHooks {
+    // Given place, which places the corners at their points, to call while the writer does
+    // other work beside it on other threads (OBJ writes its v lines meanwhile). Left empty,
+    // place runs alone.
+    std::function<void(const std::function<void()>& place)> while_placing;
+    // each told of its share of the faces as they are shaped, a thread each
+    std::span<FaceSink* const> sinks;
+    // whether the corners are placed and their angles found, for shade() to smooth: a format of
+    // flat facets needs neither
+    bool smooth = true;
+};
+
+// A model's scene, each corner's slot by corner, and the slots themselves.
+struct Pipeline {
+    Scene scene;
+    CornerSlots slots;
+    std::vector<std::uint32_t> slot_of;
+};
+
+// The one order of the pipeline's steps, for every format made of the scene: the points placed
+// in the frame (place_points); the faces and lines taken (take_faces), false when a face's edges
+// lie outside the model's tables; where smoothing, the corners placed at their points
+// (place_corners, through hooks.while_placing); the faces shaped (shape_faces), the sinks told
+// of them; the work shared among threads (as threads_for gives them). The writer then frees what
+// it has done with and makes the vertices with shade().
+[[nodiscard]] bool build_scene(const Model& model, unsigned threads, const PipelineHooks& hooks,
+                               Pipeline& pipeline);
 
 // LightWave's smoothing angle, 44.5 degrees, as the surfaces state it
 inline constexpr float kSmoothingAngle = std::bit_cast<float>(0x3F46D3F2u);

@@ -6,9 +6,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "format/counts.hpp"
 #include "mesh/scene.hpp"
 #include "obj/float_text.hpp"
 #include "rokconv/obj.hpp"
@@ -24,14 +26,14 @@ namespace {
 // rather than a call. Numbers are written by to_chars, which needs no locale and gives the
 // shortest text that reads back as the same value. The text reaches out at flush.
 struct Text {
-    explicit Text(OutputSink to) : out(to) {}
+    explicit Text(const OutputFile& to) : out(to) {}
 
-    OutputSink out;
+    OutputFile out;
     std::size_t n = 0;
     char block[1 << 16];
 
     void put(const char* bytes, std::size_t k) {
-        out.put(out.context, {reinterpret_cast<const unsigned char*>(bytes), k});
+        rokconv::put(out, {reinterpret_cast<const unsigned char*>(bytes), k});
     }
     void flush() {
         put(block, n);
@@ -281,69 +283,71 @@ class NormalNumbers {
     std::atomic<bool> failed_{false};
 };
 
-// obj_buffer, if given, is the buffer behind the sink obj
-SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
-                std::vector<unsigned char>* obj_buffer, std::vector<unsigned char>& mtl,
-                Omitted* omitted) {
+SaveStatus save(const Model& model, const Output& output, const SaveOptions& options,
+                LeftOut* left_out) {
     // room for the most the text can take, so that it is never copied as it grows (only what
     // is written is given memory): a point's line, a normal's for each corner (the most vertices
     // there can be), each corner's two numbers, each face's usemtl line
-    if (obj_buffer != nullptr) {
+    const OutputFile& obj = output.file;
+    if (obj.bytes != nullptr) {
         std::size_t corners = 0;
         for (const Face& face : model.faces)
             corners += static_cast<std::size_t>(std::clamp(face.edge_count, 2, kMaxFaceEdges));
-        reserve_large(*obj_buffer, obj_buffer->size() + mtl_name.size() + 32 +
-                                       52 * model.points.size() + (34 + 24) * corners +
-                                       40 * model.faces.size() + 60 * model.lines.size());
+        reserve_large(*obj.bytes, obj.bytes->size() + output.beside_name.size() + 32 +
+                                      52 * model.points.size() + (34 + 24) * corners +
+                                      40 * model.faces.size() + 60 * model.lines.size());
     }
     // threads for a large model only: the v lines, the faces and normals share them
-    const unsigned threads = threads_for(model.points.size());
-    Scene scene;
-    place_points(model, scene);
+    const unsigned threads = threads_for(model.points.size(), options.threads);
     auto put_text = [&](std::string_view s) {
-        obj.put(obj.context, {reinterpret_cast<const unsigned char*>(s.data()), s.size()});
+        put(obj, {reinterpret_cast<const unsigned char*>(s.data()), s.size()});
     };
-    auto hand_on = [&](const OutputPiece& piece) { obj.put(obj.context, piece.bytes()); };
+    auto hand_on = [&](const OutputPiece& piece) { put(obj, piece.bytes()); };
     put_text("# rokconv\nmtllib ");
-    put_text(mtl_name);
+    put_text(output.beside_name);
     put_text("\n");
-
-    // the faces, taken and shaped by all the threads
-    if (!take_faces(model, scene, threads)) return SaveStatus::invalid_model;
-    if (omitted != nullptr) *omitted = scene.omitted;
 
     // the points with finite positions, numbered from 1 in model order, written while another
     // thread places the corners at their points
-    const std::size_t point_count = scene.positions.size();
-    std::vector<std::uint32_t> number(point_count, 0);
-    std::uint32_t next = 0;
-    for (std::size_t p = 0; p < point_count; ++p) {
-        const Vec3& v = scene.positions[p];
-        if (std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z)) number[p] = ++next;
-    }
-    CornerSlots slots;
-    std::vector<std::uint32_t> vertex_of;
-    in_order<OutputPiece>((point_count + kPiecePoints - 1) / kPiecePoints, threads,
-                          [&](std::size_t k, OutputPiece& piece) {
-                              const std::size_t begin = k * kPiecePoints;
-                              const std::size_t end = std::min(point_count, begin + kPiecePoints);
-                              char* at = piece.begin((end - begin) * (5 + 3 * kFloatRoom));
-                              for (std::size_t p = begin; p < end; ++p) {
-                                  if (number[p] == 0) continue;
-                                  const Vec3& v = scene.positions[p];
-                                  *at++ = 'v';
-                                  *at++ = ' ';
-                                  at = put(at, v.x);
-                                  *at++ = ' ';
-                                  at = put(at, v.y);
-                                  *at++ = ' ';
-                                  at = put(at, v.z);
-                                  *at++ = '\n';
-                              }
-                              piece.end(at);
-                          },
-                          hand_on, [&] { vertex_of = place_corners(scene, slots); });
-    shape_faces(scene, slots, vertex_of);
+    Pipeline pipe;
+    Scene& scene = pipe.scene;
+    std::vector<std::uint32_t> number;
+    const auto write_points = [&](const std::function<void()>& place) {
+        const std::size_t point_count = scene.positions.size();
+        number.assign(point_count, 0);
+        std::uint32_t next = 0;
+        for (std::size_t p = 0; p < point_count; ++p) {
+            const Vec3& v = scene.positions[p];
+            if (std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z)) number[p] = ++next;
+        }
+        in_order<OutputPiece>((point_count + kPiecePoints - 1) / kPiecePoints, threads,
+                              [&](std::size_t k, OutputPiece& piece) {
+                                  const std::size_t begin = k * kPiecePoints;
+                                  const std::size_t end =
+                                      std::min(point_count, begin + kPiecePoints);
+                                  char* at = piece.begin((end - begin) * (5 + 3 * kFloatRoom));
+                                  for (std::size_t p = begin; p < end; ++p) {
+                                      if (number[p] == 0) continue;
+                                      const Vec3& v = scene.positions[p];
+                                      *at++ = 'v';
+                                      *at++ = ' ';
+                                      at = put(at, v.x);
+                                      *at++ = ' ';
+                                      at = put(at, v.y);
+                                      *at++ = ' ';
+                                      at = put(at, v.z);
+                                      *at++ = '\n';
+                                  }
+                                  piece.end(at);
+                              },
+                              hand_on, place);
+    };
+    PipelineHooks hooks;
+    hooks.while_placing = write_points;
+    if (!build_scene(model, threads, hooks, pipe)) return SaveStatus::invalid_model;
+    if (left_out != nullptr) tally_omitted(scene.omitted, options.report, *left_out);
+    CornerSlots& slots = pipe.slots;
+    std::vector<std::uint32_t>& vertex_of = pipe.slot_of;
     release(scene.positions);
 
     // each corner's vertex, in place of its slot
@@ -476,7 +480,7 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
                                           [](std::int32_t m) { return m < 0; }) ||
                               std::any_of(scene.lines.begin(), scene.lines.end(),
                                           [](const SceneLine& l) { return l.material < 0; });
-    Text m{append_to(mtl)};
+    Text m{output.beside};
     m << "# rokconv\n";
     for (const Material& material : scene.materials)
         write_material(m, material.name, &material.look);
@@ -487,15 +491,20 @@ SaveStatus save(const Model& model, std::string_view mtl_name, OutputSink obj,
 
 }  // namespace
 
-SaveStatus save_obj(const Model& model, std::string_view mtl_name, std::vector<unsigned char>& obj,
-                    std::vector<unsigned char>& mtl, Omitted* omitted) {
-    return guarded({&obj, &mtl},
-                   [&] { return save(model, mtl_name, append_to(obj), &obj, mtl, omitted); });
+SaveStatus save_obj(const Model& model, const Output& output, const SaveOptions& options,
+                    LeftOut* left_out) {
+    return guarded(output, [&] { return save(model, output, options, left_out); });
 }
 
-SaveStatus save_obj(const Model& model, std::string_view mtl_name, OutputSink obj,
-                    std::vector<unsigned char>& mtl, Omitted* omitted) {
-    return guarded({&mtl}, [&] { return save(model, mtl_name, obj, nullptr, mtl, omitted); });
+SaveStatus count_obj(const Model& model, const SaveOptions& options, LeftOut& left_out) {
+    return guarded(Output{}, [&] {
+        Scene scene;
+        scene.threads = threads_for(model.points.size(), options.threads);
+        place_points(model, scene);
+        if (!take_faces(model, scene)) return SaveStatus::invalid_model;
+        tally_omitted(scene.omitted, options.report, left_out);
+        return SaveStatus::ok;
+    });
 }
 
 }  // namespace rokconv

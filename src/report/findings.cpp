@@ -84,13 +84,13 @@ void add(Tally& tally, const Tally& later) {
     tally.count += later.count;
 }
 
-void examine_into(Findings& f, const Model& model, const LoadReport* report) {
+void examine_into(Findings& f, const Model& model, const LoadReport* report, unsigned budget) {
     const auto* face_lines = report != nullptr ? &report->face_line : nullptr;
     const auto* line_lines = report != nullptr ? &report->line_line : nullptr;
     // the faces in ranges, side by side for a large model, put together in order
     const std::size_t faces = model.faces.size();
-    const auto threads =
-        static_cast<unsigned>(std::clamp<std::size_t>(faces, 1, threads_for(model.points.size())));
+    const auto threads = static_cast<unsigned>(
+        std::clamp<std::size_t>(faces, 1, threads_for(model.points.size(), budget)));
     std::vector<Part> parts(threads);
     run_on(threads, [&](unsigned t) {
         try {
@@ -130,21 +130,22 @@ void examine_into(Findings& f, const Model& model, const LoadReport* report) {
     all.f.colours.erase(std::unique(all.f.colours.begin(), all.f.colours.end()),
                         all.f.colours.end());
     f = std::move(all.f);
-    f.complete = !all.failed;
+    if (all.failed) throw std::bad_alloc();
 }
 
 }  // namespace
 
-Findings examine(const Model& model, const LoadReport* report) {
-    Findings f;
+ExamineStatus examine(const Model& model, Findings& findings, const LoadReport* report,
+                      unsigned threads) {
+    findings = Findings{};
     try {
-        examine_into(f, model, report);
+        examine_into(findings, model, report, threads);
     } catch (const std::bad_alloc&) {
-        f.complete = false;
+        return ExamineStatus::out_of_memory;
     } catch (const std::length_error&) {
-        f.complete = false;
+        return ExamineStatus::out_of_memory;
     }
-    return f;
+    return ExamineStatus::ok;
 }
 
 }  // namespace rokconv

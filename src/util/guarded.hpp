@@ -3,44 +3,50 @@
 #pragma once
 
 #include <cstddef>
-#include <initializer_list>
+#include <exception>
 #include <new>
 #include <stdexcept>
 #include <vector>
 
-#include "rokconv/sink.hpp"
-#include "rokconv/status.hpp"
+#include "rokconv/format.hpp"
 
 namespace rokconv {
 
-// the sink that appends to a byte buffer, for the writers' forms that fill one
-inline OutputSink append_to(std::vector<unsigned char>& out) {
-    return OutputSink{&out, [](void* context, std::span<const unsigned char> bytes) {
-                          auto& to = *static_cast<std::vector<unsigned char>*>(context);
-                          to.insert(to.end(), bytes.begin(), bytes.end());
-                      }};
+// what put throws when a file's sink will not take the bytes; guarded makes it write_failed
+struct WriteFailed {};
+
+// Hands bytes to file: appends them to its buffer, or puts them to its sink.
+inline void put(const OutputFile& file, std::span<const unsigned char> bytes) {
+    if (file.bytes != nullptr) {
+        file.bytes->insert(file.bytes->end(), bytes.begin(), bytes.end());
+    } else if (file.sink.put == nullptr || !file.sink.put(file.sink.context, bytes)) {
+        throw WriteFailed{};
+    }
 }
 
-// Runs write(), which appends to the outputs; on any status but ok, or a failed allocation
-// (out_of_memory), the outputs are cut back to their sizes before it.
+// Runs write(), which appends to output's files; on any status but ok, or an exception, the
+// buffers among them are cut back to their sizes before it.
 template <class Write>
-SaveStatus guarded(std::initializer_list<std::vector<unsigned char>*> outputs, Write write) {
-    std::vector<std::size_t> sizes;  // all of them before write runs
-    SaveStatus status;
+SaveStatus guarded(const Output& output, Write write) {
+    std::vector<unsigned char>* const buffers[] = {output.file.bytes, output.beside.bytes};
+    std::size_t sizes[2] = {};
+    for (int k = 0; k < 2; ++k)
+        sizes[k] = buffers[k] != nullptr ? buffers[k]->size() : 0;
+    SaveStatus status = SaveStatus::failed;
     try {
-        for (const auto* out : outputs)
-            sizes.push_back(out->size());
         status = write();
     } catch (const std::bad_alloc&) {
         status = SaveStatus::out_of_memory;
     } catch (const std::length_error&) {
-        status = SaveStatus::out_of_memory;
+        status = SaveStatus::out_of_memory;  // a table past its largest size
+    } catch (const WriteFailed&) {
+        status = SaveStatus::write_failed;
+    } catch (const std::exception&) {
+        status = SaveStatus::failed;
     }
     if (status != SaveStatus::ok) {
-        std::size_t k = 0;
-        for (auto* out : outputs) {
-            if (k < sizes.size()) out->resize(sizes[k++]);
-        }
+        for (int k = 0; k < 2; ++k)
+            if (buffers[k] != nullptr) buffers[k]->resize(sizes[k]);
     }
     return status;
 }

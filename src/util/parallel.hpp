@@ -18,11 +18,22 @@ namespace rokconv {
 // nothing for threads, and a batch of them (rokconv -j) already keeps the cores busy.
 inline constexpr std::size_t kParallelPoints = 50'000;
 
-// the threads worth starting for a model of so many points: 1 for a small one, else the cores,
-// up to 4
-inline unsigned threads_for(std::size_t points) {
+// the most threads one conversion shares its work among: past 4 the work's memory bandwidth,
+// not the cores, sets its speed
+inline constexpr unsigned kMostThreads = 4;
+
+// the threads a caller's budget allows: 0 is one a core, and a machine that cannot say how many
+// cores it has is taken to have one
+inline unsigned budget_threads(unsigned budget) {
+    if (budget != 0) return budget;
+    return std::max(std::thread::hardware_concurrency(), 1u);
+}
+
+// the threads worth starting for a model of so many points within the budget: 1 for a small one,
+// else the budget's, up to kMostThreads
+inline unsigned threads_for(std::size_t points, unsigned budget) {
     if (points < kParallelPoints) return 1;
-    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    return std::min(budget_threads(budget), kMostThreads);
 }
 
 // Runs work(t) for each t in [0, threads), t = 0 on the calling thread. Where a thread cannot

@@ -104,7 +104,7 @@ check "glb written" test "$(head -c 4 cube.glb)" = glTF
 expect "gltf" 0 '^$' -- "$rokconv" --format=gltf "$examples/cube.rok"
 check "gltf names its bin" grep -q '"uri": "cube.bin"' cube.gltf
 check "bin written" test -s cube.bin
-expect "unknown format" 1 '^unknown format: stl$' -- "$rokconv" -f stl "$examples/cube.rok"
+expect "unknown format" 1 '^unknown format: ply$' -- "$rokconv" -f ply "$examples/cube.rok"
 expect "format without a file" 1 "$usage" -- "$rokconv" -f obj
 expect "unknown option" 1 '^unknown option: -x$' -- "$rokconv" -x "$examples/cube.rok"
 # neither file of a pair is replaced unless both can be: the mtl's name is taken by a folder

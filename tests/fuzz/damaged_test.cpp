@@ -85,7 +85,7 @@ TEST(ClaimedSize, LeavesTheModelAsTheFileSaysIt) {
             ASSERT_EQ(rokfuzz::load_windowed(rok, 4096, m, claimed), rokconv::LoadStatus::ok)
                 << claimed;
             std::vector<unsigned char> lwob;
-            ASSERT_EQ(rokconv::save_lwob(m, lwob), rokconv::SaveStatus::ok);
+            ASSERT_EQ(rokconv::save_lwob(m, rokconv::to_bytes(lwob)), rokconv::SaveStatus::ok);
             EXPECT_TRUE(lwob == whole.lwob) << "cut " << cut << ", claimed size " << claimed;
         }
     }

@@ -62,9 +62,17 @@ struct Glb {
     }
 };
 
-Glb glb_of(const Model& m, Omitted* omitted = nullptr) {
+// the model's glb; what it leaves out, placed by numbered_lines, into left_out if given
+Glb glb_of(const Model& m, LeftOut* left_out = nullptr) {
     std::vector<unsigned char> out;
-    EXPECT_EQ(save_glb(m, out, omitted), SaveStatus::ok);
+    const LoadReport lines = numbered_lines(m);
+    EXPECT_EQ(save_glb(m, to_bytes(out), {1, &lines}, left_out), SaveStatus::ok);
+    if (left_out != nullptr) {
+        LeftOut counted;
+        EXPECT_EQ(count_left_out(m, Format::glb, counted, {1, &lines}), SaveStatus::ok);
+        EXPECT_EQ(counted.faces_without_area, left_out->faces_without_area);
+        EXPECT_EQ(counted.faces_point_outside, left_out->faces_point_outside);
+    }
     return Glb(out);
 }
 
@@ -97,18 +105,16 @@ TEST(SaveGlb, FacesWithAndWithoutArea) {
                  {{1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 1}}, {{1, 2, 3, 4, 5, 6}});
     const Glb l = glb_of(l_shape);
     EXPECT_EQ(l.values(l.json["meshes"][0]["primitives"][0]["indices"]).size(), 12u);
-    using Pair = std::pair<std::size_t, std::size_t>;
-    auto pair = [](const Omission& o) { return Pair{o.count, o.first}; };
-    Omitted omitted;
+    LeftOut omitted;
     // the collinear face comes first but is found after the empty one
     const Glb line = glb_of(
         model_of({{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}, {{1, 2}, {2, 3}, {3, 1}}, {{1, 2, 3}, {}}),
         &omitted);
     EXPECT_FALSE(line.json.contains("meshes"));
-    EXPECT_EQ(pair(omitted.faces_without_area), Pair(2, 0));
+    EXPECT_EQ(omitted.faces_without_area, (Tally{2, 100}));
     const Glb outside =
         glb_of(model_of({{0, 0, 0}}, {{1, 2}, {2, 3}, {3, 1}}, {{}, {1, 2, 3}}), &omitted);
-    EXPECT_EQ(pair(omitted.faces_outside), Pair(1, 1));
+    EXPECT_EQ(omitted.faces_point_outside, (Tally{1, 101}));
     const Glb empty = glb_of(Model{});
     EXPECT_FALSE(empty.json.contains("buffers"));
     EXPECT_EQ(empty.json["scenes"].size(), 1u);
@@ -138,13 +144,15 @@ TEST(SaveGlb, IndexWidthAndStreaming) {
             std::vector<unsigned char> bytes;
             std::size_t count = 0;
         } pieces;
-        const OutputSink sink{&pieces, [](void* to, std::span<const unsigned char> piece) {
-                                  auto* p = static_cast<Pieces*>(to);
-                                  p->bytes.insert(p->bytes.end(), piece.begin(), piece.end());
-                                  ++p->count;
-                              }};
+        Output sink;
+        sink.file.sink = {&pieces, [](void* to, std::span<const unsigned char> piece) {
+                              auto* p = static_cast<Pieces*>(to);
+                              p->bytes.insert(p->bytes.end(), piece.begin(), piece.end());
+                              ++p->count;
+                              return true;
+                          }};
         std::vector<unsigned char> whole;
-        ASSERT_EQ(save_glb(m, whole), SaveStatus::ok);
+        ASSERT_EQ(save_glb(m, to_bytes(whole)), SaveStatus::ok);
         ASSERT_EQ(save_glb(m, sink), SaveStatus::ok);
         EXPECT_TRUE(pieces.bytes == whole);
         EXPECT_GT(pieces.count, 2u);

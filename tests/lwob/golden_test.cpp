@@ -28,7 +28,7 @@ TEST(Golden, ExamplesConvertToTheirCommittedObjects) {
         Model model;
         ASSERT_EQ(load_rok(read_file(entry.path()), model), LoadStatus::ok) << entry.path();
         std::vector<unsigned char> lwob;
-        ASSERT_EQ(save_lwob(model, lwob), SaveStatus::ok) << entry.path();
+        ASSERT_EQ(save_lwob(model, to_bytes(lwob)), SaveStatus::ok) << entry.path();
         EXPECT_TRUE(lwob == expected) << entry.path() << " differs from " << golden;
         ++compared;
     }

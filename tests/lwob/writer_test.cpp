@@ -8,6 +8,7 @@
 #include "harness.hpp"
 #include "lwob/encode.hpp"
 #include "lwob/writer.hpp"
+#include "models.hpp"
 
 namespace rokconv {
 namespace {
@@ -51,13 +52,13 @@ Model make_model(const std::vector<std::pair<int, int>>& edges,
 Bytes save(const Model& m, const char* chunk = nullptr) {
     rokfuzz::Conversion c;
     c.model = m;
-    c.saved = save_lwob(m, c.lwob);
+    c.saved = save_lwob(m, to_bytes(c.lwob));
     EXPECT_EQ(c.saved, SaveStatus::ok);
     EXPECT_EQ(rokfuzz::check(c), "");
     // a sink that already holds bytes gets the same file after them
     Bytes after = b({0x1234}, "ABC");
     const Bytes before = after;
-    EXPECT_EQ(save_lwob(m, after), SaveStatus::ok);
+    EXPECT_EQ(save_lwob(m, to_bytes(after)), SaveStatus::ok);
     EXPECT_EQ(after, before + c.lwob);
     const Bytes& out = c.lwob;
     if (!chunk) return out;
@@ -184,7 +185,7 @@ TEST(SaveLwob, RefusesWhatItCannotWrite) {
         Model m = make_model({{1, 2}, {2, 1}}, {{{1, 2}, 0}});
         c.spoil(m);
         Bytes out = b({}, "keep");
-        EXPECT_EQ(save_lwob(m, out), c.status) << c.what;
+        EXPECT_EQ(save_lwob(m, to_bytes(out)), c.status) << c.what;
         EXPECT_EQ(out, b({}, "keep")) << c.what;
     }
 }
@@ -196,13 +197,18 @@ TEST(SaveLwob, CountsTheVertexNumbersThatWrap) {
     Model m = make_model({{1, 2}, {2, 1}, {65536, 65537}, {65537, 65536}, {65537, 1}},
                          {{{1, 2}, 0}, {{3, 4}, 0}}, 0, {{5, 0}, {1, 0}});
     m.points.resize(65537);
-    LwobWrapped wrapped;
+    LeftOut wrapped;
     Bytes counted;
-    ASSERT_EQ(save_lwob(m, counted, &wrapped), SaveStatus::ok);
+    const LoadReport lines = numbered_lines(m);
+    ASSERT_EQ(save_lwob(m, to_bytes(counted), {1, &lines}, &wrapped), SaveStatus::ok);
     EXPECT_EQ(counted, save(m));
-    // count and first of each
-    EXPECT_EQ(wrapped.faces.count * 10 + wrapped.faces.first, 11u);
-    EXPECT_EQ(wrapped.lines.count * 10 + wrapped.lines.first, 10u);
+    // count and first of each, written or only counted
+    LeftOut only_counted;
+    ASSERT_EQ(count_left_out(m, Format::lwo, only_counted, {1, &lines}), SaveStatus::ok);
+    for (const LeftOut& w : {wrapped, only_counted}) {
+        EXPECT_EQ(w.faces_point_past_65536, (Tally{1, 101}));
+        EXPECT_EQ(w.lines_point_past_65536, (Tally{1, 200}));
+    }
     EXPECT_EQ(save(m, "POLS"), b({2, 0, 1, 1, 2, 0xFFFF, 0, 1, 2, 0, 0, 1, 2, 0, 1, 1}));
 }
 

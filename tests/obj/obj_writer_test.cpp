@@ -25,7 +25,7 @@ TEST(SaveObj, OneTriangleInTheRightHandedFrame) {
     const Model m =
         model_of({{0, 0, 0.25}, {1, 0, 0.25}, {0, 1, 0.25}}, {{1, 2}, {2, 3}, {3, 1}}, {{1, 2, 3}});
     std::vector<unsigned char> obj, mtl;
-    ASSERT_EQ(save_obj(m, "t.mtl", obj, mtl), SaveStatus::ok);
+    ASSERT_EQ(save_obj(m, to_bytes(obj, &mtl, "t.mtl")), SaveStatus::ok);
     EXPECT_EQ(text(obj),
               "# rokconv\nmtllib t.mtl\nv 0 -0 -2\nv 8 -0 -2\nv 0 -8 -2\nvn 0 0 1\n"
               "usemtl ROK0\nf 3//1 2//1 1//1\n");
@@ -40,20 +40,22 @@ TEST(SaveObj, LeavesOutWhatNoFileCanHold) {
     Model m = model_of({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1e39, 0, 0}},
                        {{1, 2}, {2, 3}, {3, 1}, {2, 9}, {9, 1}, {2, 4}, {4, 1}},
                        {{1, 4, 5}, {1, 6, 7}, {1}, {}}, {Line{0, 3}, Line{5, 0}, Line{3, 0}});
-    Omitted omitted;
+    LeftOut omitted;
     std::vector<unsigned char> obj, mtl;
-    ASSERT_EQ(save_obj(m, "t.mtl", obj, mtl, &omitted), SaveStatus::ok);
+    const LoadReport lines = numbered_lines(m);
+    ASSERT_EQ(save_obj(m, to_bytes(obj, &mtl, "t.mtl"), {1, &lines}, &omitted), SaveStatus::ok);
     EXPECT_EQ(text(obj),
               "# rokconv\nmtllib t.mtl\nv 0 -0 -0\nv 8 -0 -0\nv 0 -8 -0\n"
               "usemtl ROK0\nl 2 1\nusemtl default\nl 1 2\n");
-    // each one of its kind, named by its index among the faces or the lines
-    using Pairs = std::vector<std::pair<std::size_t, std::size_t>>;
-    Pairs got;
-    for (const Omission& o :
-         {omitted.faces_outside, omitted.faces_not_finite, omitted.faces_without_area,
-          omitted.lines_outside, omitted.lines_not_finite})
-        got.emplace_back(o.count, o.first);
-    EXPECT_EQ(got, (Pairs{{1, 0}, {1, 1}, {1, 3}, {1, 2}, {1, 1}}));
+    // each one of its kind, placed at its record's line; the same when only counted
+    LeftOut counted;
+    ASSERT_EQ(count_left_out(m, Format::obj, counted, {1, &lines}), SaveStatus::ok);
+    for (const LeftOut& o : {omitted, counted}) {
+        EXPECT_EQ(
+            std::vector<Tally>({o.faces_point_outside, o.faces_not_finite, o.faces_without_area,
+                                o.lines_point_outside, o.lines_not_finite}),
+            (std::vector<Tally>{{1, 100}, {1, 101}, {1, 103}, {1, 202}, {1, 201}}));
+    }
     EXPECT_NE(text(mtl).find("newmtl default\nKd 0.8 0.8 0.8\n"), std::string::npos);
 }
 
@@ -75,7 +77,8 @@ TEST(SaveObj, NormalsNumberedInOrderOfUseOnThreads) {
         faces.push_back({3 * i + 1, 3 * i + 2, 3 * i + 3});
     }
     std::vector<unsigned char> obj, mtl;
-    ASSERT_EQ(save_obj(model_of(points, edges, faces), "t.mtl", obj, mtl), SaveStatus::ok);
+    ASSERT_EQ(save_obj(model_of(points, edges, faces), to_bytes(obj, &mtl, "t.mtl")),
+              SaveStatus::ok);
     std::map<std::string, std::size_t> count;  // of each kind of line
     std::set<std::string> normals;
     std::vector<std::uint32_t> used;  // each face's normal

@@ -91,12 +91,14 @@ inline constexpr std::size_t kSmallWindow = 97;
 inline Conversion convert(std::span<const unsigned char> rok) {
     Conversion c;
     c.loaded = rokconv::load_rok(rok, c.model);
-    if (c.loaded == rokconv::LoadStatus::ok) c.saved = rokconv::save_lwob(c.model, c.lwob);
+    if (c.loaded == rokconv::LoadStatus::ok)
+        c.saved = rokconv::save_lwob(c.model, rokconv::to_bytes(c.lwob));
 
     rokconv::Model windowed;
     std::vector<unsigned char> lwob;
     const rokconv::LoadStatus loaded = load_windowed(rok, kSmallWindow, windowed);
-    if (loaded == rokconv::LoadStatus::ok) (void)rokconv::save_lwob(windowed, lwob);
+    if (loaded == rokconv::LoadStatus::ok)
+        (void)rokconv::save_lwob(windowed, rokconv::to_bytes(lwob));
     c.window_differs =
         loaded != c.loaded || lwob != c.lwob || windowed.palette_count != c.model.palette_count;
 
@@ -112,8 +114,9 @@ inline Conversion convert(std::span<const unsigned char> rok) {
     if (c.loaded == rokconv::LoadStatus::ok) {
         std::vector<unsigned char> obj, mtl, glb;
         c.other_formats_failed =
-            rokconv::save_obj(c.model, "m.mtl", obj, mtl) != rokconv::SaveStatus::ok ||
-            rokconv::save_glb(c.model, glb) != rokconv::SaveStatus::ok;
+            rokconv::save_obj(c.model, rokconv::to_bytes(obj, &mtl, "m.mtl")) !=
+                rokconv::SaveStatus::ok ||
+            rokconv::save_glb(c.model, rokconv::to_bytes(glb)) != rokconv::SaveStatus::ok;
     }
     return c;
 }
@@ -166,7 +169,8 @@ inline std::string check_report(const rokconv::LoadReport& r, const rokconv::Mod
             return "a record's line is out of order or outside the file";
     }
     if (r.cut_line != (r.cut_short ? r.lines : 0)) return "the cut is not the file's last line";
-    const rokconv::Findings f = rokconv::examine(m, &r);
+    rokconv::Findings f;
+    if (rokconv::examine(m, f, &r) != rokconv::ExamineStatus::ok) return "examine failed";
     for (const rokconv::Tally& t : {f.faces_open_ring, f.faces_no_surface, f.faces_point_outside,
                                     f.lines_no_surface, f.lines_point_outside}) {
         if (t.count > 0 && (t.first_line == 0 || t.first_line > r.lines))
