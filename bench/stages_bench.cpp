@@ -49,7 +49,7 @@ void save_lwob(benchmark::State& state) {
         state.SkipWithError("not read");
     for (auto _ : state) {
         std::vector<unsigned char> out;
-        if (rokconv::save_lwob(model, out) != rokconv::SaveStatus::ok)
+        if (rokconv::save_lwob(model, rokconv::to_bytes(out)) != rokconv::SaveStatus::ok)
             state.SkipWithError("not written");
         benchmark::DoNotOptimize(out.data());
     }
