@@ -179,18 +179,21 @@ Outcome load_input(const Job& job, const Options& options, Model& model, LoadRep
 
 namespace {
 
-// examine() on another thread where the job may use more than one, else (or where no thread can
-// be started) on this one when asked for
+#if ROKCONV_THREADS
+// examine() on another thread while the model is written, where the job may use more than one;
+// else nothing, and it is done after the writing
 std::future<Examined> examine_aside(const Model& model, const LoadReport& report,
                                     unsigned threads) {
-    auto work = [&model, &report, threads] { return examine_model(model, report, threads); };
+    if (threads == 1) return {};
     try {
-        if (threads != 1) return std::async(std::launch::async, work);
-        return std::async(std::launch::deferred, work);
+        return std::async(std::launch::async, [&model, &report, threads] {
+            return examine_model(model, report, threads);
+        });
     } catch (const std::system_error&) {
-        return std::async(std::launch::deferred, work);
+        return {};
     }
 }
+#endif
 
 // what a failure to put the outputs in place is called
 Outcome not_put(WriteResult written, const Job& job, std::size_t failed, JobResult& result) {
@@ -250,13 +253,21 @@ Outcome convert(const Job& job, const Options& options, JobResult& result) {
         }
         FormatLeftOut left_out{&format, {}};
         // -v examines the model on a thread of its own while it is written
-        std::future<Examined> findings;
-        if (options.verbose) findings = examine_aside(model, report, options.threads);
+#if ROKCONV_THREADS
+        std::future<Examined> aside;
+        if (options.verbose) aside = examine_aside(model, report, options.threads);
+#endif
         const SaveOptions saving{options.threads, options.verbose ? &report : nullptr};
         const SaveStatus saved = save(model, format, job, streamed, saving, outputs, bytes,
                                       options.verbose ? &left_out.left_out : nullptr);
         if (options.verbose) {
-            describe_repairs(result.messages, job.input, model, report, findings.get(),
+#if ROKCONV_THREADS
+            const Examined examined =
+                aside.valid() ? aside.get() : examine_model(model, report, options.threads);
+#else
+            const Examined examined = examine_model(model, report, options.threads);
+#endif
+            describe_repairs(result.messages, job.input, model, report, examined,
                              std::span(&left_out, 1));
         }
         if (saved == SaveStatus::out_of_memory) {

@@ -53,6 +53,7 @@ class Progress {
     Clock::time_point last_;
 };
 
+#if ROKCONV_THREADS
 // The results of jobs run by several threads, taken in the order of the jobs.
 class Results {
   public:
@@ -81,12 +82,17 @@ class Results {
     std::condition_variable ready_;
     std::vector<std::optional<JobResult>> results_;
 };
+#endif
 
 // Runs every job, printing each one's messages together and in the order of the jobs.
 // Returns whether none failed.
 bool run_jobs(const std::vector<Job>& jobs, const Options& options, std::FILE* messages) {
     Progress progress(jobs.size() > 1 && !options.quiet && isatty(STDERR_FILENO) != 0, jobs.size());
+#if ROKCONV_THREADS
     const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
+#else
+    const unsigned cores = 1;
+#endif
     unsigned threads = options.jobs == 0 ? cores : options.jobs;
     threads = static_cast<unsigned>(std::clamp<std::size_t>(threads, 1, jobs.size()));
     // each job is told how many run at once, and shares the cores with the others: jobs and a
@@ -110,6 +116,7 @@ bool run_jobs(const std::vector<Job>& jobs, const Options& options, std::FILE* m
         }
         progress.show(done, bytes);
     };
+#if ROKCONV_THREADS
     // each thread takes the next job not yet taken: no more than `threads` models are in
     // memory at a time, whatever the number of files
     Results results(jobs.size());
@@ -125,20 +132,22 @@ bool run_jobs(const std::vector<Job>& jobs, const Options& options, std::FILE* m
     } catch (const std::system_error&) {
         // the threads started share the files; with none, they are converted here
     }
-    if (pool.empty()) {
-        for (std::size_t i = 0; i < jobs.size(); ++i)
-            finish(i + 1, work(jobs[i]));
+    if (!pool.empty()) {
+        for (std::size_t i = 0; i < jobs.size();) {
+            std::optional<JobResult> r =
+                results.take(i, Clock::now() + std::chrono::milliseconds(250));
+            if (!r) {
+                progress.show(i, bytes);
+                continue;
+            }
+            finish(++i, *r);
+        }
         progress.clear();
         return all_well;
     }
-    for (std::size_t i = 0; i < jobs.size();) {
-        std::optional<JobResult> r = results.take(i, Clock::now() + std::chrono::milliseconds(250));
-        if (!r) {
-            progress.show(i, bytes);
-            continue;
-        }
-        finish(++i, *r);
-    }
+#endif
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        finish(i + 1, work(jobs[i]));
     progress.clear();
     return all_well;
 }

@@ -4,13 +4,21 @@
 #pragma once
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstddef>
 #include <exception>
+#include <vector>
+
+// a build without threads (ROKCONV_THREADS=0, as a WebAssembly build is) has none of the code
+// below that starts them, and needs no thread library: everything runs on the caller's thread
+#ifndef ROKCONV_THREADS
+#define ROKCONV_THREADS 1
+#endif
+#if ROKCONV_THREADS
+#include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <vector>
+#endif
 
 namespace rokconv {
 
@@ -25,8 +33,13 @@ inline constexpr unsigned kMostThreads = 4;
 // the threads a caller's budget allows: 0 is one a core, and a machine that cannot say how many
 // cores it has is taken to have one
 inline unsigned budget_threads(unsigned budget) {
+#if ROKCONV_THREADS
     if (budget != 0) return budget;
     return std::max(std::thread::hardware_concurrency(), 1u);
+#else
+    (void)budget;
+    return 1;
+#endif
 }
 
 // the threads worth starting for a model of so many points within the budget: 1 for a small one,
@@ -48,8 +61,9 @@ void run_on(unsigned threads, Work work) {
             errors[t] = std::current_exception();
         }
     };
-    std::vector<std::thread> started;
     unsigned next = 1;
+#if ROKCONV_THREADS
+    std::vector<std::thread> started;
     try {
         started.reserve(threads);
         for (; next < threads; ++next)
@@ -57,11 +71,14 @@ void run_on(unsigned threads, Work work) {
     } catch (const std::exception&) {
         // no more threads: the rest are run here
     }
+#endif
     guarded(0);
     for (unsigned t = next; t < threads; ++t)
         guarded(t);
+#if ROKCONV_THREADS
     for (std::thread& thread : started)
         thread.join();
+#endif
     for (const std::exception_ptr& e : errors)
         if (e) std::rethrow_exception(e);
 }
@@ -82,7 +99,7 @@ void for_ranges(std::size_t count, unsigned threads, Work work) {
 // touch, is done first by one of the other threads, or by the caller alone before the pieces.
 template <class Buffer, class Make, class Take, class Beside>
 void in_order(std::size_t count, unsigned threads, Make make, Take take, Beside beside) {
-    threads = static_cast<unsigned>(std::min<std::size_t>(threads, count));
+    threads = ROKCONV_THREADS ? static_cast<unsigned>(std::min<std::size_t>(threads, count)) : 1;
     if (threads <= 1) {
         beside();
         Buffer buffer;
@@ -92,6 +109,7 @@ void in_order(std::size_t count, unsigned threads, Make make, Take take, Beside 
         }
         return;
     }
+#if ROKCONV_THREADS
     const std::size_t window = 2 * std::size_t{threads};
     struct Slot {
         Buffer buffer;
@@ -179,6 +197,7 @@ void in_order(std::size_t count, unsigned threads, Make make, Take take, Beside 
     for (std::thread& thread : started)
         thread.join();
     if (error) std::rethrow_exception(error);
+#endif
 }
 
 template <class Buffer, class Make, class Take>
