@@ -135,7 +135,7 @@ embed_builds() {
         cat "$dir.log"
     got=$("$rokinfo" "$example" 2>&1)
     found=$(sed -n 's/^rokconv_DIR:PATH=//p' "$dir/CMakeCache.txt" 2>/dev/null)
-    check "rokinfo built with find_package(rokconv 1.0) from $found prints cube.rok's counts (got: $(echo $got))" \
+    check "rokinfo built with find_package(rokconv 2.0) from $found prints cube.rok's counts (got: $(echo $got))" \
         test "$got" = "$want" -a "$found" = "$base/$libdir/cmake/rokconv"
     export PKG_CONFIG_PATH=$pc_path
     found=$(pkg-config --variable=pcfiledir rokconv)
