@@ -7,7 +7,7 @@
 #   share/bash-completion/completions/rokconv   completion of options, formats and ROK files
 #   LIBDIR/librokconv.a
 #   include/rokconv/*.hpp
-#   LIBDIR/cmake/rokconv/                       find_package(rokconv 1.0 CONFIG): rokconv::rokconv
+#   LIBDIR/cmake/rokconv/                       find_package(rokconv 2.0 CONFIG): rokconv::rokconv
 #   LIBDIR/pkgconfig/rokconv.pc                 pkg-config --cflags --libs rokconv
 # LIBDIR is GNUInstallDirs' CMAKE_INSTALL_LIBDIR: on Debian lib/<multiarch triplet> when the
 # build is configured with CMAKE_INSTALL_PREFIX=/usr, plain lib for any other prefix; so the
@@ -69,10 +69,19 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/rokconv
         FILES_MATCHING PATTERN "*.hpp")
 install(EXPORT rokconvTargets NAMESPACE rokconv:: DESTINATION ${ROKCONV_CMAKEDIR} COMPONENT dev)
 
+# A library built with -DROKCONV_THREADS=OFF has no thread code: a program linking it needs no
+# thread library, and the CMake package and rokconv.pc ask for none.
+if(NOT DEFINED ROKCONV_THREADS OR ROKCONV_THREADS)
+  set(ROKCONV_FIND_THREADS "find_dependency(Threads)")
+  set(ROKCONV_PC_THREADS " -pthread")
+else()
+  set(ROKCONV_FIND_THREADS "")
+  set(ROKCONV_PC_THREADS "")
+endif()
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/rokconvConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/rokconvConfig.cmake
   INSTALL_DESTINATION ${ROKCONV_CMAKEDIR})
-# any 1.x will do for a program written for 1.0; a package built for another pointer size is
+# any 2.x will do for a program written for 2.0; a package built for another pointer size is
 # turned down
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/rokconvConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
@@ -123,20 +132,24 @@ set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME rokconv)
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PROGRAM_DESCRIPTION
-    "converter from ROK 3D models to LightWave objects\n\
+    "converter from ROK 3D models to LWOB, OBJ, glTF and STL\n\
 rokconv reads a 3D model saved in the line-oriented ROK text format and\n\
-writes it as a LightWave object file (an IFF FORM of type LWOB) into the\n\
-current directory. Points, faces, free-standing lines and the palette\n\
-colours that they use are carried over; every used colour becomes one named\n\
-surface. Damaged or truncated files are converted as far as they go.")
+writes it as a LightWave object file (an IFF FORM of type LWOB), as\n\
+Wavefront OBJ with its materials, as glTF 2.0 (binary or JSON) or as\n\
+binary STL for 3D printing. Points, faces, free-standing lines and the\n\
+palette colours that they use are carried over as far as each format holds\n\
+them; every used colour becomes one named surface or material. Damaged or\n\
+truncated files are converted as far as they go, and --info reports what\n\
+they lost.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME librokconv-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_DESCRIPTION
-    "library for reading ROK 3D models and writing LightWave objects\n\
+    "library for reading ROK 3D models and writing LWOB, OBJ, glTF and STL\n\
 The rokconv library (C++20, static) reads 3D models in the ROK text format\n\
 into memory, orders each face's edges into a ring of points, and writes\n\
-models as LightWave object files (LWOB), as the rokconv program does.\n\
+models as LightWave objects (LWOB), Wavefront OBJ, glTF 2.0 and binary STL,\n\
+as the rokconv program does.\n\
 This package holds the static library, its headers, a CMake package\n\
 (find_package(rokconv)) and a pkg-config file.")
 

@@ -135,7 +135,7 @@ embed_builds() {
         cat "$dir.log"
     got=$("$rokinfo" "$example" 2>&1)
     found=$(sed -n 's/^rokconv_DIR:PATH=//p' "$dir/CMakeCache.txt" 2>/dev/null)
-    check "rokinfo built with find_package(rokconv 1.0) from $found prints cube.rok's counts (got: $(echo $got))" \
+    check "rokinfo built with find_package(rokconv 2.0) from $found prints cube.rok's counts (got: $(echo $got))" \
         test "$got" = "$want" -a "$found" = "$base/$libdir/cmake/rokconv"
     export PKG_CONFIG_PATH=$pc_path
     found=$(pkg-config --variable=pcfiledir rokconv)
@@ -176,12 +176,18 @@ badfiles=$(cd "$prefix" && find . -type f ! -path ./bin/rokconv ! -perm 644 | tr
 check "bin/rokconv has mode 755 and every other file 644${badfiles:+ (not: $badfiles)}" \
     test "$(stat -c %a "$prefix/bin/rokconv")" = 755 -a -z "$badfiles"
 check "the installed manual page is rokconv.1 of this tree" same_manpage "$page"
-# completes_formats FILE: the completion, sourced, offers the formats after -f
-completes_formats() {
-    test "$(bash -c 'source "$1"; COMP_WORDS=(rokconv -f g); COMP_CWORD=2; _rokconv
-        echo "${COMPREPLY[*]}"' _ "$1")" = "glb gltf"
+# completes FILE BIN: the completion FILE, sourced, with BIN first on PATH, offers the
+# formats after -f (the installed rokconv's, read from its usage), every one and then those
+# beginning with s
+completes() {
+    local got
+    got=$(PATH=$2:$PATH bash -c 'source "$1"; for cur in "" s; do COMP_WORDS=(rokconv -f "$cur")
+        COMP_CWORD=2; _rokconv rokconv "$cur" -f; echo "${COMPREPLY[*]}"; done' _ "$1")
+    test "$got" = "lwo obj glb gltf stl
+stl"
 }
-check "the installed bash completion offers the formats after -f" completes_formats "$prefix/$completion"
+check "the installed bash completion offers the installed rokconv's formats after -f" \
+    completes "$prefix/$completion" "$prefix/bin"
 if command -v man >/dev/null; then
     warnings=$(man --warnings -l "$page" 2>&1 >/dev/null)
     check "man --warnings shows no warning for the page${warnings:+: $warnings}" test -z "$warnings"
