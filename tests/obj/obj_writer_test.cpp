@@ -1,16 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <new>
 #include <set>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "models.hpp"
 #include "rokconv/obj.hpp"
-#include "util/parallel.hpp"
 
 namespace rokconv {
 namespace {
@@ -102,40 +99,6 @@ TEST(SaveObj, NormalsNumberedInOrderOfUseOnThreads) {
     for (std::uint32_t i = 0; i < kTriangles; ++i)
         expected.push_back(i % 2 == 0 ? 1 : 2 + i / 2);
     EXPECT_EQ(used, expected);
-}
-
-// The writer's text is made on several threads: the pieces come out whole and in order whatever
-// their number, the work beside them is done once, and an exception on any thread reaches the
-// caller.
-TEST(SaveObj, PiecesInOrderOnAnyThreads) {
-    for (const unsigned threads : {1u, 2u, 3u, 8u}) {
-        for (const std::size_t count : {0u, 1u, 5u, 100u}) {
-            std::string text, expected;
-            int besides = 0;
-            in_order<std::string>(
-                count, threads,
-                [](std::size_t k, std::string& piece) { piece = std::to_string(k) + ','; },
-                [&](const std::string& piece) { text += piece; }, [&] { ++besides; });
-            for (std::size_t k = 0; k < count; ++k)
-                expected += std::to_string(k) + ',';
-            EXPECT_EQ(text, expected) << threads << " threads";
-            EXPECT_EQ(besides, 1);
-        }
-        auto fails = [](std::size_t k, std::string&) {
-            if (k == 17) throw std::bad_alloc();
-        };
-        auto ignore = [](const std::string&) {};
-        EXPECT_THROW(in_order<std::string>(50, threads, fails, ignore), std::bad_alloc);
-        EXPECT_THROW(in_order<std::string>(
-                         50, threads, [](std::size_t, std::string&) {}, ignore,
-                         [] { throw std::bad_alloc(); }),
-                     std::bad_alloc);
-        EXPECT_THROW(run_on(threads,
-                            [&](unsigned t) {
-                                if (t + 1 == threads) throw std::bad_alloc();
-                            }),
-                     std::bad_alloc);
-    }
 }
 
 }  // namespace
