@@ -16,26 +16,6 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-// edges as (first, second) point numbers; each face lists 1-based edge numbers, each line one
-Model make_model(const std::vector<std::pair<int, int>>& edges,
-                 const std::vector<std::pair<std::vector<std::uint32_t>, int>>& faces,
-                 std::int32_t palette_count = 0,
-                 const std::vector<std::pair<std::uint32_t, int>>& lines = {}) {
-    Model m;
-    for (auto [first, second] : edges)
-        m.edges.push_back(Edge{first, second, 0});
-    for (const auto& [refs, colour] : faces) {
-        m.faces.push_back(Face{m.edge_refs.size(), static_cast<std::int32_t>(refs.size()), colour});
-        for (std::uint32_t e : refs)
-            m.edge_refs.push_back(e - 1);
-    }
-    for (const auto& [edge, colour] : lines)
-        m.lines.push_back(Line{edge - 1, colour});
-    m.palette_count = palette_count;
-    m.palette.resize(static_cast<std::size_t>(std::clamp(palette_count, 0, kPaletteEntries)));
-    return m;
-}
-
 // the whole file, checked against the model by the fuzzer's harness; or one chunk's data
 Bytes save(const Model& m, const char* chunk = nullptr) {
     rokfuzz::Conversion c;
@@ -62,10 +42,19 @@ Bytes save(const Model& m, const char* chunk = nullptr) {
     return {};
 }
 
-// Whole files and chunks, byte for byte.
+// Whole files and chunks, byte for byte (the harness in save() holds the rest of the file).
 TEST(SaveLwob, Golden) {
     Model points;
     points.points = {{1.5, -2.0, 0.1}, {0.0, 0.0, -0.0}, {1e-45, 1e38, -1e39}};
+    // colours 5 and 2 used in that order; 20 and -1 have no slot and share the next number
+    auto coloured = [](std::int32_t palette) {
+        Model m = model_of({}, {{1, 2}}, {{1}, {1}}, {Line{0, 20}, Line{0, -1}});
+        m.faces[0].colour = 5;
+        m.faces[1].colour = 2;
+        m.palette_count = palette;
+        m.palette.assign(static_cast<std::size_t>(std::max(palette, 0)), {});
+        return m;
+    };
     const struct {
         const char* what;
         Model model;
@@ -84,40 +73,30 @@ TEST(SaveLwob, Golden) {
           0,    0x80, 0, 0, 0,    0,    0, 0, 6,    0xFF, 0x80, 0,    0, 0xFF, 0x80, 0, 0}},
         // each polygon: the count, the ring's point numbers less one, then its surface
         {"a ring walked backwards",
-         make_model({{2, 1}, {2, 3}, {3, 1}}, {{{1, 2, 3}, 0}}),
+         model_of({}, {{2, 1}, {2, 3}, {3, 1}}, {{1, 2, 3}}),
          "POLS",
          {0, 3, 0, 1, 0, 0, 0, 2, 0, 1}},
         {"a U2 keeps the low 16 bits",
-         make_model({{70000, 1}, {1, 70000}}, {{{1, 2}, 0}}),
+         model_of({}, {{70000, 1}, {1, 70000}}, {{1, 2}}),
          "POLS",
          {0, 2, 0x11, 0x6F, 0, 0, 0, 1}},
         {"a face of one edge (4, 7), a line over it, then a face of no edges",
-         make_model({{9, 9}, {4, 7}}, {{{2}, 0}, {{}, 0}}, 0, {{2, 0}}),
+         model_of({}, {{9, 9}, {4, 7}}, {{2}, {}}, {Line{1, 0}}),
          "POLS",
          {0, 2, 0, 3, 0, 6, 0, 1, 0, 0, 0, 1, 0, 2, 0, 3, 0, 6, 0, 1}},
+        {"surfaces in colour order", coloured(6), "POLS", {0, 2, 0, 0, 0, 1, 0, 2, 0, 2, 0,
+                                                           0, 0, 1, 0, 1, 0, 2, 0, 0, 0, 1,
+                                                           0, 3, 0, 2, 0, 0, 0, 1, 0, 3}},
+        {"names of the used colours",
+         coloured(6),
+         "SRFS",
+         {'R', 'O', 'K', '2', 0, 0, 'R', 'O', 'K', '5', 0, 0}},
+        // colour 5 has no palette entry: it keeps its number, with no name or SURF
+        {"no name past the palette", coloured(3), "SRFS", {'R', 'O', 'K', '2', 0, 0}},
+        {"no palette", coloured(-2), "SRFS", {}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(save(c.model, c.chunk), c.bytes) << c.what;
-}
-
-TEST(SaveLwob, SurfacesAreNumberedInColourOrder) {
-    // colours 5 and 2 used in that order; 20 and -1 have no slot and share the next number. The
-    // file: FORM and LWOB 12 bytes, SRFS 8 and its names, PNTS 8, POLS 40, each SURF 74.
-    const struct {
-        std::int32_t palette;
-        Bytes srfs;
-        std::size_t size;
-    } cases[] = {{6, {'R', 'O', 'K', '2', 0, 0, 'R', 'O', 'K', '5', 0, 0}, 228},
-                 // colour 5 has no palette entry: it keeps its number, with no name or SURF
-                 {3, {'R', 'O', 'K', '2', 0, 0}, 148},
-                 {-2, {}, 68}};
-    for (const auto& c : cases) {
-        const Model m = make_model({{1, 2}}, {{{1}, 5}, {{1}, 2}}, c.palette, {{1, 20}, {1, -1}});
-        EXPECT_EQ(save(m, "POLS"), (Bytes{0, 2, 0, 0, 0, 1, 0, 2, 0, 2, 0, 0, 0, 1, 0, 1,
-                                          0, 2, 0, 0, 0, 1, 0, 3, 0, 2, 0, 0, 0, 1, 0, 3}));
-        EXPECT_EQ(save(m, "SRFS"), c.srfs);
-        EXPECT_EQ(save(m).size(), c.size);
-    }
 }
 
 TEST(SurfaceChunk, ColourAndSpecularLevel) {
@@ -157,13 +136,13 @@ TEST(SurfaceChunk, ColourAndSpecularLevel) {
 // A face of 65,535 edges is the largest a polygon holds: all of its vertices are written. A
 // model the writer must refuse leaves out as it was.
 TEST(SaveLwob, LargestFaceAndWhatItRefuses) {
-    std::vector<std::pair<int, int>> edges;
+    std::vector<Edge> edges;
     std::vector<std::uint32_t> all;
-    for (int k = 1; k <= 65535; ++k) {
-        edges.emplace_back(k, k % 65535 + 1);
+    for (std::int32_t k = 1; k <= 65535; ++k) {
+        edges.push_back({k, k % 65535 + 1});
         all.push_back(static_cast<std::uint32_t>(k));
     }
-    const Bytes pols = save(make_model(edges, {{all, 0}}), "POLS");
+    const Bytes pols = save(model_of({}, edges, {all}), "POLS");
     ASSERT_EQ(pols.size(), 4u + 2u * 65535u);
     EXPECT_EQ(Bytes(pols.begin(), pols.begin() + 6), (Bytes{0xFF, 0xFF, 0, 0, 0, 1}));
     EXPECT_EQ(Bytes(pols.end() - 4, pols.end()), (Bytes{0xFF, 0xFE, 0, 1}));
@@ -197,7 +176,7 @@ TEST(SaveLwob, LargestFaceAndWhatItRefuses) {
          SaveStatus::too_large},
     };
     for (const auto& c : cases) {
-        Model m = make_model({{1, 2}, {2, 1}}, {{{1, 2}, 0}});
+        Model m = model_of({}, {{1, 2}, {2, 1}}, {{1, 2}});
         c.spoil(m);
         Bytes out = {'k', 'e', 'e', 'p'};
         EXPECT_EQ(save_lwob(m, to_bytes(out)), c.status) << c.what;
@@ -209,9 +188,9 @@ TEST(SaveLwob, LargestFaceAndWhatItRefuses) {
 // file is the same whether they are counted or not.
 TEST(SaveLwob, CountsTheVertexNumbersThatWrap) {
     // faces: 1-2, 65536-65537 (vertex 65536 wraps to 0); lines: 65537-1, 1-2
-    Model m = make_model({{1, 2}, {2, 1}, {65536, 65537}, {65537, 65536}, {65537, 1}},
-                         {{{1, 2}, 0}, {{3, 4}, 0}}, 0, {{5, 0}, {1, 0}});
-    m.points.resize(65537);
+    const Model m = model_of(std::vector<Point>(65537),
+                             {{1, 2}, {2, 1}, {65536, 65537}, {65537, 65536}, {65537, 1}},
+                             {{1, 2}, {3, 4}}, {Line{4, 0}, Line{0, 0}});
     LeftOut wrapped;
     Bytes counted;
     const LoadReport lines = numbered_lines(m);
