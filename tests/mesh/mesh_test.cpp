@@ -137,21 +137,14 @@ TEST(FaceNormal, UnitOrZero) {
                          static_cast<float>(o.z + s * d.z)});
         }
         ASSERT_EQ(v(face_normal(r)).dot(v(face_normal(r))), 0) << trial;
-        Tris t{9};
-        ASSERT_FALSE(cut(r, t));
-        ASSERT_EQ(t, Tris{9});
     }
 }
 
 TEST(Triangulate, HandChecked) {
-    EXPECT_EQ(triangle_count({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}), 2u);
-    // an L in the xz plane, concave at point 3; then from point 1, which does not see it all,
-    // with points repeated in a row
+    // an L in the xz plane, concave at (1, 1), from a point that does not see it all, with
+    // points repeated in a row and the first again at the end
     const Ring l = {{0, 0, 0}, {0, 0, 2}, {1, 0, 2}, {1, 0, 1}, {2, 0, 1}, {2, 0, 0}};
-    EXPECT_EQ(triangle_count(l), 4u);
     EXPECT_EQ(triangle_count({l[1], l[2], l[2], l[3], l[4], l[4], l[4], l[5], l[0], l[1]}), 4u);
-    // point 2, which turns right, lies on the diagonal cutting off point 0: no ear there
-    EXPECT_EQ(triangle_count(on_grid({0, 1, 0, 0, 1, 1, 2, 0, 2, 2})), 3u);
     // far from flat: the projection brings points together that lie apart, so the ring is
     // fanned in space and loses none of them
     Tris folded;
