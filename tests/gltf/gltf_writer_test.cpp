@@ -93,14 +93,10 @@ TEST(SaveGlb, OneTriangleInTheRightHandedFrame) {
     EXPECT_EQ(material["doubleSided"], true);
 }
 
-// A concave face is cut into n - 2 triangles; a collinear one, one of no edges and one past the
-// point table are left out, counted, and the first of each named by its index in the model.
-TEST(SaveGlb, FacesWithAndWithoutArea) {
-    const Model l_shape =
-        model_of({{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}},
-                 {{1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 1}}, {{1, 2, 3, 4, 5, 6}});
-    const Glb l = glb_of(l_shape);
-    EXPECT_EQ(l.values(l.json["meshes"][0]["primitives"][0]["indices"]).size(), 12u);
+// A collinear face, one of no edges and one past the point table are left out, counted, and the
+// first of each named by its index in the model. (How faces are cut is the triangulation
+// tests' matter; that the writer cuts quads at all, IndexWidthAndStreaming's.)
+TEST(SaveGlb, FacesWithoutArea) {
     LeftOut omitted;
     // the collinear face comes first but is found after the empty one
     const Glb line = glb_of(
