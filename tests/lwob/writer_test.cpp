@@ -28,16 +28,12 @@ Bytes save(const Model& m, const char* chunk = nullptr) {
     EXPECT_EQ(save_lwob(m, to_bytes(after)), SaveStatus::ok);
     before.insert(before.end(), c.lwob.begin(), c.lwob.end());
     EXPECT_EQ(after, before);
-    const Bytes& out = c.lwob;
-    if (!chunk) return out;
-    for (std::size_t at = 12; at + 8 <= out.size();) {
-        const std::size_t length = std::size_t{out[at + 4]} << 24 | std::size_t{out[at + 5]} << 16 |
-                                   std::size_t{out[at + 6]} << 8 | out[at + 7];
-        if (std::equal(chunk, chunk + 4, out.begin() + static_cast<std::ptrdiff_t>(at))) {
-            return Bytes(out.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                         out.begin() + static_cast<std::ptrdiff_t>(at + 8 + length));
-        }
-        at += 8 + length;
+    if (!chunk) return c.lwob;
+    for (rokfuzz::Cursor in{c.lwob, 12}; !in.failed && in.pos < c.lwob.size();) {
+        const std::string_view tag = in.tag();
+        const std::uint32_t length = in.u4();
+        const auto at = c.lwob.begin() + static_cast<std::ptrdiff_t>(in.pos);
+        if (in.take(length) && tag == chunk) return Bytes(at, at + length);
     }
     return {};
 }
@@ -56,47 +52,38 @@ TEST(SaveLwob, Golden) {
         return m;
     };
     const struct {
-        const char* what;
+        const char* chunk;  // or the whole file
         Model model;
-        const char* chunk;
         Bytes bytes;
     } cases[] = {
-        {"an empty model", Model{}, nullptr, {'F', 'O', 'R', 'M', 0,   0,   0,   28, 'L',
-                                              'W', 'O', 'B', 'S', 'R', 'F', 'S', 0,  0,
-                                              0,   0,   'P', 'N', 'T', 'S', 0,   0,  0,
-                                              0,   'P', 'O', 'L', 'S', 0,   0,   0,  0}},
-        // 12, 16, 0.8f; y 0 gives -0; 8e-45 rounds to six times the least subnormal, not eight
-        {"points scaled and mirrored in double, then rounded",
-         points,
-         "PNTS",
-         {0x41, 0x40, 0, 0, 0x41, 0x80, 0, 0, 0x3F, 0x4C, 0xCC, 0xCD, 0, 0,    0,    0, 0x80, 0, 0,
-          0,    0x80, 0, 0, 0,    0,    0, 0, 6,    0xFF, 0x80, 0,    0, 0xFF, 0x80, 0, 0}},
-        // each polygon: the count, the ring's point numbers less one, then its surface
-        {"a ring walked backwards",
+        {nullptr, Model{}, {'F', 'O', 'R', 'M', 0,   0,   0,   28,  'L', 'W', 'O', 'B',
+                            'S', 'R', 'F', 'S', 0,   0,   0,   0,   'P', 'N', 'T', 'S',
+                            0,   0,   0,   0,   'P', 'O', 'L', 'S', 0,   0,   0,   0}},
+        // points scaled and mirrored in double, then rounded: 12, 16, 0.8f; y 0 gives -0; 8e-45
+        // rounds to six times the least subnormal, not eight
+        {"PNTS", points, {0x41, 0x40, 0, 0, 0x41, 0x80, 0, 0, 0x3F, 0x4C, 0xCC, 0xCD,
+                          0,    0,    0, 0, 0x80, 0,    0, 0, 0x80, 0,    0,    0,
+                          0,    0,    0, 6, 0xFF, 0x80, 0, 0, 0xFF, 0x80, 0,    0}},
+        // each polygon: the count, the ring's point numbers less one, then its surface; a ring
+        // walked backwards; a U2 keeps the low 16 bits; a face of one edge (4, 7), a line over it,
+        // then a face of no edges
+        {"POLS",
          model_of({}, {{2, 1}, {2, 3}, {3, 1}}, {{1, 2, 3}}),
-         "POLS",
          {0, 3, 0, 1, 0, 0, 0, 2, 0, 1}},
-        {"a U2 keeps the low 16 bits",
-         model_of({}, {{70000, 1}, {1, 70000}}, {{1, 2}}),
-         "POLS",
-         {0, 2, 0x11, 0x6F, 0, 0, 0, 1}},
-        {"a face of one edge (4, 7), a line over it, then a face of no edges",
+        {"POLS", model_of({}, {{70000, 1}, {1, 70000}}, {{1, 2}}), {0, 2, 0x11, 0x6F, 0, 0, 0, 1}},
+        {"POLS",
          model_of({}, {{9, 9}, {4, 7}}, {{2}, {}}, {Line{1, 0}}),
-         "POLS",
          {0, 2, 0, 3, 0, 6, 0, 1, 0, 0, 0, 1, 0, 2, 0, 3, 0, 6, 0, 1}},
-        {"surfaces in colour order", coloured(6), "POLS", {0, 2, 0, 0, 0, 1, 0, 2, 0, 2, 0,
-                                                           0, 0, 1, 0, 1, 0, 2, 0, 0, 0, 1,
-                                                           0, 3, 0, 2, 0, 0, 0, 1, 0, 3}},
-        {"names of the used colours",
-         coloured(6),
-         "SRFS",
-         {'R', 'O', 'K', '2', 0, 0, 'R', 'O', 'K', '5', 0, 0}},
-        // colour 5 has no palette entry: it keeps its number, with no name or SURF
-        {"no name past the palette", coloured(3), "SRFS", {'R', 'O', 'K', '2', 0, 0}},
-        {"no palette", coloured(-2), "SRFS", {}},
+        // surfaces in colour order, and the names of the used colours; colour 5 past the palette
+        // keeps its number, with no name or SURF
+        {"POLS", coloured(6), {0, 2, 0, 0, 0, 1, 0, 2, 0, 2, 0, 0, 0, 1, 0, 1,
+                               0, 2, 0, 0, 0, 1, 0, 3, 0, 2, 0, 0, 0, 1, 0, 3}},
+        {"SRFS", coloured(6), {'R', 'O', 'K', '2', 0, 0, 'R', 'O', 'K', '5', 0, 0}},
+        {"SRFS", coloured(3), {'R', 'O', 'K', '2', 0, 0}},
+        {"SRFS", coloured(-2), {}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(save(c.model, c.chunk), c.bytes) << c.what;
+        EXPECT_EQ(save(c.model, c.chunk), c.bytes) << "case " << &c - cases;
 }
 
 TEST(SurfaceChunk, ColourAndSpecularLevel) {
