@@ -20,7 +20,8 @@ const std::vector<Edge> kEdges = {{1, 2}, {2, 3}, {3, 1}, {3, 4}, {1, 2}, {2, 1}
 const std::vector<Point> kPoints(4);
 
 // Which faces are open rings and which name points outside (the ring walk itself is the ring
-// tests' matter): a face of one edge is drawn as a line, one of no edges has no ring.
+// tests' matter): a ring listed out of order, a chain, a face of one edge (drawn as a line),
+// one of no edges (no ring), and two reaching point 9.
 TEST(Examine, RingsAndPointsOfEachFace) {
     const struct {
         std::vector<std::uint32_t> face;  // 1-based edge numbers
