@@ -57,15 +57,6 @@ void angles_of(const double* y, const double* x, const bool* back, float* out, s
 
 }  // namespace
 
-float corner_angle(const Vec3& before, const Vec3& at, const Vec3& after, const Vec3& normal) {
-    // the angle between the corner's two edges; one that turns back against the face's normal
-    // gets the rest of the turn
-    const Turn t = turn_at(before, at, after, d3(normal));
-    float angle = 0.0f;
-    angles_of(&t.y, &t.x, &t.back, &angle, 1);
-    return angle;
-}
-
 void corner_angles(std::span<const Vec3> ring, const Vec3& normal, std::span<float> angles) {
     const std::size_t n = ring.size();
     const D3 towards = d3(normal);

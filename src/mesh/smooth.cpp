@@ -184,40 +184,4 @@ void Smoother::point(std::span<SmoothCorner> at, std::span<Vec3> out) {
     }
 }
 
-std::vector<Vec3> smooth_normals(std::span<const ShadedFace> faces,
-                                 std::span<const std::uint32_t> points,
-                                 std::span<const Vec3> positions, double max_angle) {
-    std::vector<Vec3> normals(points.size());
-    const auto point_count = static_cast<std::uint32_t>(positions.size());
-    auto usable = [&](const ShadedFace& f) {
-        const Vec3& n = f.normal;
-        if ((n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) || f.count == 0 ||
-            f.first > points.size() || points.size() - f.first < f.count)
-            return false;
-        for (std::uint32_t c = f.first; c < f.first + f.count; ++c)
-            if (points[c] >= point_count) return false;
-        return true;
-    };
-    // each corner of a usable face, by point in corner order
-    std::vector<std::vector<SmoothCorner>> at(point_count);
-    for (const ShadedFace& f : faces) {
-        if (!usable(f)) continue;
-        for (std::uint32_t k = 0; k < f.count; ++k) {
-            const std::uint32_t c = f.first + k;
-            const Vec3& before = positions[points[f.first + (k + f.count - 1) % f.count]];
-            const Vec3& after = positions[points[f.first + (k + 1) % f.count]];
-            at[points[c]].push_back({c, f.group,
-                                     corner_angle(before, positions[points[c]], after, f.normal),
-                                     f.normal});
-        }
-    }
-    Smoother smoother(max_angle);
-    for (auto& corners : at) {
-        std::sort(corners.begin(), corners.end(),
-                  [](const SmoothCorner& a, const SmoothCorner& b) { return a.out < b.out; });
-        smoother.point(corners, normals);
-    }
-    return normals;
-}
-
 }  // namespace rokconv

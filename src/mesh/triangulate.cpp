@@ -359,10 +359,6 @@ bool fan_in_space(std::span<const Vec3> ring, std::vector<std::uint32_t>& triang
 
 }  // namespace
 
-bool triangulate_ring(std::span<const Vec3> ring, std::vector<std::uint32_t>& triangles) {
-    return triangulate_ring(ring, face_normal(ring), triangles);
-}
-
 bool triangulate_ring(std::span<const Vec3> ring, const Vec3& normal,
                       std::vector<std::uint32_t>& triangles) {
     const D3 n = d3(normal);

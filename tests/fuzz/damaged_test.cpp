@@ -4,22 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "model_sizes.hpp"
-
-namespace rokgen {
-
-// readable line-end styles in test failures
-void PrintTo(const Style& style, std::ostream* out) {
-    const char* names[] = {"crlf", "lf", "lfcr", "cr"};
-    *out << names[static_cast<int>(style.eol)] << (style.preamble ? "+preamble" : "");
-}
-
-}  // namespace rokgen
 
 namespace {
 
@@ -31,8 +20,10 @@ const rokgen::Style kStyles[] = {
     {rokgen::Eol::cr, false}, {rokgen::Eol::crlf, true},
 };
 
+// a line-end style, readable in test failures
 std::string describe(const rokgen::Style& style) {
-    return ::testing::PrintToString(style);
+    const char* names[] = {"crlf", "lf", "lfcr", "cr"};
+    return names[static_cast<int>(style.eol)] + std::string(style.preamble ? "+preamble" : "");
 }
 
 TEST(Damaged, ConvertsWhatTheFileStillSays) {

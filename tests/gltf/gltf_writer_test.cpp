@@ -41,22 +41,18 @@ struct Glb {
     // every component of an accessor, as doubles
     std::vector<double> values(int accessor) const {
         const Json& a = json["accessors"][accessor];
-        const Json& view = json["bufferViews"][a["bufferView"].get<int>()];
-        const std::size_t width = a["type"] == "VEC3" ? 3 : 1;
         const int type = a["componentType"];
         const std::size_t size = type == 5123 ? 2 : 4;
-        std::vector<double> out;
-        for (std::size_t i = 0; i < a["count"].get<std::size_t>() * width; ++i) {
-            const unsigned char* p = bin.data() + view["byteOffset"].get<std::size_t>() + i * size;
-            if (type == 5126) {
-                float f;
-                std::memcpy(&f, p, 4);
-                out.push_back(f);
-            } else {
-                std::uint32_t v = 0;
-                std::memcpy(&v, p, size);
-                out.push_back(v);
-            }
+        const unsigned char* p =
+            bin.data() +
+            json["bufferViews"][a["bufferView"].get<int>()]["byteOffset"].get<std::size_t>();
+        std::vector<double> out(a["count"].get<std::size_t>() * (a["type"] == "VEC3" ? 3 : 1));
+        for (double& value : out) {
+            float f = 0;
+            std::uint32_t u = 0;
+            std::memcpy(type == 5126 ? static_cast<void*>(&f) : &u, p, size);
+            value = type == 5126 ? f : u;
+            p += size;
         }
         return out;
     }
@@ -97,14 +93,10 @@ TEST(SaveGlb, OneTriangleInTheRightHandedFrame) {
     EXPECT_EQ(material["doubleSided"], true);
 }
 
-// A concave face is cut into n - 2 triangles; a collinear one, one of no edges and one past the
-// point table are left out, counted, and the first of each named by its index in the model.
-TEST(SaveGlb, FacesWithAndWithoutArea) {
-    const Model l_shape =
-        model_of({{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}},
-                 {{1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 1}}, {{1, 2, 3, 4, 5, 6}});
-    const Glb l = glb_of(l_shape);
-    EXPECT_EQ(l.values(l.json["meshes"][0]["primitives"][0]["indices"]).size(), 12u);
+// A collinear face, one of no edges and one past the point table are left out, counted, and the
+// first of each named by its index in the model. (How faces are cut is the triangulation
+// tests' matter; that the writer cuts quads at all, IndexWidthAndStreaming's.)
+TEST(SaveGlb, FacesWithoutArea) {
     LeftOut omitted;
     // the collinear face comes first but is found after the empty one
     const Glb line = glb_of(

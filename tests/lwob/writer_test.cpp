@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "harness.hpp"
-#include "lwob/encode.hpp"
 #include "lwob/writer.hpp"
 #include "models.hpp"
 
@@ -14,39 +15,6 @@ namespace rokconv {
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-// U2 values and 4-byte tags, as the file holds them
-Bytes b(std::initializer_list<std::uint32_t> u2s, std::string tags = "") {
-    Bytes out(tags.begin(), tags.end());
-    for (std::uint32_t v : u2s)
-        put_u2(out, v);
-    return out;
-}
-
-Bytes operator+(Bytes a, const Bytes& z) {
-    a.insert(a.end(), z.begin(), z.end());
-    return a;
-}
-
-// edges as (first, second) point numbers; each face lists 1-based edge numbers, each line one
-Model make_model(const std::vector<std::pair<int, int>>& edges,
-                 const std::vector<std::pair<std::vector<std::uint32_t>, int>>& faces,
-                 std::int32_t palette_count = 0,
-                 const std::vector<std::pair<std::uint32_t, int>>& lines = {}) {
-    Model m;
-    for (auto [first, second] : edges)
-        m.edges.push_back(Edge{first, second, 0});
-    for (const auto& [refs, colour] : faces) {
-        m.faces.push_back(Face{m.edge_refs.size(), static_cast<std::int32_t>(refs.size()), colour});
-        for (std::uint32_t e : refs)
-            m.edge_refs.push_back(e - 1);
-    }
-    for (const auto& [edge, colour] : lines)
-        m.lines.push_back(Line{edge - 1, colour});
-    m.palette_count = palette_count;
-    m.palette.resize(static_cast<std::size_t>(std::clamp(palette_count, 0, kPaletteEntries)));
-    return m;
-}
 
 // the whole file, checked against the model by the fuzzer's harness; or one chunk's data
 Bytes save(const Model& m, const char* chunk = nullptr) {
@@ -56,77 +24,78 @@ Bytes save(const Model& m, const char* chunk = nullptr) {
     EXPECT_EQ(c.saved, SaveStatus::ok);
     EXPECT_EQ(rokfuzz::check(c), "");
     // a sink that already holds bytes gets the same file after them
-    Bytes after = b({0x1234}, "ABC");
-    const Bytes before = after;
+    Bytes after = {'A', 'B', 'C', 0x12, 0x34}, before = after;
     EXPECT_EQ(save_lwob(m, to_bytes(after)), SaveStatus::ok);
-    EXPECT_EQ(after, before + c.lwob);
-    const Bytes& out = c.lwob;
-    if (!chunk) return out;
-    for (std::size_t at = 12; at + 8 <= out.size();) {
-        const std::size_t length = std::size_t{out[at + 4]} << 24 | std::size_t{out[at + 5]} << 16 |
-                                   std::size_t{out[at + 6]} << 8 | out[at + 7];
-        if (std::equal(chunk, chunk + 4, out.begin() + static_cast<std::ptrdiff_t>(at))) {
-            return Bytes(out.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                         out.begin() + static_cast<std::ptrdiff_t>(at + 8 + length));
-        }
-        at += 8 + length;
+    before.insert(before.end(), c.lwob.begin(), c.lwob.end());
+    EXPECT_EQ(after, before);
+    if (!chunk) return c.lwob;
+    for (rokfuzz::Cursor in{c.lwob, 12}; !in.failed && in.pos < c.lwob.size();) {
+        const std::string_view tag = in.tag();
+        const std::uint32_t length = in.u4();
+        const auto at = c.lwob.begin() + static_cast<std::ptrdiff_t>(in.pos);
+        if (in.take(length) && tag == chunk) return Bytes(at, at + length);
     }
     return {};
 }
 
-TEST(SaveLwob, EmptyModelIs36Bytes) {
-    EXPECT_EQ(save(Model{}), b({0, 28}, "FORM") + b({}, "LWOB") + b({0, 0}, "SRFS") +
-                                 b({0, 0}, "PNTS") + b({0, 0}, "POLS"));
-}
-
-TEST(SaveLwob, PolygonsFollowTheirEdgeRings) {
-    // the ring's point numbers less one, of which U2 keeps the low 16 bits
-    EXPECT_EQ(save(make_model({{2, 1}, {2, 3}, {3, 1}}, {{{1, 2, 3}, 0}}), "POLS"),
-              b({3, 1, 0, 2, 1}));
-    EXPECT_EQ(save(make_model({{70000, 1}, {1, 70000}}, {{{1, 2}, 0}}), "POLS"),
-              b({2, 69999 & 0xFFFF, 0, 1}));
-    // a face of one edge (4, 7), a line over it, then a face of no edges
-    EXPECT_EQ(save(make_model({{9, 9}, {4, 7}}, {{{2}, 0}, {{}, 0}}, 0, {{2, 0}}), "POLS"),
-              b({2, 3, 6, 1, 0, 1, 2, 3, 6, 1}));
-}
-
-TEST(SaveLwob, SurfacesAreNumberedInColourOrder) {
+// Whole files and chunks, byte for byte (the harness in save() holds the rest of the file).
+TEST(SaveLwob, Golden) {
+    Model points;
+    points.points = {{1.5, -2.0, 0.1}, {0.0, 0.0, -0.0}, {1e-45, 1e38, -1e39}};
     // colours 5 and 2 used in that order; 20 and -1 have no slot and share the next number
-    const std::vector<std::pair<int, int>> edge = {{1, 2}};
-    const std::vector<std::pair<std::vector<std::uint32_t>, int>> faces = {{{1}, 5}, {{1}, 2}};
-    const std::vector<std::pair<std::uint32_t, int>> lines = {{1, 20}, {1, -1}};
-    const Bytes pols = b({2, 0, 1, 2, 2, 0, 1, 1, 2, 0, 1, 3, 2, 0, 1, 3});
+    auto coloured = [](std::int32_t palette) {
+        Model m = model_of({}, {{1, 2}}, {{1}, {1}}, {Line{0, 20}, Line{0, -1}});
+        m.faces[0].colour = 5;
+        m.faces[1].colour = 2;
+        m.palette_count = palette;
+        m.palette.assign(static_cast<std::size_t>(std::max(palette, 0)), {});
+        return m;
+    };
     const struct {
-        std::int32_t palette;
-        Bytes srfs;
-        std::size_t size;
-    } cases[] = {{6, b({0}, "ROK2") + b({0}, "ROK5"), 12 + 20 + 8 + 40 + 2 * 74},
-                 // colour 5 has no palette entry: it keeps its number, with no name or SURF
-                 {3, b({0}, "ROK2"), 12 + 14 + 8 + 40 + 74},
-                 {-2, {}, 12 + 8 + 8 + 40}};
-    for (const auto& c : cases) {
-        const Model m = make_model(edge, faces, c.palette, lines);
-        EXPECT_EQ(save(m, "POLS"), pols);
-        EXPECT_EQ(save(m, "SRFS"), c.srfs);
-        EXPECT_EQ(save(m).size(), c.size);
-    }
-}
-
-TEST(SaveLwob, PointsAreScaledAndMirroredInDoubleThenRounded) {
-    Model m;
-    m.points = {{1.5, -2.0, 0.1}, {0.0, 0.0, -0.0}, {1e-45, 1e38, -1e39}};
-    // 12, 16, 0.8f; y 0 gives -0; 8e-45 rounds to six times the least subnormal, not eight
-    EXPECT_EQ(save(m, "PNTS"), b({0x4140, 0, 0x4180, 0, 0x3F4C, 0xCCCD, 0, 0, 0x8000, 0, 0x8000, 0,
-                                  0, 6, 0xFF80, 0, 0xFF80, 0}));
+        const char* chunk;  // or the whole file
+        Model model;
+        Bytes bytes;
+    } cases[] = {
+        {nullptr, Model{}, {'F', 'O', 'R', 'M', 0,   0,   0,   28,  'L', 'W', 'O', 'B',
+                            'S', 'R', 'F', 'S', 0,   0,   0,   0,   'P', 'N', 'T', 'S',
+                            0,   0,   0,   0,   'P', 'O', 'L', 'S', 0,   0,   0,   0}},
+        // points scaled and mirrored in double, then rounded: 12, 16, 0.8f; y 0 gives -0; 8e-45
+        // rounds to six times the least subnormal, not eight
+        {"PNTS", points, {0x41, 0x40, 0, 0, 0x41, 0x80, 0, 0, 0x3F, 0x4C, 0xCC, 0xCD,
+                          0,    0,    0, 0, 0x80, 0,    0, 0, 0x80, 0,    0,    0,
+                          0,    0,    0, 6, 0xFF, 0x80, 0, 0, 0xFF, 0x80, 0,    0}},
+        // each polygon: the count, the ring's point numbers less one, then its surface; a ring
+        // walked backwards; a U2 keeps the low 16 bits; a face of one edge (4, 7), a line over it,
+        // then a face of no edges
+        {"POLS",
+         model_of({}, {{2, 1}, {2, 3}, {3, 1}}, {{1, 2, 3}}),
+         {0, 3, 0, 1, 0, 0, 0, 2, 0, 1}},
+        {"POLS", model_of({}, {{70000, 1}, {1, 70000}}, {{1, 2}}), {0, 2, 0x11, 0x6F, 0, 0, 0, 1}},
+        {"POLS",
+         model_of({}, {{9, 9}, {4, 7}}, {{2}, {}}, {Line{1, 0}}),
+         {0, 2, 0, 3, 0, 6, 0, 1, 0, 0, 0, 1, 0, 2, 0, 3, 0, 6, 0, 1}},
+        // surfaces in colour order, and the names of the used colours; colour 5 past the palette
+        // keeps its number, with no name or SURF
+        {"POLS", coloured(6), {0, 2, 0, 0, 0, 1, 0, 2, 0, 2, 0, 0, 0, 1, 0, 1,
+                               0, 2, 0, 0, 0, 1, 0, 3, 0, 2, 0, 0, 0, 1, 0, 3}},
+        {"SRFS", coloured(6), {'R', 'O', 'K', '2', 0, 0, 'R', 'O', 'K', '5', 0, 0}},
+        {"SRFS", coloured(3), {'R', 'O', 'K', '2', 0, 0}},
+        {"SRFS", coloured(-2), {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(save(c.model, c.chunk), c.bytes) << "case " << &c - cases;
 }
 
 TEST(SurfaceChunk, ColourAndSpecularLevel) {
     Chunk form, child;
     ASSERT_TRUE(write_surface(form, child, 3, PaletteEntry{{255, 255, 255, 0, 0, 0}}));
-    EXPECT_EQ(form.buffer, b({0, 0x42}, "SURF") + b({0x524F, 0x4B33, 0}) +
-                               b({4, 0x7F7F, 0x7F00}, "COLR") + b({2, 0x0104}, "FLAG") +
-                               b({4, 0x3F46, 0xD3F2}, "SMAN") + b({2, 256}, "DIFF") +
-                               b({2, 0}, "TRAN") + b({2, 64}, "SPEC") + b({2, 0}, "GLOS"));
+    EXPECT_EQ(
+        form.buffer,
+        (Bytes{'S',  'U',  'R', 'F',  0,    0,    0,    0x42, 'R',  'O',  'K',  '3',  0,   0,   'C',
+               'O',  'L',  'R', 0,    4,    0x7F, 0x7F, 0x7F, 0,    'F',  'L',  'A',  'G', 0,   2,
+               0x01, 0x04, 'S', 'M',  'A',  'N',  0,    4,    0x3F, 0x46, 0xD3, 0xF2, 'D', 'I', 'F',
+               'F',  0,    2,   0x01, 0x00, 'T',  'R',  'A',  'N',  0,    2,    0,    0,   'S', 'P',
+               'E',  'C',  0,   2,    0,    64,   'G',  'L',  'O',  'S',  0,    2,    0,   0}));
     const struct {
         PaletteEntry entry;
         Bytes colr_spec;  // R G B 0, then the specular level as U2
@@ -151,8 +120,20 @@ TEST(SurfaceChunk, ColourAndSpecularLevel) {
     }
 }
 
-// A model the writer must refuse, and out is left as it was.
-TEST(SaveLwob, RefusesWhatItCannotWrite) {
+// A face of 65,535 edges is the largest a polygon holds: all of its vertices are written. A
+// model the writer must refuse leaves out as it was.
+TEST(SaveLwob, LargestFaceAndWhatItRefuses) {
+    std::vector<Edge> edges;
+    std::vector<std::uint32_t> all;
+    for (std::int32_t k = 1; k <= 65535; ++k) {
+        edges.push_back({k, k % 65535 + 1});
+        all.push_back(static_cast<std::uint32_t>(k));
+    }
+    const Bytes pols = save(model_of({}, edges, {all}), "POLS");
+    ASSERT_EQ(pols.size(), 4u + 2u * 65535u);
+    EXPECT_EQ(Bytes(pols.begin(), pols.begin() + 6), (Bytes{0xFF, 0xFF, 0, 0, 0, 1}));
+    EXPECT_EQ(Bytes(pols.end() - 4, pols.end()), (Bytes{0xFF, 0xFE, 0, 1}));
+
     const struct {
         const char* what;
         void (*spoil)(Model&);
@@ -182,11 +163,11 @@ TEST(SaveLwob, RefusesWhatItCannotWrite) {
          SaveStatus::too_large},
     };
     for (const auto& c : cases) {
-        Model m = make_model({{1, 2}, {2, 1}}, {{{1, 2}, 0}});
+        Model m = model_of({}, {{1, 2}, {2, 1}}, {{1, 2}});
         c.spoil(m);
-        Bytes out = b({}, "keep");
+        Bytes out = {'k', 'e', 'e', 'p'};
         EXPECT_EQ(save_lwob(m, to_bytes(out)), c.status) << c.what;
-        EXPECT_EQ(out, b({}, "keep")) << c.what;
+        EXPECT_EQ(out, (Bytes{'k', 'e', 'e', 'p'})) << c.what;
     }
 }
 
@@ -194,9 +175,9 @@ TEST(SaveLwob, RefusesWhatItCannotWrite) {
 // file is the same whether they are counted or not.
 TEST(SaveLwob, CountsTheVertexNumbersThatWrap) {
     // faces: 1-2, 65536-65537 (vertex 65536 wraps to 0); lines: 65537-1, 1-2
-    Model m = make_model({{1, 2}, {2, 1}, {65536, 65537}, {65537, 65536}, {65537, 1}},
-                         {{{1, 2}, 0}, {{3, 4}, 0}}, 0, {{5, 0}, {1, 0}});
-    m.points.resize(65537);
+    const Model m = model_of(std::vector<Point>(65537),
+                             {{1, 2}, {2, 1}, {65536, 65537}, {65537, 65536}, {65537, 1}},
+                             {{1, 2}, {3, 4}}, {Line{4, 0}, Line{0, 0}});
     LeftOut wrapped;
     Bytes counted;
     const LoadReport lines = numbered_lines(m);
@@ -209,23 +190,30 @@ TEST(SaveLwob, CountsTheVertexNumbersThatWrap) {
         EXPECT_EQ(w.faces_point_past_65536, (Tally{1, 101}));
         EXPECT_EQ(w.lines_point_past_65536, (Tally{1, 200}));
     }
-    EXPECT_EQ(save(m, "POLS"), b({2, 0, 1, 1, 2, 0xFFFF, 0, 1, 2, 0, 0, 1, 2, 0, 1, 1}));
+    EXPECT_EQ(save(m, "POLS"), (Bytes{0, 2, 0, 0, 0, 1, 0, 1, 0, 2, 0xFF, 0xFF, 0, 0, 0, 1,
+                                      0, 2, 0, 0, 0, 0, 0, 1, 0, 2, 0,    0,    0, 1, 0, 1}));
 }
 
-// A face of 65,535 edges is the largest a polygon holds: all of its vertices are written.
-TEST(SaveLwob, LargestFace) {
-    std::vector<std::pair<int, int>> edges;
-    std::vector<std::uint32_t> all;
-    for (int k = 1; k <= 65535; ++k) {
-        edges.emplace_back(k, k % 65535 + 1);
-        all.push_back(static_cast<std::uint32_t>(k));
+Bytes read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Every bundled example converted and held byte for byte against the object committed beside it.
+TEST(Golden, ExamplesConvertToTheirCommittedObjects) {
+    int compared = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(ROKCONV_EXAMPLES)) {
+        if (entry.path().extension() != ".rok") continue;
+        std::filesystem::path golden = entry.path();
+        golden.replace_extension(".LWO");
+        const Bytes expected = read_file(golden);
+        ASSERT_FALSE(expected.empty()) << golden;
+        Model model;
+        ASSERT_EQ(load_rok(read_file(entry.path()), model), LoadStatus::ok) << entry.path();
+        EXPECT_TRUE(save(model) == expected) << entry.path() << " differs from " << golden;
+        ++compared;
     }
-    const Bytes pols = save(make_model(edges, {{all, 0}}), "POLS");
-    ASSERT_EQ(pols.size(), 4u + 2u * 65535u);
-    Bytes head(pols.begin(), pols.begin() + 6);
-    Bytes tail(pols.end() - 4, pols.end());
-    EXPECT_EQ(head, b({65535, 0, 1}));
-    EXPECT_EQ(tail, b({65534, 1}));
+    EXPECT_GE(compared, 4);
 }
 
 }  // namespace

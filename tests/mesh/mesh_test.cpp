@@ -5,11 +5,13 @@
 #include <cmath>
 #include <map>
 #include <numbers>
+#include <numeric>
 #include <random>
+#include <set>
 #include <tuple>
 #include <vector>
 
-#include "mesh/mesh.hpp"
+#include "mesh/scene.hpp"
 
 namespace rokconv {
 namespace {
@@ -84,11 +86,24 @@ void expect_cover(const Ring& r, const Tris& t) {
         EXPECT_EQ(count, 0) << edge.first << "-" << edge.second;
 }
 
+// the ring cut as the pipeline cuts it, given its face normal
+bool cut(const Ring& r, Tris& t) {
+    return triangulate_ring(r, face_normal(r), t);
+}
+
 std::size_t triangle_count(const Ring& r) {
     Tris t;
-    EXPECT_TRUE(triangulate_ring(r, t));
+    EXPECT_TRUE(cut(r, t));
     expect_cover(r, t);
     return t.size() / 3;
+}
+
+// the interior angle at a corner, more than half a turn where it turns back against the normal
+double angle_at(const Vec3& before, const Vec3& at, const Vec3& after, const Vec3& normal) {
+    const V a = v(before) - v(at), b = v(after) - v(at);
+    const double angle =
+        std::acos(std::clamp(a.dot(b) / std::sqrt(a.dot(a) * b.dot(b)), -1.0, 1.0));
+    return b.cross(a).dot(v(normal)) < 0 ? 2 * std::numbers::pi - angle : angle;
 }
 
 TEST(FaceNormal, UnitOrZero) {
@@ -122,56 +137,18 @@ TEST(FaceNormal, UnitOrZero) {
                          static_cast<float>(o.z + s * d.z)});
         }
         ASSERT_EQ(v(face_normal(r)).dot(v(face_normal(r))), 0) << trial;
-        Tris t{9};
-        ASSERT_FALSE(triangulate_ring(r, t));
-        ASSERT_EQ(t, Tris{9});
-    }
-}
-
-// The interior angles of a simple ring add up to (n - 2) half turns, reflex corners included;
-// a ring's corners, found together in blocks, are each what corner_angle gives alone.
-TEST(CornerAngles, SumToTheRingsTurns) {
-    for (std::size_t n = 3; n <= 40; ++n) {
-        Ring ring;
-        for (std::size_t k = 0; k < n; ++k) {
-            // a star where n is even, its inner corners turning back
-            const double r = n % 2 == 0 && k % 2 == 1 ? 0.4 : 1.0;
-            const double a =
-                2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n);
-            ring.push_back(
-                {static_cast<float>(r * std::cos(a)), static_cast<float>(r * std::sin(a)), 0.5f});
-        }
-        const Vec3 normal = face_normal(ring);
-        std::vector<float> angles(n);
-        corner_angles(ring, normal, angles);
-        double sum = 0.0;
-        for (std::size_t k = 0; k < n; ++k) {
-            EXPECT_EQ(angles[k],
-                      corner_angle(ring[(k + n - 1) % n], ring[k], ring[(k + 1) % n], normal))
-                << n << " corners, corner " << k;
-            sum += angles[k];
-        }
-        EXPECT_NEAR(sum, static_cast<double>(n - 2) * std::numbers::pi, 1e-5) << n << " corners";
-        if (n % 2 == 0 && n >= 8) {
-            EXPECT_GT(angles[1], std::numbers::pi) << n << " corners";
-        }
     }
 }
 
 TEST(Triangulate, HandChecked) {
-    EXPECT_EQ(triangle_count({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}), 2u);
-    // an L in the xz plane, concave at point 3; then from point 1, which does not see it all,
-    // with points repeated in a row
+    // an L in the xz plane, concave at (1, 1), from a point that does not see it all, with
+    // points repeated in a row and the first again at the end
     const Ring l = {{0, 0, 0}, {0, 0, 2}, {1, 0, 2}, {1, 0, 1}, {2, 0, 1}, {2, 0, 0}};
-    EXPECT_EQ(triangle_count(l), 4u);
     EXPECT_EQ(triangle_count({l[1], l[2], l[2], l[3], l[4], l[4], l[4], l[5], l[0], l[1]}), 4u);
-    // point 2, which turns right, lies on the diagonal cutting off point 0: no ear there
-    EXPECT_EQ(triangle_count(on_grid({0, 1, 0, 0, 1, 1, 2, 0, 2, 2})), 3u);
     // far from flat: the projection brings points together that lie apart, so the ring is
     // fanned in space and loses none of them
     Tris folded;
-    EXPECT_TRUE(triangulate_ring(Ring{{16, -16, -16}, {0, -8, 0}, {8, -8, 0}, {8, 0, 0}, {0, 0, 0}},
-                                 folded));
+    EXPECT_TRUE(cut(Ring{{16, -16, -16}, {0, -8, 0}, {8, -8, 0}, {8, 0, 0}, {0, 0, 0}}, folded));
     EXPECT_EQ(folded, (Tris{0, 1, 2, 0, 2, 3, 0, 3, 4}));
 
     const Ring fans[] = {
@@ -186,7 +163,7 @@ TEST(Triangulate, HandChecked) {
     };
     for (const Ring& r : fans) {
         Tris t;
-        EXPECT_TRUE(triangulate_ring(r, t));
+        EXPECT_TRUE(cut(r, t));
         EXPECT_EQ(t, fan_of(r)) << r.size();
     }
     EXPECT_EQ(fan_of(fans[1]), (Tris{0, 2, 3, 0, 3, 4, 0, 4, 5}));
@@ -242,9 +219,8 @@ TEST(Triangulate, SimpleOrFanOnAGrid) {
             return (s > 0) - (s < 0);
         };
         auto on = [&](std::size_t a, std::size_t b, std::size_t c) {  // c on segment ab
-            return turn(a, b, c) == 0 && std::min(p[a][0], p[b][0]) <= p[c][0] &&
-                   p[c][0] <= std::max(p[a][0], p[b][0]) && std::min(p[a][1], p[b][1]) <= p[c][1] &&
-                   p[c][1] <= std::max(p[a][1], p[b][1]);
+            return turn(a, b, c) == 0 && (p[c][0] - p[a][0]) * (p[c][0] - p[b][0]) <= 0 &&
+                   (p[c][1] - p[a][1]) * (p[c][1] - p[b][1]) <= 0;
         };
         bool simple = true;
         for (std::size_t i = 0; i < m; ++i) {
@@ -262,7 +238,7 @@ TEST(Triangulate, SimpleOrFanOnAGrid) {
         for (auto q : p)
             r.push_back({static_cast<float>(q[0]), 0, static_cast<float>(q[1])});
         Tris t;
-        ASSERT_EQ(triangulate_ring(r, t), m >= 3 && twice_area(r).y != 0) << trial;
+        ASSERT_EQ(cut(r, t), m >= 3 && twice_area(r).y != 0) << trial;
         if (t.empty()) continue;
         if (!simple) {
             ASSERT_EQ(t, fan_of(r)) << trial;
@@ -275,112 +251,119 @@ TEST(Triangulate, SimpleOrFanOnAGrid) {
     EXPECT_GT(simple_count, 1500);
 }
 
-// smoothed normals of faces given as rings of point numbers, in group 0 unless given
-std::vector<Vec3> smoothed(const std::vector<Vec3>& positions,
-                           const std::vector<std::vector<std::uint32_t>>& rings, double degrees,
-                           const std::vector<std::int32_t>& groups = {}) {
-    std::vector<ShadedFace> faces;
-    std::vector<std::uint32_t> points;
-    for (std::size_t f = 0; f < rings.size(); ++f) {
-        Ring ring;
-        for (auto p : rings[f])
-            ring.push_back(positions[p]);
-        faces.push_back({static_cast<std::uint32_t>(points.size()),
-                         static_cast<std::uint32_t>(ring.size()), groups.empty() ? 0 : groups[f],
-                         face_normal(ring)});
-        points.insert(points.end(), rings[f].begin(), rings[f].end());
-    }
-    return smooth_normals(faces, points, positions, degrees * std::numbers::pi / 180);
-}
-
-void expect_normal(const Vec3& got, V want) {
-    const V d = v(got) - want * (1 / std::sqrt(want.dot(want)));
-    EXPECT_LT(d.dot(d), 1e-12) << got.x << " " << got.y << " " << got.z;
-}
-
-TEST(SmoothNormals, FlatGridAndCube) {
-    std::vector<Vec3> grid;  // 3 x 3 quads, each in its own ring of 4 out of 16 points
-    std::vector<std::vector<std::uint32_t>> quads;
-    for (std::uint32_t k = 0; k < 16; ++k)
-        grid.push_back({float(k % 4), float(k / 4), 0});
-    for (std::uint32_t k : {0, 1, 2, 4, 5, 6, 8, 9, 10})
-        quads.push_back({k, k + 1, k + 5, k + 4});
-    for (const Vec3& n : smoothed(grid, quads, 0))
-        expect_normal(n, {0, 0, 1});
-
-    std::vector<Vec3> corners;  // point k at (k & 1, k >> 1 & 1, k >> 2)
+// A cube's faces at 90 degrees, exactly the angle between them (within the rounding allowed
+// for), smooth together: each corner's normal points away from the centre.
+TEST(Smoother, CubeAtTheAngleBetweenItsFaces) {
+    std::vector<Vec3> cube;  // point k at (k & 1, k >> 1 & 1, k >> 2)
     for (std::uint32_t k = 0; k < 8; ++k)
-        corners.push_back({float(k & 1), float(k >> 1 & 1), float(k >> 2)});
-    const std::vector<std::vector<std::uint32_t>> cube = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
-                                                          {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
-    const V outward[] = {{0, 0, -1}, {0, 0, 1}, {0, -1, 0}, {0, 1, 0}, {-1, 0, 0}, {1, 0, 0}};
-    const std::vector<Vec3> n = smoothed(corners, cube, 44.5);
-    for (std::size_t c = 0; c < n.size(); ++c)
-        expect_normal(n[c], outward[c / 4]);
-    // at the angle exactly, the three faces at a corner smooth together
-    const std::vector<Vec3> round = smoothed(corners, cube, 90);
-    for (std::size_t c = 0; c < round.size(); ++c) {
-        const Vec3 q = corners[cube[c / 4][c % 4]];
-        expect_normal(round[c], {q.x - 0.5, q.y - 0.5, q.z - 0.5});
+        cube.push_back({float(k & 1), float(k >> 1 & 1), float(k >> 2)});
+    const std::uint32_t sides[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                                       {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    std::vector<std::vector<SmoothCorner>> at(8);  // as the scene's shading gives them
+    for (std::uint32_t f = 0; f < 6; ++f) {
+        const Ring ring = {cube[sides[f][0]], cube[sides[f][1]], cube[sides[f][2]],
+                           cube[sides[f][3]]};
+        float angles[4];
+        corner_angles(ring, face_normal(ring), angles);
+        for (std::uint32_t k = 0; k < 4; ++k)
+            at[sides[f][k]].push_back({4 * f + k, 0, angles[k], face_normal(ring)});
+    }
+    std::vector<Vec3> n(24);
+    Smoother smoother(std::numbers::pi / 2);
+    for (auto& corners : at)
+        smoother.point(corners, n);
+    for (std::uint32_t c = 0; c < 24; ++c) {
+        const Vec3 q = cube[sides[c / 4][c % 4]];  // (q - 0.5) / sqrt(3/4)
+        const V d = v(n[c]) - V{q.x - 0.5, q.y - 0.5, q.z - 0.5} * (2 / std::sqrt(3.0));
+        EXPECT_LT(d.dot(d), 1e-12) << c;
     }
 }
 
-// An L, concave at point 1, and a triangle hinged at 30 degrees along the x axis, and a face
-// without area that takes no part: on the hinge the normals meet, weighted by each face's angle.
-TEST(SmoothNormals, AngleWeightedAcrossAHinge) {
-    const double s = 0.5, c = std::sqrt(3.0) / 2;  // sin and cos of 30 degrees
-    Ring p = on_grid({0, 0, 1, 0, 1, -1, 2, -1, 2, 1, 0, 1});
-    p.push_back({0.2f, float(-c), float(s)});
-    const std::vector<std::vector<std::uint32_t>> faces = {
-        {0, 1, 2, 3, 4, 5}, {1, 0, 6}, {1, 1, 4}};
-    const V up{0, 0, 1}, tilted{0, s, c};
-    auto at = [&](std::uint32_t corner, std::uint32_t a, std::uint32_t b) {  // angle a-corner-b
-        const V x = v(p[a]) - v(p[corner]), y = v(p[b]) - v(p[corner]);
-        return std::acos(x.dot(y) / std::sqrt(x.dot(x) * y.dot(y)));
-    };
-    const double w0 = at(0, 1, 6), w1 = at(1, 0, 6);  // the triangle's angles on the hinge
-    const double pi = std::numbers::pi;
-    const V at0 = up * (pi / 2) + tilted * w0;
-    const V at1 = up * (3 * pi / 2) + tilted * w1;  // the L turns back at 1: three quarters
-
-    std::vector<Vec3> n = smoothed(p, faces, 31);
-    ASSERT_EQ(n.size(), 12u);
-    expect_normal(n[0], at0);  // the L: 0 1 2 3 4 5
-    expect_normal(n[1], at1);
-    expect_normal(n[2], up);
-    expect_normal(n[7], at0);  // the triangle: 1 0 6
-    expect_normal(n[6], at1);
-    expect_normal(n[8], tilted);
-    for (std::size_t k = 9; k < 12; ++k)
-        EXPECT_EQ(v(n[k]).dot(v(n[k])), 0);
-    // beyond the angle, or in different groups: each face keeps its own normal
-    for (const auto& [groups, degrees] : {std::pair{std::vector<std::int32_t>{0, 0, 0}, 29.0},
-                                          std::pair{std::vector<std::int32_t>{0, 1, 0}, 90.0}}) {
-        n = smoothed(p, faces, degrees, groups);
-        for (std::size_t k = 0; k < 6; ++k)
-            expect_normal(n[k], up);
-        for (std::size_t k = 6; k < 9; ++k)
-            expect_normal(n[k], tilted);
+// A scene of random faces of 2 to 20 distinct corners in four groups (materials), over some points
+// at random places; over few points, many corners meet at each.
+Scene random_faces(std::uint32_t points, std::size_t faces, unsigned seed) {
+    std::mt19937 random(seed);
+    Scene scene;
+    std::uniform_real_distribution<float> place(-10.0f, 10.0f);
+    for (std::uint32_t p = 0; p < points; ++p)
+        scene.positions.push_back({place(random), place(random), place(random)});
+    scene.point_corners.assign(points, 0);
+    scene.face_start.push_back(0);
+    std::vector<std::uint32_t> all(points);
+    std::iota(all.begin(), all.end(), 0u);
+    for (std::size_t f = 0; f < faces; ++f) {
+        std::shuffle(all.begin(), all.end(), random);
+        for (std::size_t k = 0; k < std::min<std::size_t>(points, 2 + random() % 19); ++k) {
+            scene.corners.push_back(all[k]);
+            ++scene.point_corners[all[k]];
+        }
+        scene.face_start.push_back(static_cast<std::uint32_t>(scene.corners.size()));
+        scene.face_material.push_back(static_cast<std::int32_t>(random() % 4) - 1);
     }
+    return scene;
 }
 
-// 64 faces round the apex of a cone, 5.625 degrees apart: at 30 degrees each corner at the apex
-// takes the faces up to 7 either side (39.4 degrees of azimuth apart, 28 degrees in normal).
-TEST(SmoothNormals, ManyFacesAtAPoint) {
-    const std::uint32_t k = 64;
-    std::vector<Vec3> p = {{0, 0, 1}};
-    std::vector<std::vector<std::uint32_t>> faces;
-    for (std::uint32_t i = 0; i < k; ++i) {
-        const double t = 2 * std::numbers::pi * i / k;
-        p.push_back({static_cast<float>(std::cos(t)), static_cast<float>(std::sin(t)), 0});
-        faces.push_back({0, 1 + i, 1 + (i + 1) % k});
-    }
-    const std::vector<Vec3> n = smoothed(p, faces, 30);
-    for (std::uint32_t i = 0; i < k; ++i) {
-        V sum{0, 0, 0};
-        for (std::uint32_t j = i + k - 7; j <= i + k + 7; ++j)
-            sum = sum + v(face_normal(Ring{p[0], p[1 + j % k], p[1 + (j + 1) % k]}));
-        expect_normal(n[3 * i], sum);
+// The scene's steps on random faces: each point's slots hold its corners in corner order with
+// their faces and angles; then each corner's vertex has the normalised sum of the normals of the
+// faces of its group at its point within 44.5 degrees of its own, each weighted by its angle (a
+// face without a normal, of 2 corners, gets zero and adds to none), and a point has as many
+// vertices as its corners have different normals.
+TEST(Scene, PlacesShapesAndShadesTheCorners) {
+    const double cos_limit = std::cos(44.5 * std::numbers::pi / 180) - 1e-6;
+    for (const auto& [points, faces] : std::vector<std::pair<std::uint32_t, std::size_t>>{
+             {1, 0}, {5, 1}, {3, 2}, {40, 9}, {6, 300}, {6000, 10000}}) {
+        const Scene made = random_faces(points, faces, points + static_cast<unsigned>(faces));
+        Scene scene = made;
+        scene.threads = 2;  // past 4096 points, runs of points shaded side by side
+        CornerSlots slots;
+        const std::vector<std::uint32_t> slot_of = place_corners(scene, slots);
+        shape_faces(scene, slots, slot_of);
+        ASSERT_EQ(slot_of.size(), made.corners.size());
+        ASSERT_EQ(slots.start.size(), points + 1);
+        EXPECT_EQ(slots.start.back(), made.corners.size());
+        std::vector<std::uint32_t> last(points, 0);  // the slot after p's last corner seen
+        std::vector<std::vector<std::uint32_t>> at(points);
+        std::vector<std::uint32_t> face(made.corners.size());
+        std::vector<double> angle(made.corners.size(), 0.0);
+        for (std::uint32_t f = 0; f < faces; ++f) {
+            const std::uint32_t first = made.face_start[f], n = made.face_start[f + 1] - first;
+            const Vec3& normal = scene.face_normal[f];
+            auto ring = [&](std::uint32_t k) {
+                return made.positions[made.corners[first + k % n]];
+            };
+            for (std::uint32_t k = 0; k < n; ++k) {
+                const std::uint32_t c = first + k, p = made.corners[c], s = slot_of[c];
+                if (v(normal).dot(v(normal)) != 0)
+                    angle[c] = angle_at(ring(k + n - 1), ring(k), ring(k + 1), normal);
+                EXPECT_EQ(slots.slots[s].ref, f);
+                EXPECT_NEAR(slots.slots[s].angle, angle[c], 1e-6);
+                EXPECT_EQ(s, std::max(last[p], slots.start[p])) << "corner " << c;
+                last[p] = s + 1;
+                at[p].push_back(c);
+                face[c] = f;
+            }
+        }
+        const Shading shading = shade(scene, slots);
+        for (std::uint32_t p = 0; p < points; ++p) {
+            std::set<std::tuple<float, float, float>> distinct;
+            for (const std::uint32_t c : at[p]) {
+                const V own = v(scene.face_normal[face[c]]);
+                V sum{0, 0, 0};
+                for (const std::uint32_t o : at[p]) {
+                    if (made.face_material[face[o]] == made.face_material[face[c]] &&
+                        own.dot(own) != 0 && own.dot(v(scene.face_normal[face[o]])) >= cos_limit)
+                        sum = sum + v(scene.face_normal[face[o]]) * angle[o];
+                }
+                const std::uint32_t vertex = slots.slots[slot_of[c]].ref;
+                ASSERT_TRUE(vertex >= shading.vertex_start[p] &&
+                            vertex < shading.vertex_start[p + 1]);
+                const Vec3 got = shading.vertex_normal[vertex];
+                const V want = sum.dot(sum) > 0 ? sum * (1 / std::sqrt(sum.dot(sum))) : own;
+                EXPECT_LT((v(got) - want).dot(v(got) - want), 1e-10) << "corner " << c;
+                distinct.insert({got.x, got.y, got.z});
+            }
+            EXPECT_EQ(shading.vertex_start[p + 1] - shading.vertex_start[p], distinct.size());
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "model/ring_walk.hpp"
 #include "rokconv/ring.hpp"
 
 namespace rokconv {
@@ -11,20 +12,24 @@ namespace {
 
 // The search as first written: for each joint, the lowest k other than the current edge whose
 // first or second point is the joint, the first point tested first; where there is none, the
-// lowest edge not yet visited, taken forward.
-std::vector<std::int32_t> reference_ring(const std::vector<Edge>& e) {
+// lowest edge not yet visited, taken forward. Closed unless the walk resumes or comes back to an
+// edge, or its last edge ends elsewhere than the first began.
+std::vector<std::int32_t> reference_ring(const std::vector<Edge>& e, bool& closed) {
     std::vector<bool> visited(e.size(), false);
     std::size_t current = 0;
     bool forward = true;
     std::vector<std::int32_t> out;
+    closed = !e.empty();
     while (out.size() < e.size()) {
         visited[current] = true;
         out.push_back(forward ? e[current].first : e[current].second);
         const std::int32_t joint = forward ? e[current].second : e[current].first;
+        if (out.size() == e.size()) closed = closed && joint == e[0].first;
         std::size_t k = 0;
         while (k < e.size() && (k == current || (e[k].first != joint && e[k].second != joint)))
             ++k;
         forward = k == e.size() || e[k].first == joint;
+        if (out.size() < e.size()) closed = closed && k < e.size() && !visited[k];
         if (k == e.size())
             k = static_cast<std::size_t>(std::find(visited.begin(), visited.end(), false) -
                                          visited.begin());
@@ -43,9 +48,12 @@ Model one_face(const std::vector<Edge>& edges) {
     return m;
 }
 
-std::vector<std::int32_t> ring_of(const Model& m) {
+// the face's ring, and whether the walk found it closed
+std::vector<std::int32_t> ring_of(const Model& m, bool& closed) {
     std::vector<std::int32_t> ring(static_cast<std::size_t>(m.faces[0].edge_count));
     EXPECT_TRUE(face_ring(m, m.faces[0], ring));
+    EXPECT_TRUE(walk_ring(
+        m, m.faces[0], [](std::int32_t) {}, &closed));
     return ring;
 }
 
@@ -53,42 +61,57 @@ TEST(FaceRing, FollowsTheEdges) {
     const struct {
         std::vector<Edge> edges;
         std::vector<std::int32_t> ring;
+        bool closed;
     } cases[] = {
-        {{{1, 2}, {3, 1}, {2, 3}}, {1, 2, 3}},
-        {{{2, 1}, {2, 3}, {3, 1}}, {2, 1, 3}},  // walked backwards
-        {{{1, 2}, {2, 3}, {3, 4}}, {1, 2, 3}},  // an open chain
+        {{{1, 2}, {3, 1}, {2, 3}}, {1, 2, 3}, true},
+        {{{2, 1}, {2, 3}, {3, 1}}, {2, 1, 3}, true},   // walked backwards
+        {{{1, 2}, {2, 3}, {3, 4}}, {1, 2, 3}, false},  // an open chain
         // no edge meets the joint: the walk resumes at the lowest edge not yet visited
-        {{{1, 2}, {3, 4}, {5, 6}}, {1, 3, 5}},
-        {{{70000, 1}, {1, 70000}}, {70000, 1}},  // full point numbers
-        {{{4, 7}}, {4}},
+        {{{1, 2}, {3, 4}, {5, 6}}, {1, 3, 5}, false},
+        {{{70000, 1}, {1, 70000}}, {70000, 1}, true},  // full point numbers, there and back
+        {{{4, 7}}, {4}, false},
+        {{}, {}, false},
+        // the walk comes back to edge 1 and never walks the last two, though it ends where it
+        // began
+        {{{1, 2}, {2, 1}, {1, 3}, {3, 1}}, {1, 2, 1, 2}, false},
+        // it resumes, and its last edge ends where it began
+        {{{1, 2}, {3, 1}}, {1, 3}, false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ring_of(one_face(c.edges)), c.ring) << c.edges.size();
+    for (const auto& c : cases) {
+        bool closed = !c.closed;
+        EXPECT_EQ(ring_of(one_face(c.edges), closed), c.ring) << c.edges.size();
+        EXPECT_EQ(closed, c.closed) << c.edges.size();
+    }
 }
 
 // The fast paths (four edges at a compare up to 16 edges, a point index beyond) give the ring
 // the plain search gives.
 TEST(FaceRing, AgreesWithTheDirectSearch) {
     std::mt19937 rng(12345);
+    std::vector<std::vector<Edge>> faces;
     // rings over scattered point numbers, edges shuffled and some reversed
     for (std::uint32_t n : {3u, 4u, 5u, 16u, 17u, 100u, 1000u}) {
-        std::vector<Edge> edges;
+        std::vector<Edge>& edges = faces.emplace_back();
         for (std::uint32_t i = 0; i < n; ++i) {
             const auto a = static_cast<std::int32_t>(i * 7919 % 65521 + 1);
             const auto b = static_cast<std::int32_t>((i + 1) % n * 7919 % 65521 + 1);
             edges.push_back(rng() % 2 ? Edge{a, b, 0} : Edge{b, a, 0});
         }
         std::shuffle(edges.begin(), edges.end(), rng);
-        EXPECT_EQ(ring_of(one_face(edges)), reference_ring(edges)) << n;
     }
     // few distinct points: lists that branch, repeat, break and loop back
     for (int trial = 0; trial < 3000; ++trial) {
-        std::vector<Edge> edges(1 + rng() % 60);
+        std::vector<Edge>& edges = faces.emplace_back(1 + rng() % 60);
         const auto spread = static_cast<std::int32_t>(1 + rng() % 12);
         for (Edge& e : edges)
             e = Edge{static_cast<std::int32_t>(rng() % spread) - 2,
                      static_cast<std::int32_t>(rng() % spread) - 2, 0};
-        ASSERT_EQ(ring_of(one_face(edges)), reference_ring(edges)) << trial;
+    }
+    for (std::size_t f = 0; f < faces.size(); ++f) {
+        bool closed = false, reference_closed = true;
+        ASSERT_EQ(ring_of(one_face(faces[f]), closed), reference_ring(faces[f], reference_closed))
+            << f;
+        ASSERT_EQ(closed, reference_closed) << f;
     }
 }
 
