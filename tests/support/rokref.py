@@ -5,7 +5,7 @@ shares no code with src/. load_rok emulates the byte stream that the converter r
 flag set only by a read that finds nothing, one byte of push-back, the 79-byte line split, the
 128-byte preamble) and gives the model; ring walks a face; save_lwob writes the whole LWOB file;
 chunks and polygons take an LWOB file apart again. scene and corner_normals give what the OBJ and
-glTF files made from a model hold; read_obj, read_glb and read_gltf take them apart.
+glTF files made from a model hold; read_obj, read_glb, read_gltf and read_stl take them apart.
 
 BROKEN names one rule of BREAKS that is changed on purpose, to show that a comparison catches it.
 """
@@ -421,3 +421,22 @@ def read_gltf(doc, buffers):
                        material=doc["materials"][p["material"]]["name"] if "material" in p
                        else None)
     return out
+
+
+def triangles(prims):
+    """[(material, [3 positions], [3 normals or None])] of read_gltf's triangle primitives."""
+    return [(p["material"], [p["POSITION"][k] for k in t], [p["NORMAL"][k] for k in t]
+             if "NORMAL" in p else None) for p in prims if p["mode"] == 4
+            for t in zip(*[iter(p["indices"])] * 3)]
+
+
+def read_stl(data):
+    """The header and [(normal, (3 vertices))] of a binary STL file; ValueError when its size
+    does not fit its count or a triangle's attribute is not 0."""
+    n = int.from_bytes(data[80:84], "little")
+    if len(data) != 84 + 50 * n:
+        raise ValueError("%d bytes for %d triangles" % (len(data), n))
+    tris = [struct.unpack_from("<12fH", data, 84 + 50 * i) for i in range(n)]
+    if any(t[12] for t in tris):
+        raise ValueError("an attribute other than 0")
+    return data[:80], [(t[:3], (t[3:6], t[6:9], t[9:12])) for t in tris]
