@@ -1,24 +1,17 @@
 #!/usr/bin/env python3
 """Opens rokconv's files in readers this project did not write and checks that they see what the
 ROK file holds by rokref's reading of it, never by rokconv's output; check_readers.sh installs
-what it needs and runs it:
+what it needs and runs it:  compare.py ROKCONV NODE_MODULES_DIR [READER...]
 
-    compare.py ROKCONV NODE_MODULES_DIR [READER...]
-        READER: osgconv, assimp, blender, validator, admesh
-
-READS says who reads what. The examples as LWOB go to osgconv (OSG_OPTIMIZER=OFF keeps the
-surfaces apart: one Geometry per surface with faces, in surface order, coloured as it, unnamed,
-each face with its own vertices, no two-point polygons, y and z swapped) and to assimp (assimp.js:
-one material per surface named as in SRFS, diffuse COLR times DIFF/255 = 256/255, shinpercent
-SPEC/255, faces as triangles, lines as meshes of their own, z negated). The examples, the fuzz
-corpus, left_out_model and rokgen's grid, ring and damaged kinds as OBJ, GLB, glTF and STL are
-taken apart with rokref.read_* and compared point by point: positions, rings, triangles, lines,
-normals, materials; the STL against the GLB turned to Z up. The examples' OBJ, GLB and STL also go
-to assimp and Blender (blender_import.py), every GLB and glTF to the glTF-Validator
-(validate_gltf.js: no error or warning), every STL of 4 facets or more to admesh (no degenerate
-facet, no normal fixed). Negative controls, which some check must catch: cube's files damaged on
-purpose (DAMAGES) and cube.LWO checked against another example. Without `rokconv -f stl` the STL
-checks are left out, saying so.
+READS says who reads what: "points" is the comparison here, point by point, of the files taken
+apart by rokref.read_* (the STL against the GLB turned to Z up); osgconv (OSG_OPTIMIZER=OFF: one
+Geometry per surface with faces, coloured as it, unnamed, each face with its own vertices, no
+two-point polygons, y and z swapped) and assimp (assimp.js: diffuse COLR times DIFF/255 =
+256/255, shinpercent SPEC/255, faces as triangles, lines as meshes of their own, z negated) read
+the LWOB files; Blender (blender_import.py), assimp, the glTF-Validator (validate_gltf.js: no
+error or warning) and admesh (no degenerate facet, no normal fixed) the others. Negative
+controls, which some check must catch: cube's files damaged on purpose (DAMAGES), cube.LWO
+checked against another example. Without `rokconv -f stl` the STL checks are left out, saying so.
 """
 
 import glob
@@ -42,10 +35,9 @@ COLOUR_TOL = 2e-5   # the readers print 6 significant digits; one colour step is
 READERS = ["osgconv", "assimp", "blender", "validator", "admesh"]
 FILES = {"lwo": [".LWO"], "obj": [".obj", ".mtl"], "glb": [".glb"], "gltf": [".gltf", ".bin"],
          "stl": [".stl"]}
-# "points" is the comparison here; the readers after "|" read the files of deep jobs only
-READS = {"lwo": "osgconv assimp", "obj": "points | assimp blender",
-         "glb": "points validator | assimp blender", "gltf": "points validator",
-         "stl": "points admesh | assimp blender"}
+# the readers after "|" read the files of deep jobs only: the examples' and the controls'
+READS = {"lwo": "osgconv assimp", "obj": "points | assimp blender", "gltf": "points validator",
+         "glb": "points validator | assimp blender", "stl": "points admesh | assimp blender"}
 DAMAGES = {"lwo": {"colour": "a changed colour", "point": "a moved point",
                    "name": "a renamed surface", "order": "a bow tie (2nd and 3rd vertex swapped)"},
            "obj": {"colour": "a changed colour", "ring": "a flipped ring", "z": "a wrong z sign",
@@ -81,13 +73,13 @@ def canon(ids):
 def identify(points, verts, face, err):
     """The indices into `points` of a reported face's vertices, or None after err()."""
     ids = [next((i for i, p in enumerate(points) if close(p, verts[v])), None) for v in face]
-    return err("vertex %s is at no point of the model" % (verts[face[ids.index(None)]],)) \
-        if None in ids else ids
+    return ids if None not in ids else err("vertex %s is at no point of the model"
+                                           % (verts[face[ids.index(None)]],))
 
 
 def osg_geometries(text):
     """(vertices in scene's axes, [polygon], [line], colours) of each osg::Geometry of an .osgt
-    text, its blocks taken as [header words, lines of words, child blocks]."""
+    text, its blocks taken apart as [header words, lines of words, child blocks]."""
     stack = [[["root"], [], []]]
     for s in (s.strip() for s in text.splitlines()):
         if s.endswith("{"):
@@ -99,9 +91,7 @@ def osg_geometries(text):
             stack[-1][1].append(s.split())
 
     def walk(node):
-        yield node
-        for c in node[2]:
-            yield from walk(c)
+        return [node] + [d for c in node[2] for d in walk(c)]
 
     def numbers(node, path, width=1, conv=float):
         for name in path.split():
@@ -187,12 +177,6 @@ def check_assimp(exp, doc, err, lwob):
         len(mats), sum(len(t) for _, t in got.values()), sum(len(ln) for ln, _ in got.values()))
 
 
-def view_of(rok):
-    with open(rok, "rb") as f:
-        view = rokref.scene(rokref.load_rok(f.read()))
-    return dict(view, normals=rokref.corner_normals(view))
-
-
 def expected(view, number, gltf):
     """The faces [(material, ring, corner normals)] and the sorted lines [(material, pair)] of
     `view`, its points named by `number`. OBJ draws a face of two points as a line; glTF leaves
@@ -258,16 +242,16 @@ def check_gltf(view, doc, prims, err):
             got_l += [(mat, sorted((pos[a], pos[b]))) for a, b in zip(idx[::2], idx[1::2])]
         elif p["mode"] != 4 or "NORMAL" not in p:
             err("a primitive of mode %d, normals %s" % (p["mode"], "NORMAL" in p))
+    if len(set(kinds)) != len(kinds):
+        err("more than one primitive of a mode and material: %s" % kinds)
     for mat, qs, ns in rokref.triangles(prims):
         home = sorted(i for i in at.get(qs[0], ()) if faces[i][0] == (mat or "default")
                       and set(qs) <= set(faces[i][1]))
         if not home:
             err("a triangle of %s at %s lies in no face of it" % (mat, qs))
             continue
-        home = next((i for i in home if len(tris[i]) < len(faces[i][1]) - 2), home[0])
-        tris[home].append((qs, ns))
-    if len(set(kinds)) != len(kinds):
-        err("more than one primitive of a mode and material: %s" % kinds)
+        tris[next((i for i in home if len(tris[i]) < len(faces[i][1]) - 2), home[0])].append(
+            (qs, ns))
     for (_, r, ns), ts in zip(faces, tris):
         n, k = len(r), [[r.index(q) for q in qs] for qs, _ in ts]
         want = 0 if flat(r) else n - 2 if len(set(r)) == n else len(ts)
@@ -304,24 +288,23 @@ def glb_triangles(stl_path):
 def check_stl(data, want, err):
     """The STL file holds `want`, the GLB's triangles, in their order, with their own normals."""
     head, tris = rokref.read_stl(data)
+    got = [vs for _, vs in tris]
     if b"rokconv" not in head or head.startswith(b"solid"):
         err("header %r does not name rokconv, or begins with solid" % head)
-    got = [vs for _, vs in tris]
     if got != want:
         i = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
         err("%d triangles, expected the glb's %d turned to Z up; triangle %d is %s, expected %s"
             % (len(got), len(want), i, got[i:i + 1], want[i:i + 1]))
-    for i, (n, vs) in enumerate(tris):
-        if not close(n, rokref.unit(rokref.newell(vs)), 1e-5):
-            return err("triangle %d: normal %s, its own is %s" % (i, n, rokref.unit(
-                rokref.newell(vs))))
-    return "stl %d triangles" % len(tris)
+    bad = [(i, n, rokref.unit(rokref.newell(vs))) for i, (n, vs) in enumerate(tris)
+           if not close(n, rokref.unit(rokref.newell(vs)), 1e-5)]
+    return err("%d triangles with a normal not their own, first (number, normal, own) %s"
+               % (len(bad), bad[0])) if bad else "stl %d triangles" % len(tris)
 
 
 def check_admesh(text, err):
-    said = {k: int(v) for k, v in re.findall(r"^(Number of facets|Degenerate facets|Normals fixed)"
-                                             r"\s*:\s*(\d+)", text, re.M)}
-    if len(said) != 3 or said["Degenerate facets"] or said["Normals fixed"]:
+    said = dict(re.findall(r"^(Number of facets|Degenerate facets|Normals fixed)\s*:\s*(\d+)",
+                           text, re.M))
+    if len(said) != 3 or said["Degenerate facets"] != "0" or said["Normals fixed"] != "0":
         err("reports %s, expected 0 degenerate facets and 0 normals fixed" % (said or text[-300:]))
     return "admesh %s facets" % said.get("Number of facets")
 
@@ -333,10 +316,10 @@ def reader_expect(view, glb):
     faces, lines = expected(view, {p: points.index(q) for p, q in view["pos"].items()}, glb)
     edges = set() if glb else {frozenset(e) for _, r, _ in faces for e in zip(r, r[1:] + r[:1])}
     looks = {m: view["materials"].get(m, ([0.8] * 3, 0, None)) for m, *_ in faces + lines}
-    return {"points": points, "surfaces": [dict(
-        zip(("linear", "spec", "rgb"), looks[n]), name=n, faces=[canon(r) for m, r, _ in faces
-                                                                  if m == n],
-        lines=[r for m, r in lines if m == n]) for n in sorted(looks, key=lambda n: (len(n), n))]}, {
+    surfaces = [dict(zip(("linear", "spec", "rgb"), looks[n]), name=n, lines=[
+        r for m, r in lines if m == n], faces=[canon(r) for m, r, _ in faces if m == n])
+                for n in sorted(looks, key=lambda n: (len(n), n))]
+    return {"points": points, "surfaces": surfaces}, {
         "faces": sum(0 if flat([points[i] for i in r]) else len(r) - 2 for _, r, _ in faces)
         if glb else len(faces),
         "lines": len({(m * glb, frozenset(r)) for m, r in lines if frozenset(r) not in edges}),
@@ -367,34 +350,33 @@ def left_out_model():
 def damage(path, kind):
     """Puts one fault of `kind` into rokconv's LWOB, OBJ (or its MTL), GLB or STL file `path`."""
     with open(path, "rb") as f:
-        data = f.read()
+        d = bytearray(f.read())
     if path.endswith(".LWO"):
-        d, at = bytearray(data), {}
+        at = {}
         for tag, body, size in rokref.chunks(d):
             at.setdefault(tag, (body, size))
         if kind == "point":         # the first point's x
-            x = at[b"PNTS"][0]
-            d[x:x + 4] = struct.pack(">f", struct.unpack_from(">f", d, x)[0] + 1)
+            d[at[b"PNTS"][0]:at[b"PNTS"][0] + 4] = struct.pack(">f", struct.unpack_from(
+                ">f", d, at[b"PNTS"][0])[0] + 1)
         elif kind == "order":
             pos = next(p for p, v, _ in rokref.polygons(d, *at[b"POLS"]) if len(v) >= 4)
             d[pos + 4:pos + 8] = d[pos + 6:pos + 8] + d[pos + 4:pos + 6]
         elif kind == "name":        # ROKn -> RQKn in SRFS and in the first SURF
             d[at[b"SRFS"][0] + 1] = d[at[b"SURF"][0] + 1] = ord("Q")
-        elif kind == "colour":      # the red of the first surface
+        else:                       # the red of the first surface
             colr = d.index(b"COLR\0\4", at[b"SURF"][0]) + 6
             d[colr] = (d[colr] + 40) & 0xFF
-        data = bytes(d)
     elif path.endswith(".stl"):     # the first triangle's normal or corners, the last one, every z
-        head, tris = rokref.read_stl(data)
+        head, tris = rokref.read_stl(d)
         n, vs = tris[0]
-        tris[0] = ((-n[0], -n[1], -n[2]), vs) if kind == "normal" else \
-            (n, (vs[0], vs[2], vs[1])) if kind == "ring" else tris[0]
-        tris = tris[:-1] if kind == "face" else tris if kind != "z" else [
-            (n, tuple((x, -y, z) for x, y, z in vs)) for n, vs in tris]
-        data = head + struct.pack("<I", len(tris)) + b"".join(
-            struct.pack("<12fH", *n, *sum(vs, ()), 0) for n, vs in tris)
+        tris[0] = {"normal": ((-n[0], -n[1], -n[2]), vs), "ring": (n, (vs[0], vs[2], vs[1]))}.get(
+            kind, tris[0])
+        tris = tris[:-1] if kind == "face" else [(n, [(x, -y, z) for x, y, z in vs]) for n, vs in
+                                                 tris] if kind == "z" else tris
+        d = head + struct.pack("<I", len(tris)) + b"".join(
+            struct.pack("<12fH", *n, *sum(map(tuple, vs), ()), 0) for n, vs in tris)
     elif path.endswith(".glb"):
-        doc, buf = rokref.read_glb(data)
+        doc, buf = rokref.read_glb(d)
         buf = bytearray(buf)
         prim = next(p for m in doc["meshes"] for p in m["primitives"] if p.get("mode", 4) == 4)
         acc = doc["accessors"][prim["attributes"].get({"z": "POSITION", "normal": "NORMAL"}.get(
@@ -415,28 +397,26 @@ def damage(path, kind):
                                                        (-x, -y, -z)))
         js = json.dumps(doc).encode()
         js += b" " * (-len(js) % 4)
-        body = struct.pack("<I4s", len(js), b"JSON") + js + struct.pack(
-            "<I4s", len(buf), b"BIN\0") + buf
-        data = struct.pack("<4sII", b"glTF", 2, 12 + len(body)) + body
+        d = struct.pack("<4sIII4s", b"glTF", 2, 28 + len(js) + len(buf), len(js), b"JSON") + js \
+            + struct.pack("<I4s", len(buf), b"BIN\0") + buf
     else:
-        lines = data.decode().splitlines()
+        lines = d.decode().splitlines()
         key = {"colour": "Kd", "normal": "vn", "z": "v"}.get(kind, "f")
         i = next(i for i, ln in enumerate(lines) if ln.split()[:1] == [key])
-        words = lines[i].split()
+        w = lines[i].split()
         if kind == "colour":
-            lines[i] = "Kd %.6f %s %s" % ((float(words[1]) + 0.5) % 1, words[2], words[3])
-        elif kind == "ring":
-            lines[i] = " ".join(words[:1] + words[:0:-1])
+            lines[i] = "Kd %.6f %s %s" % ((float(w[1]) + 0.5) % 1, w[2], w[3])
+        elif kind in ("ring", "normal"):
+            lines[i] = " ".join(w[:1] + (w[:0:-1] if kind == "ring" else
+                                         [repr(-float(x)) for x in w[1:]]))
         elif kind == "face":
             del lines[i]
-        elif kind == "normal":
-            lines[i] = " ".join(["vn"] + [repr(-float(x)) for x in words[1:]])
         else:                       # every z
-            lines = [" ".join(ln.split()[:3] + [repr(-float(ln.split()[3]))])
-                     if ln.split()[:1] == ["v"] else ln for ln in lines]
-        data = ("\n".join(lines) + "\n").encode()
+            lines = [" ".join(w[:3] + [repr(-float(w[3]))]) if w[:1] == ["v"] else ln
+                     for ln, w in ((ln, ln.split()) for ln in lines)]
+        d = ("\n".join(lines) + "\n").encode()
     with open(path, "wb") as f:
-        f.write(data)
+        f.write(d)
 
 
 def readers_of(path, deep, readers):
@@ -465,7 +445,7 @@ def look(who, path, beside, view, modules, err):
         run(["osgconv", path, path + ".osgt"], who, env=dict(os.environ, OSG_OPTIMIZER="OFF"))
         with open(path + ".osgt", encoding="utf-8", errors="replace") as f:
             return check_osg(reader_expect(view, False)[0], f.read(), err)
-    if who == "admesh":     # it refuses a file of fewer than 4 facets as empty
+    if who == "admesh":     # it takes a file of fewer than 4 facets for an empty one
         return os.path.getsize(path) >= 84 + 4 * 50 and check_admesh(
             run(["admesh", "-e", "-v", path], who).stdout, err)
     if who == "assimp":
@@ -489,8 +469,8 @@ def look(who, path, beside, view, modules, err):
     if fmt == "stl":
         return check_stl(data, glb_triangles(path), err)
     doc, buf = rokref.read_glb(data) if fmt == "glb" else (json.loads(data), None)
-    bufs = [buf] if fmt == "glb" else [open(os.path.join(os.path.dirname(path), b["uri"]), "rb")
-                                       .read() for b in doc["buffers"]]
+    bufs = [buf] if fmt == "glb" else [open(os.path.join(os.path.dirname(path), b["uri"]),
+                                            "rb").read() for b in doc["buffers"]]
     return fmt + " " + check_gltf(view, doc, rokref.read_gltf(doc, bufs), err)
 
 
@@ -513,14 +493,13 @@ def batch(jobs, readers, modules, work):
                             "--python", os.path.join(HERE, "blender_import.py"), "--"] + args,
                            capture_output=True, text=True,
                            env=dict(os.environ, PATH="/usr/bin:" + os.environ["PATH"]))
-        for _, ok, path, text in (ln.split(" ", 3) for ln in p.stdout.splitlines()
-                                  if ln.startswith("blender: ")):
-            said["blender", path] = (ok == "ok", text)
+        said.update((("blender", path), (ok == "ok", text)) for _, ok, path, text in (
+            ln.split(" ", 3) for ln in p.stdout.splitlines() if ln.startswith("blender: ")))
     if gltf:
         p = subprocess.run(["node", os.path.join(HERE, "validate_gltf.js"), modules] + gltf,
                            capture_output=True, text=True)
-        for ok, path, text in ((ln + "  ").split(" ", 2) for ln in p.stdout.splitlines()):
-            said["validator", path.rstrip(":")] = (ok == "ok", text)
+        said.update((("validator", path.rstrip(":")), (ok == "ok", text)) for ok, path, text in (
+            (ln + "  ").split(" ", 2) for ln in p.stdout.splitlines()))
     return said
 
 
@@ -560,8 +539,8 @@ def main(argv):
         models += [("cube.LWO " + ("checked against " + os.path.basename(other) if k == "other"
                                    else "with " + DAMAGES["lwo"][k]), cube, ["lwo"], k)
                    for k in kinds]
-        models += [(os.path.basename(r) + " as OBJ, glTF" + (" and STL" if stl else ""), r,
-                    ["obj", "glb", "gltf"] + stl, None) for r in examples]
+        models += [(os.path.basename(r) + (" as OBJ, glTF and STL" if stl else " as OBJ and glTF"),
+                    r, ["obj", "glb", "gltf"] + stl, None) for r in examples]
         models += [(os.path.basename(r) + " of the fuzz corpus", r, ["obj", "glb"] + stl, None)
                    for r in corpus]
         models += [(" ".join(a), os.path.join(work, "-".join(a) + ".rok"), ["obj", "glb"] + stl,
@@ -581,7 +560,9 @@ def main(argv):
                 continue
             if kind in DAMAGES.get(fmts[0], {}):
                 damage(files[0][(fmts[0], kind) == ("obj", "colour")], kind)
-            jobs.append((label, bool(kind), view_of(other if kind == "other" else rok), files,
+            with open(other if kind == "other" else rok, "rb") as f:
+                view = rokref.scene(rokref.load_rok(f.read()))
+            jobs.append((label, bool(kind), dict(view, normals=rokref.corner_normals(view)), files,
                          bool(kind) or "gltf" in fmts or "lwo" in fmts))
         said = batch(jobs, readers, modules, work)
         for label, control, view, files, deep in jobs:
@@ -590,13 +571,10 @@ def main(argv):
                                          for w in readers_of(f[0], deep, readers)):
                 def err(msg, who=who, path=path):
                     errors.append("%s %s: %s" % (os.path.basename(path), who, msg))
-                if who in ("blender", "validator"):
-                    ok, text = said.get((who, path), (False, "said nothing"))
-                    seen.append(ok and who)
-                    ok or err(text)
-                    continue
                 try:
-                    seen.append(look(who, path, beside, view, modules, err))
+                    ok, text = said.get((who, path), (False, "said nothing"))
+                    seen.append(look(who, path, beside, view, modules, err) if who not in (
+                        "blender", "validator") else ok and who or err(text))
                 except (Failed,) + FAULTS as e:
                     err("cannot make sense of it: %r" % e)
             if control:
