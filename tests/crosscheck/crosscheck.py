@@ -159,7 +159,7 @@ def junk_line(rng):
 
 def synth(rng):
     """A random ROK model as a list of lines, rough around the edges."""
-    pick, ints = rng.choice, lambda n, lo=-2, hi=20: [rand_int(rng, lo, hi) for _ in range(n)]
+    pick = rng.choice
     L = [pick([b"ROKU4", b"ROKU4", b"ROKU4 1.0", b"ROKU41", b"ROKU4" + b"x" * 80, b"ROKU4POINT",
                b"ROKU4" + b"x" * 79 + b"POINT", b"ROKU4" + b"x" * 74, b"ROKU4" + b"x" * 73])]
     L += [junk_line(rng) for _ in range(pick([0, 0, 1, 3]))] + [b"POINT"]

@@ -15,6 +15,7 @@ import math
 import operator
 import re
 import struct
+import types
 
 BREAKS = {
     "none": "model as documented",
@@ -102,24 +103,18 @@ def to_real(line):
     return float(text + b"e" + e.group(1) if e else text)
 
 
-class Model:
-    def __init__(self):
-        self.points = []    # (x, y, z)
-        self.edges = []     # (first point, second point, 16-bit line flag)
-        self.polys = []     # (colour, [edge index from 0, ...], from LINE2)
-        self.pal_count = 0  # the palette's count as read
-        self.pal = []       # its first entries, at most 16, each 6 components
-
-
 def load_rok(data):
-    """The model in `data`, or None when it is not a ROK file."""
+    """The model in `data`, or None when it is not a ROK file: its points [(x, y, z)], edges
+    [(first point, second point, 16-bit line flag)], polys [(colour, [edge index from 0],
+    from LINE2)], pal_count (the palette's count as read) and pal (its first entries, at most 16,
+    each of 6 components)."""
     r = Reader(data)
     if BROKEN != "preamble-ignored" and data[:1] == b"\0":
         r.pos = 128     # the first five bytes are read, then the reader seeks 123 on
     if data[r.pos:r.pos + 5] != b"ROKU4":
         return None
     r.pos += 5
-    m = Model()
+    m = types.SimpleNamespace(points=[], edges=[], polys=[], pal_count=0, pal=[])
 
     def line():
         r.next()
@@ -286,14 +281,13 @@ def convert(data):
     return None if m is None else save_lwob(m)
 
 
-def chunks(data, start=12, end=None, head=8):
-    """(tag, offset of the data, size) of each IFF chunk in data[start:end]; head=6 for the
-    sub-chunks of a SURF."""
-    pos, end = start, len(data) if end is None else end
-    while pos + head <= end:
-        size = int.from_bytes(data[pos + 4:pos + head], "big")
-        yield bytes(data[pos:pos + 4]), pos + head, size
-        pos += head + size + (size & 1)
+def chunks(data):
+    """(tag, offset of the data, size) of each chunk of an LWOB file."""
+    pos = 12
+    while pos + 8 <= len(data):
+        size = int.from_bytes(data[pos + 4:pos + 8], "big")
+        yield bytes(data[pos:pos + 4]), pos + 8, size
+        pos += 8 + size + (size & 1)
 
 
 def polygons(data, body, size):
