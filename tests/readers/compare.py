@@ -555,11 +555,11 @@ def main(argv):
                 if not os.path.exists(rok):
                     run([rokgen] + label.split() + ["-o", rok], "rokgen " + label)
                 files = convert(rokconv, rok, fmts, os.path.join(work, "-".join(label.split())))
-            except Failed as e:
+                if kind in DAMAGES.get(fmts[0], {}):
+                    damage(files[0][(fmts[0], kind) == ("obj", "colour")], kind)
+            except (Failed,) + FAULTS as e:
                 report(False, "%s: %s" % (label, e))
                 continue
-            if kind in DAMAGES.get(fmts[0], {}):
-                damage(files[0][(fmts[0], kind) == ("obj", "colour")], kind)
             with open(other if kind == "other" else rok, "rb") as f:
                 view = rokref.scene(rokref.load_rok(f.read()))
             jobs.append((label, bool(kind), dict(view, normals=rokref.corner_normals(view)), files,
