@@ -289,7 +289,7 @@ def check_stl(data, want, err):
     """The STL file holds `want`, the GLB's triangles, in their order, with their own normals."""
     head, tris = rokref.read_stl(data)
     got = [vs for _, vs in tris]
-    if b"rokconv" not in head or head.startswith(b"solid"):
+    if b"rokconv" not in head.lower() or head.startswith(b"solid"):
         err("header %r does not name rokconv, or begins with solid" % head)
     if got != want:
         i = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
