@@ -32,28 +32,9 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 import rokref  # noqa: E402
 
-CR, LF = 13, 10
-
-
-def describe(exp, got):
-    """Where the output `got` first differs from `exp`: the chunk, and the bytes around it."""
-    if exp is None or got is None:
-        return "%s wrote no file, the other %d bytes" % (
-            "rokref" if exp is None else "rokconv", len(got if exp is None else exp))
-    off = next((i for i, (a, b) in enumerate(zip(exp, got)) if a != b), min(len(exp), len(got)))
-    tag = next((t.decode("latin-1") + " chunk" for t, body, size in rokref.chunks(exp)
-                if body - 8 <= off < body + size), "FORM header" if off < 12 else "the end")
-    return "first difference at byte %d (%s); sizes %d (rokref) vs %d (rokconv)\n" \
-        "      rokref:  %s\n      rokconv: %s" % (off, tag, len(exp), len(got),
-                                                  exp[max(off - 8, 0):off + 16].hex(" "),
-                                                  got[max(off - 8, 0):off + 16].hex(" "))
-
-
-# Inputs ---------------------------------------------------------------------------------------
-
-EOLS = {"lf": b"\n", "crlf": b"\r\n", "lfcr": b"\n\r", "cr": b"\r"}
-KEYWORDS = [b"POINT", b"LINE0", b"FACE0", b"END00", b"PALC0", b"ENDP0", b"BAKC0", b"ENDB0",
-            b"LIT00", b"ENDL0", b"VIEW0", b"ENDV0", b"LINE2", b"ENDL2"]
+EOLS = [b"\n", b"\r\n", b"\n\r", b"\r"]
+KEYWORDS = [b"POINT", b"LINE0", b"FACE0", b"END00", b"PALC0", b"ENDP0", b"LINE2", b"ENDL2"] + [
+    k for pair in rokref.SKIPPED.items() for k in pair]
 ODD_INTS = [b"0", b"-1", b"1", b"2", b"15", b"16", b"17", b"-0", b"+3", b" 4", b"\t5", b"\v6x",
             b"\r2", b"7 8", b"65535", b"65536", b"65537", b"-65536", b"2147483647",
             b"-2147483648", b"2147483648", b"4294967295", b"4294967296", b"4294967299",
@@ -115,52 +96,43 @@ SWEEP_LINES = (b"ROKU4 sweep|comment|POINT|0|1|2|3|4|1.5|-2.25d1|3e-1|0|1|2|3|4|
                b"LINE2|1|0|1|0|3|0|0|0|ENDL2|VIEW0|1").split(b"|")
 
 
+SWEEP_LINES = (b"ROKU4 sweep|comment|POINT|0|1|2|3|4|1.5|-2.25d1|3e-1|0|1|2|3|4|-1|2|0.125|"
+               b"0|1|2|3|4|7|7|7|LINE0|1|2|0|0|3|2|0|1|3|1|0|65536|FACE0|3|1|0|2|1|3|2|4|0|1|2|"
+               b"END00|BAKC0|9|ENDB0|PALC0|2|0|200|100|50|100|50|25|0|255|255|255|0|0|0|0|ENDP0|"
+               b"LINE2|1|0|1|0|3|0|0|0|ENDL2|VIEW0|1").split(b"|")
+
+
 def sweep_inputs():
     """One small model in every line-end style, with and without preamble, cut at every byte."""
-    for eol in (b"\n", b"\r\n", b"\n\r", b"\r"):
+    for eol in EOLS:
         for pre in (b"", b"\0" + b"p" * 127):
             full = pre + eol.join(SWEEP_LINES) + eol
             for cut in range(len(pre), len(full) + 1):
                 yield full[:cut], "sweep eol=%r preamble=%d cut at %d" % (eol, bool(pre), cut)
 
 
-def decimal_text(x, digits=80):
-    """Decimal text of the rational x, exact when it terminates within `digits` places."""
-    ip, rest, out = abs(x).numerator // abs(x).denominator, abs(x) % 1, ""
-    while rest and len(out) < digits:
-        rest *= 10
-        out += str(rest.numerator // rest.denominator)
-        rest %= 1
-    return "%s%d.%s" % ("-" if x < 0 else "", ip, out or "0")
-
-
 def rand_int(rng, lo=-2, hi=20):
     return b"%d" % rng.randint(lo, hi) if rng.random() < 0.75 else rng.choice(ODD_INTS)
 
 
-def next_float(f):
-    bits = int.from_bytes(struct.pack(">f", f), "big")
-    return struct.unpack(">f", (bits + 1).to_bytes(4, "big"))[0]
-
-
 def rand_real(rng):
-    r = rng.random()
+    r, f = rng.random(), struct.unpack(">f", struct.pack(">f", rng.uniform(-100, 100)))[0]
+    mid = (f + struct.unpack(">f", (int.from_bytes(struct.pack(">f", f), "big") + 1).to_bytes(
+        4, "big"))[0]) / 2      # halfway to the next float away from 0
     if r < 0.35:
         return b"%.6f" % rng.uniform(-3, 3)
     if r < 0.5:
         return repr(rng.uniform(-1e6, 1e6)).encode()
-    if r < 0.6:     # a double between two floats: x*8 rounds to one of them
-        f = struct.unpack(">f", struct.pack(">f", rng.uniform(-100, 100)))[0]
-        mid = (f + next_float(f)) / 2 + rng.choice([0.0, 0.0, 1e-15 * abs(f), -1e-15 * abs(f)])
-        return repr(mid / 8).encode()
+    if r < 0.6:     # x*8 rounds to one of the two floats
+        return repr((mid + rng.choice([0.0, 0.0, 1e-15 * abs(f), -1e-15 * abs(f)])) / 8).encode()
     if r < 0.65:
         # exactly halfway between two doubles, at a single-precision midpoint once times 8:
-        # only a correctly rounded reading lands on the right float
-        f = struct.unpack(">f", struct.pack(">f", rng.uniform(-100, 100)))[0]
-        x = Fraction((f + next_float(f)) / 2) / 8
-        ulp = Fraction(math.ulp(float(x)))
-        x += ulp / 2 * rng.choice([1, -1, 1 - Fraction(1, 10 ** 6), -1 + Fraction(1, 10 ** 6)])
-        text = decimal_text(x)
+        # only a correctly rounded reading lands on the right float; its exact decimal text
+        x = Fraction(mid) / 8
+        x += Fraction(math.ulp(float(x))) / 2 * rng.choice(
+            [1, -1, 1 - Fraction(1, 10 ** 6), -1 + Fraction(1, 10 ** 6)])
+        ip, fp = divmod(abs(x).numerator * 10 ** 80 // abs(x).denominator, 10 ** 80)
+        text = "%s%d.%s" % ("-" * (x < 0), ip, ("%080d" % fp).rstrip("0") or "0")
         if len(text) <= 79:
             return text.encode()
     if r < 0.7:
@@ -180,100 +152,89 @@ def rand_real(rng):
 
 def junk_line(rng):
     r = rng.random()
-    if r < 0.5:
-        return rand_int(rng)
-    if r < 0.7:
-        return rng.choice([b"abc", b"# comment", b"POINT ", b" POINT", b"point", b"END0",
-                           b"PALC", b"ROKU4", b"\x00", b"\xff\xfe"])
-    return rng.choice(KEYWORDS) if r < 0.8 else rand_real(rng)
+    return rand_int(rng) if r < 0.5 else rng.choice(
+        [b"abc", b"# comment", b"POINT ", b" POINT", b"point", b"END0", b"PALC", b"ROKU4", b"\x00",
+         b"\xff\xfe"]) if r < 0.7 else rng.choice(KEYWORDS) if r < 0.8 else rand_real(rng)
 
 
 def synth(rng):
     """A random ROK model as a list of lines, rough around the edges."""
-    L = [rng.choice([b"ROKU4", b"ROKU4", b"ROKU4 1.0", b"ROKU41", b"ROKU4" + b"x" * 80,
-                     b"ROKU4POINT", b"ROKU4" + b"x" * 79 + b"POINT", b"ROKU4" + b"x" * 74,
-                     b"ROKU4" + b"x" * 73])]
-    L += [junk_line(rng) for _ in range(rng.choice([0, 0, 1, 3]))] + [b"POINT"]
-    for _ in range(rng.choice([0, 1, 2, 3, 4, 5, 6, 8])):
+    pick = rng.choice
+    L = [pick([b"ROKU4", b"ROKU4", b"ROKU4 1.0", b"ROKU41", b"ROKU4" + b"x" * 80, b"ROKU4POINT",
+               b"ROKU4" + b"x" * 79 + b"POINT", b"ROKU4" + b"x" * 74, b"ROKU4" + b"x" * 73])]
+    L += [junk_line(rng) for _ in range(pick([0, 0, 1, 3]))] + [b"POINT"]
+    for _ in range(pick([0, 1, 2, 3, 4, 5, 6, 8])):
         L += [junk_line(rng) if rng.random() < 0.3 else rand_int(rng) for _ in range(5)]
         L += [rand_real(rng) for _ in range(3)]
-    L.append(b"LINE0")
-    # edges: a few closed rings over a small pool of point numbers, plus odd edges
+    # edges: a few closed rings over a small pool of point numbers, odd edges, and a tangle of
+    # edges over three points only, where many edges meet at each joint
     pool = [1, 2, 3, 4, 5, 6] + rng.sample([0, -1, 7, 8, 65537, 65536, 131073, 2147483647,
                                             -2147483648, 100000], 3)
     edges, rings = [], []
-    for _ in range(rng.choice([0, 1, 1, 2, 3])):
-        k = rng.randint(2, 6)
+    for k in (rng.randint(2, 6) for _ in range(pick([0, 1, 1, 2, 3]))):
         pts = rng.sample(pool, k)
-        for j in range(k):
-            a, b = pts[j], pts[(j + 1) % k]
-            edges.append((b, a) if rng.random() < 0.5 else (a, b))
+        edges += [e[::pick([1, -1])] for e in zip(pts, pts[1:] + pts[:1])]
         rings.append(list(range(len(edges) - k + 1, len(edges) + 1)))
-    for _ in range(rng.choice([0, 0, 1, 2, 4])):
-        a = rng.choice(pool)
-        edges.append((a, a if rng.random() < 0.3 else rng.choice(pool)))
-    tangle = []                 # edges over three points only: many edges meet at each joint
-    for _ in range(rng.choice([0, 0, 3, 6])):
-        edges.append((rng.randint(1, 3), rng.randint(1, 3)))
-        tangle.append(len(edges))
-    tangle = tangle or list(range(1, len(edges) + 1))
+    for a in (pick(pool) for _ in range(pick([0, 0, 1, 2, 4]))):
+        edges.append((a, a if rng.random() < 0.3 else pick(pool)))
+    k = pick([0, 0, 3, 6])
+    edges += [(rng.randint(1, 3), rng.randint(1, 3)) for _ in range(k)]
+    tangle = list(range(len(edges) - k + 1, len(edges) + 1)) or list(range(1, len(edges) + 1))
+    L.append(b"LINE0")
     for a, b in edges:
-        flag = rng.choice([b"0", b"0", b"1", b"65536", b"-65536", b"2", b"131072", b"x"])
-        L += [b"%d" % a, b"%d" % b, rand_int(rng), flag]
+        L += [b"%d" % a, b"%d" % b, rand_int(rng),
+              pick([b"0", b"0", b"1", b"65536", b"-65536", b"2", b"131072", b"x"])]
     L.append(b"FACE0")
     ne = len(edges)
-    for _ in range(rng.choice([0, 1, 2, 3, 4, 6])):
+    for _ in range(pick([0, 1, 2, 3, 4, 6])):
         r = rng.random()
         if rings and r < 0.5:
-            refs = list(rng.choice(rings))
+            refs = list(pick(rings))
             rng.shuffle(refs)
         elif r < 0.8:
             refs = [rng.randint(1, max(ne, 1)) for _ in range(rng.randint(0, 6))]
         elif r < 0.85 and ne:   # a broken chain that lists an edge twice: the walk must resume
             refs = [rng.randint(1, ne) for _ in range(rng.randint(2, 5))]
-            refs.insert(rng.randint(0, len(refs)), rng.choice(refs))
+            refs.insert(rng.randint(0, len(refs)), pick(refs))
         elif r < 0.9 or not ne:
-            refs = [rng.choice([0, -1, ne, ne + 1, 1, 65536 + 1]) for _ in range(rng.randint(1, 3))]
+            refs = [pick([0, -1, ne, ne + 1, 1, 65536 + 1]) for _ in range(rng.randint(1, 3))]
         else:
-            refs = [rng.choice(tangle) for _ in range(rng.randint(1, 8))]
+            refs = [pick(tangle) for _ in range(rng.randint(1, 8))]
         n = b"%d" % len(refs)
         if rng.random() < 0.05:
-            n = rng.choice([b"%d" % (len(refs) + (1 << 32)), b" +%d" % len(refs),
-                            b"%dz" % len(refs), b"\t%d\0 9" % len(refs)])
+            n = pick([b"%d" % (len(refs) + (1 << 32)), b" +" + n, n + b"z", b"\t" + n + b"\0 9"])
         if rng.random() < 0.08:
-            n = rng.choice([b"-1", b"-3", b"65535", b"65536", b"70000", b"2000000000", b"0"])
-        colour = rand_int(rng, 0, 17) if rng.random() < 0.9 else rng.choice(
+            n = pick([b"-1", b"-3", b"65535", b"65536", b"70000", b"2000000000", b"0"])
+        colour = rand_int(rng, 0, 17) if rng.random() < 0.9 else pick(
             [b"-1", b"16", b"4294967297", b"2147483647"])
-        L += [n, colour, rand_int(rng)] + [b"%d" % e if rng.random() < 0.95 else
-                                           b"%d" % (e - (1 << 32)) for e in refs]
+        L += [n, colour, rand_int(rng)] + [b"%d" % (e - (1 << 32) * (rng.random() < 0.05))
+                                           for e in refs]
     if rng.random() < 0.03:     # a face that runs into the end of the file
-        return L + [rng.choice([b"65535", b"65536", b"%d" % rng.randint(2, 70000), b"2000000000"]),
+        return L + [pick([b"65535", b"65536", b"%d" % rng.randint(2, 70000), b"2000000000"]),
                     rand_int(rng, 0, 3), b"0"] + [b"%d" % rng.randint(1, ne or 1)
                                                   for _ in range(rng.randint(0, 3))]
     L.append(b"END00")
-    for _ in range(rng.choice([0, 1, 2, 3, 4])):
-        r = rng.random()
+    for r in (rng.random() for _ in range(pick([0, 1, 2, 3, 4]))):
         if r < 0.35:
-            n = rng.choice([0, 1, 2, 3, 5, 16, 17, 18, -1, -2])
+            n = pick([0, 1, 2, 3, 5, 16, 17, 18, -1, -2])
             L += [b"PALC0", b"%d" % n, rand_int(rng)]
             for _ in range(max(n, 0)):
-                L += [b"%d" % rng.randint(0, 255) if rng.random() < 0.8 else rng.choice(
-                      [b"-1", b"256", b"1000", b"-1000", b"2147483647", b"-2147483648",
-                       b"300", b"511", b"x", b"-255", b"1785", b"2000", b"600", b"-3",
+                L += [b"%d" % rng.randint(0, 255) if rng.random() < 0.8 else pick(
+                      [b"-1", b"256", b"1000", b"-1000", b"2147483647", b"-2147483648", b"300",
+                       b"511", b"x", b"-255", b"1785", b"2000", b"600", b"-3",
                        b"%d" % rng.randint(-3000, 3000), b"%d" % rng.randint(-2**31, 2**31 - 1)])
                       for _ in range(6)] + [rand_int(rng)]
-            L += [junk_line(rng)] if rng.random() < 0.3 else []
-            L += [b"ENDP0"] if rng.random() < 0.9 else []
+            L += [junk_line(rng)] * (rng.random() < 0.3) + [b"ENDP0"] * (rng.random() < 0.9)
         elif r < 0.55:
             L.append(b"LINE2")
             for _ in range(rng.randint(0, 4)):
                 L += [b"%d" % rng.randint(0, ne + 1), rand_int(rng), rand_int(rng, -1, 17),
                       rand_int(rng)]
-            L += [b"ENDL2"] if rng.random() < 0.8 else []
+            L += [b"ENDL2"] * (rng.random() < 0.8)
         elif r < 0.8:
-            k = rng.choice(list(rokref.SKIPPED))
+            k = pick(list(rokref.SKIPPED))
             L += [k] + [junk_line(rng) for _ in range(rng.randint(0, 5))]
-            L += [rokref.SKIPPED[k]] if rng.random() < 0.85 else []
+            L += [rokref.SKIPPED[k]] * (rng.random() < 0.85)
         else:
             L.append(junk_line(rng))
     return L
@@ -284,109 +245,76 @@ def mutate_lines(rng, L):
         if not L:
             break
         i = rng.randrange(len(L))
-        op = rng.randrange(10)
-        if op == 0:
-            del L[i]
-        elif op in (1, 2, 7):
-            L.insert(i, L[i] if op == 1 else rng.choice(KEYWORDS) if op == 2 else b"")
-        elif op == 3:
-            L[i] = rng.choice(ODD_INTS)
-        elif op == 4:
-            L[i] = rand_real(rng)
-        elif op == 5:   # lines around the 79-byte split, sometimes ending in a keyword
-            k = rng.choice([77, 78, 79, 80, 81, 100, 157, 158, 159, 200])
-            tail = rng.choice([b"", b"", rng.choice(KEYWORDS)])
-            L.insert(i, b"".join(bytes([rng.choice(b"0123456789 ab")]) for _ in range(k)) + tail)
-        elif op == 6:
-            j = rng.randrange(len(L[i]) + 1)
-            L[i] = L[i][:j] + b"\0" + L[i][j:]
-        elif op == 8 and i + 1 < len(L):
-            L[i], L[i + 1] = L[i + 1], L[i]
-        elif op == 9:
-            L[i] = b"2000000000" if rng.random() < 0.5 else b"-2000000000"
+        x, j, tail = L[i], rng.randrange(len(L[i]) + 1), L[i + 1:i + 2]
+        # a line around the 79-byte split, sometimes ending in a keyword
+        long = bytes(rng.choice(b"0123456789 ab") for _ in range(rng.choice(
+            [77, 78, 79, 80, 81, 100, 157, 158, 159, 200]))) + rng.choice(
+                [b"", b"", rng.choice(KEYWORDS)])
+        L[i:i + 2] = rng.choice([
+            [], [x, x], [rng.choice(KEYWORDS), x], [b"", x], [rng.choice(ODD_INTS)],
+            [rand_real(rng)], [long, x], [x[:j] + b"\0" + x[j:]],
+            [rng.choice([b"2000000000", b"-2000000000"])]]) + tail if rng.random() < 0.9 else \
+            tail + [x]
     return L
 
 
 def join_lines(rng, L):
-    style = rng.choice(["lf", "crlf", "lfcr", "cr", "mixed"])
-    if style == "mixed":
-        eols = [rng.choice([b"\n", b"\r\n", b"\n\r", b"\r", b"\n\n", b"\r\r", b"\r\n\r\n",
-                            b"\n\r\n"]) for _ in L]
-    else:
-        eols = [EOLS[style]] * len(L)
-    out = b"".join(line + e for line, e in zip(L, eols))
-    if L and rng.random() < 0.25:           # last line without its terminator
-        out = out[:len(out) - len(eols[-1])]
-    return out
+    style = rng.randrange(5)     # one line end for all, or mixed
+    eols = [EOLS[style] if style < 4 else rng.choice(
+        EOLS + [b"\n\n", b"\r\r", b"\r\n\r\n", b"\n\r\n"]) for _ in L]
+    out = b"".join(map(bytes.__add__, L, eols))
+    # sometimes the last line without its terminator
+    return out[:len(out) - len(eols[-1])] if L and rng.random() < 0.25 else out
 
 
 def preamble(rng, data):
     r = rng.random()
-    if r < 0.7:
-        return data
-    if r < 0.9:
-        return b"\0" + bytes(rng.randrange(256) for _ in range(127)) + data
-    return rng.choice([b"\0" * 127, b"\0" * 129, b"\x01" + b"\0" * 127, b"\0"]) + data
+    return data if r < 0.7 else (b"\0" + bytes(rng.randrange(256) for _ in range(127)) if r < 0.9
+                                 else rng.choice([b"\0" * 127, b"\0" * 129, b"\x01" + b"\0" * 127,
+                                                  b"\0"])) + data
 
 
 def mutate_bytes(rng, data):
     d = bytearray(data)
     for _ in range(rng.choice([0, 0, 0, 1, 1, 2, 4])):
-        if not d:
-            break
-        i = rng.randrange(len(d))
-        op = rng.randrange(6)
-        if op == 0:
-            d[i] ^= 1 << rng.randrange(8)
-        elif op == 1:
-            d[i:i] = rng.choice([b"\r", b"\n", b"\r\n", b"\n\r", b"\r\r", b"\n\n"])
-        elif op == 2 and d[i] in (CR, LF):
-            d[i] = LF if d[i] == CR else CR
-        elif op == 3:
-            d[i:i] = b"\0"
-        elif op == 4:
-            del d[i]
-        elif op == 5:
-            d[i] = rng.choice(b"0123456789-+.dDeE \t\r\n\0")
+        if d:
+            i = rng.randrange(len(d))
+            c = d[i]
+            d[i:i + 1] = rng.choice([
+                [c ^ 1 << rng.randrange(8)], b"", b"\0" + bytes([c]), [{13: 10, 10: 13}.get(c, c)],
+                rng.choice([b"\r", b"\n", b"\r\n", b"\n\r", b"\r\r", b"\n\n"]) + bytes([c]),
+                [rng.choice(b"0123456789-+.dDeE \t\r\n\0")]])
     return bytes(d)
 
 
-def rokgen_input(rng, rokgen):
-    kind, eol = rng.random(), rng.choice(["lf", "crlf", "lfcr", "cr"])
-    if kind < 0.35:
-        args = ["grid", str(rng.choice([1, 2, 3, 4, 6, 9, 12, 20, 40] * 40 + [2000]))]
-    elif kind < 0.55:
-        args = ["ring", str(rng.choice([3, 4, 5, 7, 12, 30, 100] * 60 + [65535]))]
-    else:
-        dk = rng.choice(["truncated", "huge-face", "huge-palette", "negative-count", "edge-range"])
-        args = ["damaged", dk] + (["--at", str(rng.randrange(1, 3000))]
-                                  if dk == "truncated" and rng.random() < 0.8 else [])
-    args += ["--seed", str(rng.randrange(1, 1 << 30)), "--eol", eol]
-    args += ["--preamble"] if rng.random() < 0.4 else []
+def generated(rng, rokgen):
+    """(input, label): synth's model or one of rokgen's, mangled."""
+    if rng.random() >= 0.4:
+        data = mutate_bytes(rng, preamble(rng, join_lines(rng, mutate_lines(rng, synth(rng)))))
+        return data[:rng.randrange(len(data) + 1)] if data and rng.random() < 0.2 else data, \
+            "synthetic"
+    kind = rng.random()
+    args = ["grid", str(rng.choice([1, 2, 3, 4, 6, 9, 12, 20, 40] * 40 + [2000]))] \
+        if kind < 0.35 else ["ring", str(rng.choice([3, 4, 5, 7, 12, 30, 100] * 60 + [65535]))] \
+        if kind < 0.55 else ["damaged", rng.choice(
+            ["truncated", "huge-face", "huge-palette", "negative-count", "edge-range"])]
+    args += ["--at", str(rng.randrange(1, 3000))] * (args[1] == "truncated" and rng.random() < 0.8)
+    args += ["--seed", str(rng.randrange(1, 1 << 30)), "--eol",
+             rng.choice(["lf", "crlf", "lfcr", "cr"])] + ["--preamble"] * (rng.random() < 0.4)
     data = subprocess.run([rokgen] + args, check=True, stdout=subprocess.PIPE).stdout
     label, r = "rokgen " + " ".join(args), rng.random()
     if r < 0.25:
         data = data[:rng.randrange(len(data) + 1)]
         label += " | cut at %d" % len(data)
     elif r < 0.45:
-        data = mutate_bytes(rng, data)
-        label += " | byte mutations"
+        data, label = mutate_bytes(rng, data), label + " | byte mutations"
     elif r < 0.6:
         start = 128 if data[:1] == b"\0" else 0
-        lines = re.split(rb"\r\n|\n\r|\r|\n", data[start:])
-        data = data[:start] + join_lines(rng, mutate_lines(rng, lines))
+        data = data[:start] + join_lines(rng, mutate_lines(
+            rng, re.split(rb"\r\n|\n\r|\r|\n", data[start:])))
         label += " | line mutations, new line ends"
     return data, label
 
-
-def own_input(rng):
-    data = mutate_bytes(rng, preamble(rng, join_lines(rng, mutate_lines(rng, synth(rng)))))
-    if data and rng.random() < 0.2:
-        data = data[:rng.randrange(len(data) + 1)]
-    return data, "synthetic"
-
-
-# Running rokconv -----------------------------------------------------------------------------
 
 # input name -> output name: after the last / \ or :, the extension replaced by .LWO
 NAMES = {b"car.rok": b"car.LWO", b"a.b.rok": b"a.b.LWO", b"car": b"car.LWO", b".rok": b".LWO",
@@ -397,7 +325,7 @@ NAMES = {b"car.rok": b"car.LWO", b"a.b.rok": b"a.b.LWO", b"car": b"car.LWO", b".
          b"sub/.hidden.rok": b".hidden.LWO", b"in.rok": b"in.LWO"}
 
 
-def run_rokconv(rokconv, data, work, name=b"in.rok"):
+def run_rokconv(rokconv, data, work, name):
     """(problem, output or None) of converting `data` saved as `name` in the empty folder `work`."""
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(os.path.join(work, os.path.dirname(name)))
@@ -407,14 +335,25 @@ def run_rokconv(rokconv, data, work, name=b"in.rok"):
     # a name that begins with "-" would be an option: such files are given as ./-name
     p = subprocess.run([rokconv, name], cwd=work, capture_output=True, timeout=20)
     new = set(os.listdir(work)) - before
-    if p.returncode or p.stderr or p.stdout:
-        return "exit %d, stdout %r, stderr %r" % (p.returncode, p.stdout, p.stderr), None
-    if new - {NAMES[name]}:
-        return "files %r written, not %r" % (sorted(new), NAMES[name]), None
+    if p.returncode or p.stderr or p.stdout or new - {NAMES[name]}:
+        return "exit %d, stdout %r, stderr %r, files %r written, expected at most %r" % (
+            p.returncode, p.stdout, p.stderr, sorted(new), NAMES[name]), None
     if not new:
         return None, None
     with open(os.path.join(work, NAMES[name]), "rb") as f:
         return None, f.read()
+
+
+def describe(exp, got):
+    """Where the output `got` first differs from `exp`: the chunk, and the bytes around it."""
+    if exp is None or got is None:
+        return "%s wrote no file" % ("rokref" if exp is None else "rokconv")
+    off = next((i for i, (a, b) in enumerate(zip(exp, got)) if a != b), min(len(exp), len(got)))
+    tag = next((t.decode("latin-1") for t, body, size in rokref.chunks(exp)
+                if body - 8 <= off < body + size), "FORM")
+    return "first difference at byte %d (%s); sizes %d (rokref) vs %d (rokconv)\n      rokref:  " \
+        "%s\n      rokconv: %s" % (off, tag, len(exp), len(got), exp[max(off - 8, 0):off + 16].hex(
+            " "), got[max(off - 8, 0):off + 16].hex(" "))
 
 
 def main():
@@ -428,8 +367,7 @@ def main():
     ap.add_argument("--sweep", action="store_true", help="also cut a small model at every byte")
     a = ap.parse_args()
     if a.brk == "list":
-        print("\n".join("%-20s %s" % rule for rule in rokref.BREAKS.items()))
-        return 0
+        return print("\n".join("%-20s %s" % rule for rule in rokref.BREAKS.items()))
     rokref.BROKEN = a.brk
     rokconv = os.path.abspath(a.rokconv or ap.error("--rokconv is needed"))
     rokgen = a.rokgen or os.path.join(os.path.dirname(rokconv), "tests", "support", "rokgen")
@@ -450,9 +388,7 @@ def main():
                 yield f.read(), "file " + os.path.relpath(p, ROOT), b"in.rok"
         yield from ((data, "file fixed-%d" % i, b"in.rok") for i, data in enumerate(FIXED))
         yield from ((data, label, b"in.rok") for data, label in sweep_inputs() if a.sweep)
-        for _ in range(a.count):
-            yield (rokgen_input(rng, rokgen) if rng.random() < 0.4 else own_input(rng)) + (
-                b"in.rok",)
+        yield from (generated(rng, rokgen) + (b"in.rok",) for _ in range(a.count))
 
     stats, mismatches = collections.Counter(), 0
     for data, label, name in inputs():
@@ -460,17 +396,16 @@ def main():
         stats.update([label.split()[0]] + ["no output"] * (exp is None))
         err, got = run_rokconv(rokconv, data, work, name)
         diff = err or (exp != got and describe(exp, got))
-        if not diff:
-            continue
-        mismatches += 1
-        path = os.path.join(keep, "mismatch-%04d.rok" % mismatches)
-        with open(path, "wb") as f:
-            f.write(data)
-        if exp is not None:
-            with open(path[:-4] + ".expected.LWO", "wb") as f:
-                f.write(exp)
-        if mismatches <= 20:
-            print("MISMATCH %s (%s, %d bytes)\n    %s" % (path, label, len(data), diff))
+        if diff:
+            mismatches += 1
+            path = os.path.join(keep, "mismatch-%04d.rok" % mismatches)
+            with open(path, "wb") as f:
+                f.write(data)
+            if exp is not None:
+                with open(path[:-4] + ".expected.LWO", "wb") as f:
+                    f.write(exp)
+            if mismatches <= 20:
+                print("MISMATCH %s (%s, %d bytes)\n    %s" % (path, label, len(data), diff))
     print("compared %d inputs (%d rokgen-based, %d synthetic, %d files, %d cut-short sweeps, "
           "%d output names; %d not ROK files): %d mismatches%s"
           % (sum(stats.values()) - stats["no output"], stats["rokgen"], stats["synthetic"],

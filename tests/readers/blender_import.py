@@ -1,8 +1,9 @@
 """blender -b --factory-startup --python blender_import.py -- FILE EXPECT.json [FILE EXPECT.json..]
 
-Imports OBJ and glTF files and checks them against EXPECT.json: {"faces": polygons (triangles for
-glTF), "lines": edges in no polygon, "materials": {name: base colour}}. Prints "blender: ok FILE
-WHAT-IT-SAW" or "blender: FAIL FILE ..." for each; exits 1 when any failed.
+Imports OBJ, glTF and STL files and checks them against EXPECT.json: {"faces": polygons
+(triangles for glTF), "lines": edges in no polygon, "materials": {name: base colour}}, or for an
+STL {"like": GLB}: the same distinct triangles, in world positions to 1e-4, as that GLB's. Prints
+"blender: ok FILE WHAT-IT-SAW" or "blender: FAIL FILE ..." for each; exits 1 when any failed.
 """
 import json
 import sys
@@ -13,11 +14,21 @@ np.bool = bool      # Blender 3.4's glTF importer still uses np.bool, which nump
 import bpy  # noqa: E402
 
 
-def seen(path):
+def meshes(path):
     bpy.ops.wm.read_factory_settings(use_empty=True)
-    (bpy.ops.wm.obj_import if path.endswith(".obj") else bpy.ops.import_scene.gltf)(filepath=path)
+    {"obj": bpy.ops.wm.obj_import, "stl": bpy.ops.import_mesh.stl}.get(
+        path[-3:], bpy.ops.import_scene.gltf)(filepath=path)
+    return [ob for ob in bpy.data.objects if ob.type == "MESH"]
+
+
+def triangles(path):
+    return {frozenset(tuple(round(c, 4) for c in ob.matrix_world @ ob.data.vertices[v].co)
+                      for v in p.vertices) for ob in meshes(path) for p in ob.data.polygons}
+
+
+def seen(path):
     out = {"faces": 0, "lines": 0, "materials": {}}
-    for mesh in (ob.data for ob in bpy.data.objects if ob.type == "MESH"):
+    for mesh in (ob.data for ob in meshes(path)):
         used = {k for p in mesh.polygons for k in p.edge_keys}
         out["faces"] += len(mesh.polygons)
         out["lines"] += sum(e.key not in used for e in mesh.edges)
@@ -33,12 +44,17 @@ for path, expect in zip(args[::2], args[1::2]):
     with open(expect) as f:
         want = json.load(f)
     try:
-        got = seen(path)
+        if "like" in want:
+            got, like = triangles(path), triangles(want["like"])
+            got, want = {"triangles": len(got), "missing": len(like - got)}, {
+                "triangles": len(like), "missing": 0}
+        else:
+            got = seen(path)
     except Exception as e:      # an importer's failure is a finding, not the end of the run
         got = {"error": repr(e)}
-    ok = got.keys() == want.keys() and all(got[k] == want[k] for k in ("faces", "lines")) and \
-        got["materials"].keys() == want["materials"].keys() and all(
-            abs(a - b) <= 1e-4 for m, c in want["materials"].items()
+    ok = got.keys() == want.keys() and all(got[k] == want[k] for k in want if k != "materials") \
+        and got.get("materials", {}).keys() == want.get("materials", {}).keys() and all(
+            abs(a - b) <= 1e-4 for m, c in want.get("materials", {}).items()
             for a, b in zip(got["materials"][m], c))
     failed += not ok
     print("blender: %s %s %s" % ("ok" if ok else "FAIL", path, json.dumps(got))

@@ -5,7 +5,7 @@ shares no code with src/. load_rok emulates the byte stream that the converter r
 flag set only by a read that finds nothing, one byte of push-back, the 79-byte line split, the
 128-byte preamble) and gives the model; ring walks a face; save_lwob writes the whole LWOB file;
 chunks and polygons take an LWOB file apart again. scene and corner_normals give what the OBJ and
-glTF files made from a model hold; read_obj, read_glb and read_gltf take them apart.
+glTF files made from a model hold; read_obj, read_glb, read_gltf and read_stl take them apart.
 
 BROKEN names one rule of BREAKS that is changed on purpose, to show that a comparison catches it.
 """
@@ -15,6 +15,7 @@ import math
 import operator
 import re
 import struct
+import types
 
 BREAKS = {
     "none": "model as documented",
@@ -102,24 +103,18 @@ def to_real(line):
     return float(text + b"e" + e.group(1) if e else text)
 
 
-class Model:
-    def __init__(self):
-        self.points = []    # (x, y, z)
-        self.edges = []     # (first point, second point, 16-bit line flag)
-        self.polys = []     # (colour, [edge index from 0, ...], from LINE2)
-        self.pal_count = 0  # the palette's count as read
-        self.pal = []       # its first entries, at most 16, each 6 components
-
-
 def load_rok(data):
-    """The model in `data`, or None when it is not a ROK file."""
+    """The model in `data`, or None when it is not a ROK file: its points [(x, y, z)], edges
+    [(first point, second point, 16-bit line flag)], polys [(colour, [edge index from 0],
+    from LINE2)], pal_count (the palette's count as read) and pal (its first entries, at most 16,
+    each of 6 components)."""
     r = Reader(data)
     if BROKEN != "preamble-ignored" and data[:1] == b"\0":
         r.pos = 128     # the first five bytes are read, then the reader seeks 123 on
     if data[r.pos:r.pos + 5] != b"ROKU4":
         return None
     r.pos += 5
-    m = Model()
+    m = types.SimpleNamespace(points=[], edges=[], polys=[], pal_count=0, pal=[])
 
     def line():
         r.next()
@@ -286,14 +281,13 @@ def convert(data):
     return None if m is None else save_lwob(m)
 
 
-def chunks(data, start=12, end=None, head=8):
-    """(tag, offset of the data, size) of each IFF chunk in data[start:end]; head=6 for the
-    sub-chunks of a SURF."""
-    pos, end = start, len(data) if end is None else end
-    while pos + head <= end:
-        size = int.from_bytes(data[pos + 4:pos + head], "big")
-        yield bytes(data[pos:pos + 4]), pos + head, size
-        pos += head + size + (size & 1)
+def chunks(data):
+    """(tag, offset of the data, size) of each chunk of an LWOB file."""
+    pos = 12
+    while pos + 8 <= len(data):
+        size = int.from_bytes(data[pos + 4:pos + 8], "big")
+        yield bytes(data[pos:pos + 4]), pos + 8, size
+        pos += 8 + size + (size & 1)
 
 
 def polygons(data, body, size):
@@ -421,3 +415,22 @@ def read_gltf(doc, buffers):
                        material=doc["materials"][p["material"]]["name"] if "material" in p
                        else None)
     return out
+
+
+def triangles(prims):
+    """[(material, [3 positions], [3 normals or None])] of read_gltf's triangle primitives."""
+    return [(p["material"], [p["POSITION"][k] for k in t], [p["NORMAL"][k] for k in t]
+             if "NORMAL" in p else None) for p in prims if p["mode"] == 4
+            for t in zip(*[iter(p["indices"])] * 3)]
+
+
+def read_stl(data):
+    """The header and [(normal, (3 vertices))] of a binary STL file; ValueError when its size
+    does not fit its count or a triangle's attribute is not 0."""
+    n = int.from_bytes(data[80:84], "little")
+    if len(data) != 84 + 50 * n:
+        raise ValueError("%d bytes for %d triangles" % (len(data), n))
+    tris = [struct.unpack_from("<12fH", data, 84 + 50 * i) for i in range(n)]
+    if any(t[12] for t in tris):
+        raise ValueError("an attribute other than 0")
+    return data[:80], [(t[:3], (t[3:6], t[6:9], t[9:12])) for t in tris]
