@@ -11,60 +11,15 @@
 #include <system_error>
 #include <thread>
 
-#include "rok/text.hpp"
+#include "rok/line_reader.hpp"
+#include "rok/numbers.hpp"
+#include "rok/reader.hpp"
 #include "rokconv/report.hpp"
 #include "util/memory.hpp"
 
 namespace rokconv {
 
 namespace {
-
-constexpr std::uint32_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
-
-// The index of the lowest set bit of x, which is not 0. Where the compiler has it, this leaves
-// out the test for 0 that std::countr_zero makes on processors without a bit count instruction.
-[[gnu::always_inline]] inline int lowest_bit(std::uint64_t x) {
-#if defined(__GNUC__)
-    return __builtin_ctzll(x);
-#else
-    return std::countr_zero(x);
-#endif
-}
-
-// the eight bytes at p, each less '0', so that digits become their values 0-9
-std::uint64_t digit_word(const char* p) {
-    return detail::load_word(reinterpret_cast<const unsigned char*>(p)) ^ (detail::kOnes * '0');
-}
-
-// 0x80 in the bytes of a digit word that are not digits, 10 or more. A carry out of a flagged
-// byte can only disturb the bytes after it, so the lowest flag is always exact.
-std::uint64_t non_digits(std::uint64_t d) {
-    return ((d + detail::kOnes * 0x76) | d) & (detail::kOnes * 0x80);
-}
-
-// how many of the word's bytes are digits before the first that is not
-unsigned leading_digits(std::uint64_t d) {
-    const std::uint64_t flags = non_digits(d);
-    return flags == 0 ? 8u : static_cast<unsigned>(lowest_bit(flags)) / 8u;
-}
-
-// The value of a digit word's first k (1-8) bytes, which are digits. Moving them to the top of
-// the word drops the bytes after them; the zeros below are leading zeros.
-[[gnu::always_inline]] inline std::uint32_t digits_value(std::uint64_t d, unsigned k) {
-    d <<= 8 * (8 - k);
-    d = d * 10 + (d >> 8);
-    d = (((d & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
-         (((d >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
-        32;
-    return static_cast<std::uint32_t>(d);
-}
-
-// whether the first k (1-8) bytes of a digit word are all digits, and if so their value
-[[gnu::always_inline]] inline bool plain_digits(std::uint64_t d, unsigned k, std::uint32_t& value) {
-    if (non_digits(d << (8 * (8 - k))) != 0) return false;
-    value = digits_value(d, k);
-    return true;
-}
 
 // whether a map's ends hold at least n lines
 [[gnu::always_inline]] inline bool holds_lines(std::uint64_t ends, int n) {
@@ -150,7 +105,7 @@ struct Reader : std::conditional_t<Report, LineCount, NoLineCount> {
     }
     // the map's next line; the map holds one
     [[gnu::always_inline]] std::string_view take() {
-        const int e = lowest_bit(ends);
+        const int e = detail::lowest_bit(ends);
         ends &= ends - 1;
         const std::size_t end = window + static_cast<std::size_t>(e);
         line = std::string_view(reinterpret_cast<const char*>(in.data + in.pos), end - in.pos);
@@ -184,7 +139,7 @@ struct Reader : std::conditional_t<Report, LineCount, NoLineCount> {
         const char* const base = reinterpret_cast<const char*>(in.data + window);
         std::size_t start = in.pos - window;
         for (int i = 0; i < N; ++i) {
-            const int e = lowest_bit(ends);
+            const int e = detail::lowest_bit(ends);
             ends &= ends - 1;
             lines[i] = std::string_view(base + start, static_cast<std::size_t>(e) - start);
             start = static_cast<std::size_t>(e) + 1 + ((pairs >> (e + 1)) & 1);
@@ -198,61 +153,14 @@ struct Reader : std::conditional_t<Report, LineCount, NoLineCount> {
         return true;
     }
 
-    // Most lines hold a plain number: an optional '-' and a few digits, with a '.' in reals.
-    // Such a line is converted eight bytes at a time, to the value the general conversion
-    // gives; any other line goes the general way. The word reads may look past the line, never
-    // past the input: a line from the map (Mapped) has room behind it, any other is checked.
-    template <bool Mapped>
-    bool words_fit(const char* p, std::size_t n) const {
-        return Mapped || reinterpret_cast<const unsigned char*>(p) + n <= in.data + in.size;
-    }
+    // a line's number; the word reads of one from the map (Mapped) need no check
     template <bool Mapped = false>
     [[gnu::always_inline]] std::int32_t to_int(std::string_view s) const {
-        if (s.size() == 1 && static_cast<unsigned char>(s[0] - '0') < 10) return s[0] - '0';
-        if (!s.empty()) {
-            const std::size_t sign = s[0] == '-';
-            const std::size_t k = s.size() - sign;
-            if (k - 1 < 8 && words_fit<Mapped>(s.data(), sign + 8)) {
-                std::uint32_t value;
-                if (plain_digits(digit_word(s.data() + sign), static_cast<unsigned>(k), value)) {
-                    return static_cast<std::int32_t>(sign ? 0u - value : value);
-                }
-            }
-        }
-        return line_int(s);
+        return plain_int<Mapped>(s, in.data + in.size);
     }
-    // Up to 8 digits, then optionally '.' and up to 7 more. All the digits as one integer are
-    // exact in a double, and so is the power of ten that divides it: one correctly rounded
-    // operation, as in the general conversion.
     template <bool Mapped = false>
     [[gnu::always_inline]] double to_real(std::string_view s) const {
-        if (!s.empty()) {
-            const std::size_t sign = s[0] == '-';
-            const char* q = s.data() + sign;
-            const std::size_t n = s.size() - sign;
-            if (n - 1 < 16 && words_fit<Mapped>(q, 17)) {
-                const std::uint64_t whole = digit_word(q);
-                const unsigned k = leading_digits(whole);
-                const std::size_t fraction = k < n ? n - k - 1 : 0;
-                std::uint32_t high = 0;
-                std::uint32_t low = 0;
-                // digits only, or digits, '.' and digits, with one digit at least
-                const bool plain =
-                    k >= n ||
-                    (q[k] == '.' && fraction < 8 && k + fraction > 0 &&
-                     (fraction == 0 ||
-                      plain_digits(digit_word(q + k + 1), static_cast<unsigned>(fraction), low)));
-                if (plain) {
-                    // the leading digits are known to be digits
-                    if (k > 0) high = digits_value(whole, k < n ? k : static_cast<unsigned>(n));
-                    const std::uint64_t value = std::uint64_t{high} * kPowersOfTen[fraction] + low;
-                    const double result = static_cast<double>(static_cast<std::int64_t>(value)) /
-                                          detail::kExactPowersOfTen[fraction];
-                    return sign ? -result : result;
-                }
-            }
-        }
-        return line_real(s);
+        return plain_real<Mapped>(s, in.data + in.size);
     }
 
     // the next line's number; a line from the map is converted without checks

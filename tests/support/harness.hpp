@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "rok/text.hpp"
+#include "rok/reader.hpp"
 #include "rokconv/rokconv.hpp"
 
 namespace rokfuzz {
