@@ -11,8 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "rok/line_reader.hpp"
-#include "rok/numbers.hpp"
+#include "rok/cursor.hpp"
 #include "rok/reader.hpp"
 #include "rokconv/report.hpp"
 #include "util/memory.hpp"
@@ -21,189 +20,9 @@ namespace rokconv {
 
 namespace {
 
-// whether a map's ends hold at least n lines
-[[gnu::always_inline]] inline bool holds_lines(std::uint64_t ends, int n) {
-    for (int i = 1; i < n; ++i)
-        ends &= ends - 1;
-    return ends != 0;
-}
-
-// All reading after the magic goes through one current line, a view into the input as the
-// line buffer would hold it. Once eof is set every further read is a no-op that leaves the line
-// as it is, which is what lets the counted loops settle the rest of a huge count at once
-// instead of running it.
-//
-// Lines are mostly found through a map of the line ends in the next 64 bytes, so that finding
-// one line does not wait on reading the one before it. The map is used only while enough input
-// follows it that no line read from it can reach the end of the input; any line it cannot
-// settle is read the general way. The reader is copied into each block's loop, so that its
-// state stays in registers there.
-//
-// A reader for a report (Report) also counts the line ends it takes, so that it knows the
-// physical line it is on; a line the reader splits for its length is not a line of the file.
-struct LineCount {
-    std::uint64_t ends_taken = 0;  // CR, LF, CR LF and LF CR taken
-    bool open = false;             // bytes were taken since the last of them
-};
-struct NoLineCount {};
-
-template <bool Report>
-struct Reader : std::conditional_t<Report, LineCount, NoLineCount> {
-    ByteStream in;
-    std::string_view line;
-    std::uint64_t ends = 0;   // the map's line ends not yet read
-    std::uint64_t pairs = 0;  // the map's second halves of terminator pairs
-    std::size_t window = 0;   // the input offset of the map's first byte
-    // What follows the map: its 64 bytes, and room for the word reads of the conversions. A
-    // line from the map starts within its first 63 bytes, so those reads (17 bytes at most,
-    // after a sign) stay within this room and need no check.
-    static constexpr std::size_t kMapRoom = 64 + 24;
-
-    // whether the map holds the next n lines, mapping them afresh if it must
-    [[gnu::always_inline]] bool holds(int n) {
-        return holds_lines(ends, n) || (map_ahead() && holds_lines(ends, n));
-    }
-
-    // whether the next line can come from the map, mapping afresh if it must
-    [[gnu::always_inline]] bool mapped() { return ends != 0 || map_ahead(); }
-
-    // the physical line the next line read begins on (0 when not counted); one past the last
-    // line at the end of a file that ends in a CR LF or LF CR pair
-    std::uint64_t line_number() const {
-        if constexpr (Report) {
-            return this->ends_taken + 1;
-        } else {
-            return 0;
-        }
-    }
-
-    // a line the general way, not from the map
-    [[gnu::always_inline]] void read_line() {
-        if constexpr (Report) {
-            if (!next_line(in, line)) return;
-            // the line ended at a terminator when the position has moved past it
-            const auto end = static_cast<std::size_t>(
-                reinterpret_cast<const unsigned char*>(line.data()) + line.size() - in.data);
-            if (in.pos > end) {
-                ++this->ends_taken;
-                this->open = false;
-            } else if (!line.empty()) {
-                this->open = true;
-            }
-        } else {
-            (void)next_line(in, line);
-        }
-    }
-
-    // the reading of a line and its conversion are kept in the loops that use them
-    [[gnu::always_inline]] std::string_view next() {
-        if (!mapped()) {
-            read_line();
-            return line;
-        }
-        return take();
-    }
-    // the map's next line; the map holds one
-    [[gnu::always_inline]] std::string_view take() {
-        const int e = detail::lowest_bit(ends);
-        ends &= ends - 1;
-        const std::size_t end = window + static_cast<std::size_t>(e);
-        line = std::string_view(reinterpret_cast<const char*>(in.data + in.pos), end - in.pos);
-        in.pos = end + 1 + ((pairs >> (e + 1)) & 1);
-        if constexpr (Report) {
-            ++this->ends_taken;
-            this->open = false;
-        }
-        return line;
-    }
-    // Maps the lines from the position on, dropping what is left of the last map (a refill
-    // moves the bytes it refers to).
-    [[gnu::always_inline]] bool map_ahead() {
-        ends = 0;
-        stream_fill(in, kMapRoom);
-        if (in.eof || in.pos >= in.size || in.size - in.pos < kMapRoom) return false;
-        const detail::LineMap map = detail::map_lines(in.data + in.pos);
-        window = in.pos;
-        ends = map.ends;
-        pairs = map.pairs;
-        return ends != 0;
-    }
-
-    // The next N lines at once, when one map holds them all and the first of them cannot be a
-    // line that starts with close (the initial of the keyword that closes the block). Finding
-    // them takes a few bit operations; the general reading is left for when this fails.
-    template <int N>
-    [[gnu::always_inline]] bool next_lines(std::string_view (&lines)[N], char close) {
-        if (!holds(N)) return false;
-        if (in.data[in.pos] == static_cast<unsigned char>(close)) return false;
-        const char* const base = reinterpret_cast<const char*>(in.data + window);
-        std::size_t start = in.pos - window;
-        for (int i = 0; i < N; ++i) {
-            const int e = detail::lowest_bit(ends);
-            ends &= ends - 1;
-            lines[i] = std::string_view(base + start, static_cast<std::size_t>(e) - start);
-            start = static_cast<std::size_t>(e) + 1 + ((pairs >> (e + 1)) & 1);
-        }
-        in.pos = window + start;
-        line = lines[N - 1];
-        if constexpr (Report) {
-            this->ends_taken += N;
-            this->open = false;
-        }
-        return true;
-    }
-
-    // a line's number; the word reads of one from the map (Mapped) need no check
-    template <bool Mapped = false>
-    [[gnu::always_inline]] std::int32_t to_int(std::string_view s) const {
-        return plain_int<Mapped>(s, in.data + in.size);
-    }
-    template <bool Mapped = false>
-    [[gnu::always_inline]] double to_real(std::string_view s) const {
-        return plain_real<Mapped>(s, in.data + in.size);
-    }
-
-    // the next line's number; a line from the map is converted without checks
-    [[gnu::always_inline]] std::int32_t next_int() {
-        if (!mapped()) {
-            read_line();
-            return to_int(line);
-        }
-        return to_int<true>(take());
-    }
-    [[gnu::always_inline]] double next_real() {
-        if (!mapped()) {
-            read_line();
-            return to_real(line);
-        }
-        return to_real<true>(take());
-    }
-    // The first line of a record, as an integer; false when it is instead the keyword that
-    // closes the block.
-    [[gnu::always_inline]] bool next_record(std::string_view keyword, std::int32_t& value) {
-        next();
-        if (is(keyword)) return false;
-        value = to_int(line);
-        return true;
-    }
-    [[gnu::always_inline]] void skip(int lines) {
-        for (int i = 0; i < lines; ++i)
-            next();
-    }
-    // the whole line equals the keyword; as in the line buffer, a zero byte ends the line
-    bool is(std::string_view keyword) const {
-        return line.starts_with(keyword) &&
-               (line.size() == keyword.size() || line[keyword.size()] == '\0');
-    }
-    // reads lines until one equals keyword, or the input ends; whether it came
-    bool skip_past(std::string_view keyword) {
-        while (!in.eof) {
-            next();
-            if (is(keyword)) return true;
-        }
-        return false;
-    }
-};
+using rok::Cursor;
+using rok::LineCount;
+using rok::LineCountIf;
 
 // Appends to a model table. A block's tables are sized from the input: once a table is full,
 // the bytes its records took so far tell how many records the rest of the input could hold if it
@@ -264,8 +83,8 @@ bool edge_in_range(std::size_t edge_count, std::int32_t edge) {
 }
 
 template <bool Report>
-void read_points(Reader<Report>& from, Model& model, LoadReport* report) {
-    Reader<Report> r = from;
+void read_points(Cursor<Report>& from, Model& model, LoadReport* report) {
+    Cursor<Report> r = from;
     const Block block{stream_remaining(r.in)};
     [[maybe_unused]] bool closed = false;
     while (!r.in.eof) {
@@ -297,8 +116,8 @@ void read_points(Reader<Report>& from, Model& model, LoadReport* report) {
 }
 
 template <bool Report>
-void read_edges(Reader<Report>& from, Model& model, LoadReport* report) {
-    Reader<Report> r = from;
+void read_edges(Cursor<Report>& from, Model& model, LoadReport* report) {
+    Cursor<Report> r = from;
     const Block block{stream_remaining(r.in)};
     [[maybe_unused]] bool closed = false;
     while (!r.in.eof) {
@@ -332,8 +151,8 @@ void read_edges(Reader<Report>& from, Model& model, LoadReport* report) {
 // keeps a damaged file's memory in proportion to the file: a face that claims 2,000,000,000
 // edges at the end of a file has its references settled without storing them.
 template <bool Report>
-void read_faces(Reader<Report>& from, Model& model, LoadReport* report) {
-    Reader<Report> r = from;
+void read_faces(Cursor<Report>& from, Model& model, LoadReport* report) {
+    Cursor<Report> r = from;
     const Block block{stream_remaining(r.in)};
     const std::size_t edge_count = model.edges.size();  // the edge table is complete
     [[maybe_unused]] bool closed = false;
@@ -402,7 +221,7 @@ void read_faces(Reader<Report>& from, Model& model, LoadReport* report) {
 // Only the first kPaletteEntries entries are stored; the count is kept as read. Whether the
 // block's closing keyword came.
 template <bool Report>
-bool read_palette(Reader<Report>& r, Model& model) {
+bool read_palette(Cursor<Report>& r, Model& model) {
     const std::int32_t n = r.next_int();
     model.palette_count = n;
     model.palette.assign(static_cast<std::size_t>(std::clamp(n, 0, kPaletteEntries)),
@@ -427,8 +246,8 @@ bool read_palette(Reader<Report>& r, Model& model) {
 }
 
 template <bool Report>
-void read_lines(Reader<Report>& from, Model& model, LoadReport* report) {
-    Reader<Report> r = from;
+void read_lines(Cursor<Report>& from, Model& model, LoadReport* report) {
+    Cursor<Report> r = from;
     const Block block;  // line faces are few: their tables grow step by step
     [[maybe_unused]] bool closed = false;
     while (!r.in.eof) {
@@ -470,7 +289,7 @@ void read_lines(Reader<Report>& from, Model& model, LoadReport* report) {
 // The magic "ROKU4", at the start or after a 128-byte preamble whose first byte is 0. The
 // preamble is skipped; a reader for a report reads it instead, to count the lines it holds.
 template <bool Report>
-bool read_magic(ByteStream& in, Reader<Report>& r) {
+bool read_magic(ByteStream& in, Cursor<Report>& r) {
     constexpr std::size_t kPreamble = 128;
     unsigned char magic[Report ? kPreamble : 5];
     if (stream_read(in, magic, 5) != 5) return false;
@@ -494,7 +313,7 @@ bool read_magic(ByteStream& in, Reader<Report>& r) {
 
 // everything after the point block, from the line after its closing keyword on
 template <bool Report>
-void read_rest(Reader<Report>& r, Model& model, LoadReport* report) {
+void read_rest(Cursor<Report>& r, Model& model, LoadReport* report) {
     [[maybe_unused]] auto closed = [&](bool came, RokBlock block) {
         if constexpr (Report) {
             if (!came) note_cut(*report, block);
@@ -556,7 +375,7 @@ class RestOfFile {
     // Whether the points that r has read end where the thread began: then model (and report)
     // take what it read, and r its line count. Otherwise the thread is stopped, and what it read
     // is dropped.
-    bool take(Reader<Report>& r, Model& model, [[maybe_unused]] LoadReport* report) {
+    bool take(Cursor<Report>& r, Model& model, [[maybe_unused]] LoadReport* report) {
         if (!thread_.joinable()) return false;
         bool same = false;
         if (!r.in.eof && r.is("LINE0")) {
@@ -671,7 +490,7 @@ class RestOfFile {
             source.input = &rest;
             source.window.resize(window_);
             source.unread = rest.size;
-            Reader<Report> r{{}, source_stream(source), {}, 0, 0, 0};
+            Cursor<Report> r{{}, source_stream(source), {}, 0, 0, 0};
             r.next();  // the closing line
             {
                 const std::lock_guard lock(mutex_);
@@ -699,14 +518,14 @@ class RestOfFile {
     std::uint64_t after_ = 0;  // the offset after the line found
     Model rest_;
     LoadReport rest_report_;
-    [[no_unique_address]] std::conditional_t<Report, LineCount, NoLineCount> at_close_, at_end_;
+    [[no_unique_address]] LineCountIf<Report> at_close_, at_end_;
     std::thread thread_;  // last: the members it uses are made before it starts
 };
 
 // The whole file after the magic. With split, the input read_at can read and the window the
 // reader reads it through, the part after the point block may be read by another thread.
 template <bool Report>
-void read_model(Reader<Report>& r, Model& model, LoadReport* report,
+void read_model(Cursor<Report>& r, Model& model, LoadReport* report,
                 const RokInput* split = nullptr, std::size_t window = 0) {
     r.next();  // the rest of the magic's line
     if (!r.skip_past("POINT")) {
@@ -751,7 +570,7 @@ template <bool Report>
 LoadStatus load(ByteStream& stream, Model& model, LoadReport* report,
                 const RokInput* split = nullptr, std::size_t window = 0) {
     try {
-        Reader<Report> r{{}, stream, {}, 0, 0, 0};
+        Cursor<Report> r{{}, stream, {}, 0, 0, 0};
         const bool rok = read_magic(r.in, r);
         if (rok) {
             read_model(r, model, report, split, window);
