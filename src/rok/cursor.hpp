@@ -122,13 +122,14 @@ struct Cursor : LineCountIf<Report> {
         return ends != 0;
     }
 
-    // The next N lines at once, when one map holds them all and the first of them cannot be a
-    // line that starts with close (the initial of the keyword that closes the block). Finding
-    // them takes a few bit operations; the general reading is left for when this fails.
+    // The next N lines at once, when one map holds them all and the first of them cannot be the
+    // keyword close that closes the block (it does not start with its initial; no keyword: any
+    // line will do). Finding them takes a few bit operations; the general reading is left for
+    // when this fails.
     template <int N>
-    [[gnu::always_inline]] bool next_lines(std::string_view (&lines)[N], char close) {
+    [[gnu::always_inline]] bool next_lines(std::string_view (&lines)[N], std::string_view close) {
         if (!holds(N)) return false;
-        if (in.data[in.pos] == static_cast<unsigned char>(close)) return false;
+        if (!close.empty() && in.data[in.pos] == static_cast<unsigned char>(close[0])) return false;
         const char* const base = reinterpret_cast<const char*>(in.data + window);
         std::size_t start = in.pos - window;
         for (int i = 0; i < N; ++i) {
@@ -170,14 +171,6 @@ struct Cursor : LineCountIf<Report> {
             return to_real(line);
         }
         return to_real<true>(take());
-    }
-    // The first line of a record, as an integer; false when it is instead the keyword that
-    // closes the block.
-    [[gnu::always_inline]] bool next_record(std::string_view keyword, std::int32_t& value) {
-        next();
-        if (is(keyword)) return false;
-        value = to_int(line);
-        return true;
     }
     [[gnu::always_inline]] void skip(int lines) {
         for (int i = 0; i < lines; ++i)
