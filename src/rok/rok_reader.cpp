@@ -19,9 +19,12 @@ namespace {
 // how much of the input is held in memory at a time: the reader works through it and reads on
 constexpr std::size_t kWindow = std::size_t{1} << 18;
 
-// whether an input of so many bytes is worth a second thread
-bool worth_splitting(std::uint64_t size, std::uint64_t split_bytes) {
-    return size >= split_bytes && std::thread::hardware_concurrency() != 1;
+// Whether an input of so many bytes is read by a second thread: one large enough, where the
+// options allow two threads. With 0, a machine that does not say how many cores it has is taken
+// to have more than one.
+bool worth_splitting(std::uint64_t size, std::uint64_t split_bytes, unsigned threads) {
+    if (threads == 1 || size < split_bytes) return false;
+    return threads > 1 || std::thread::hardware_concurrency() != 1;
 }
 
 // bytes in memory as an input that read_at reads
@@ -38,6 +41,7 @@ struct Bytes {
     }
 };
 
+// the plain reader, or where a report is wanted the one that counts lines
 LoadStatus read(ByteStream& stream, Model& model, LoadReport* report, const RokInput* split,
                 std::size_t window) {
     if (report == nullptr) return rok::read_rok<false>(stream, model, nullptr, split, window);
@@ -45,59 +49,39 @@ LoadStatus read(ByteStream& stream, Model& model, LoadReport* report, const RokI
     return rok::read_rok<true>(stream, model, report, split, window);
 }
 
+}  // namespace
+
 // bytes in memory, read in two parts at once where they are large enough
-LoadStatus load_bytes(std::span<const unsigned char> bytes, Model& model, LoadReport* report) {
+LoadStatus load_rok(std::span<const unsigned char> bytes, Model& model,
+                    const LoadOptions& options) {
     ByteStream stream = byte_stream(bytes);
     Bytes held{bytes};
     RokInput split;
     split.context = &held;
     split.size = bytes.size();
     split.read_at = &Bytes::read_at;
-    const bool worth = worth_splitting(bytes.size(), kSplitBytes);
-    return read(stream, model, report, worth ? &split : nullptr, kWindow);
+    const bool worth = worth_splitting(bytes.size(), kSplitBytes, options.threads);
+    return read(stream, model, options.report, worth ? &split : nullptr, kWindow);
 }
 
-LoadStatus load_through(const RokInput& input, std::size_t window, Model& model, LoadReport* report,
-                        std::uint64_t split_bytes) {
+LoadStatus load_rok(const RokInput& input, Model& model, const LoadOptions& options) {
+    return load_rok_windowed(input, kWindow, kSplitBytes, model, options);
+}
+
+LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, std::uint64_t split_bytes,
+                             Model& model, const LoadOptions& options) {
     try {
         ByteSource source;
         source.input = &input;
         source.window.resize(window);
         source.unread = input.size;
         ByteStream stream = source_stream(source);
-        const bool split = input.read_at != nullptr && worth_splitting(input.size, split_bytes);
-        return read(stream, model, report, split ? &input : nullptr, window);
+        const bool split =
+            input.read_at != nullptr && worth_splitting(input.size, split_bytes, options.threads);
+        return read(stream, model, options.report, split ? &input : nullptr, window);
     } catch (const std::bad_alloc&) {
         return LoadStatus::out_of_memory;
     }
-}
-
-}  // namespace
-
-LoadStatus load_rok(std::span<const unsigned char> bytes, Model& model) {
-    return load_bytes(bytes, model, nullptr);
-}
-
-LoadStatus load_rok(const RokInput& input, Model& model) {
-    return load_through(input, kWindow, model, nullptr, kSplitBytes);
-}
-
-LoadStatus load_rok(std::span<const unsigned char> bytes, Model& model, LoadReport& report) {
-    return load_bytes(bytes, model, &report);
-}
-
-LoadStatus load_rok(const RokInput& input, Model& model, LoadReport& report) {
-    return load_through(input, kWindow, model, &report, kSplitBytes);
-}
-
-LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model,
-                             std::uint64_t split_bytes) {
-    return load_through(input, window, model, nullptr, split_bytes);
-}
-
-LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model,
-                             LoadReport& report, std::uint64_t split_bytes) {
-    return load_through(input, window, model, &report, split_bytes);
 }
 
 }  // namespace rokconv

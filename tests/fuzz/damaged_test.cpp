@@ -131,7 +131,7 @@ TEST(SplitRead, TakesTheRestOnlyWhereThePointsEnd) {
             const rokconv::RokInput input{&memory, &rokfuzz::MemoryInput::read, nullptr,
                                           text.size(), &rokfuzz::MemoryInput::read_at};
             rokconv::Model split;
-            ASSERT_EQ(rokconv::load_rok_windowed(input, rokfuzz::kSmallWindow, split, 0),
+            ASSERT_EQ(rokconv::load_rok_windowed(input, rokfuzz::kSmallWindow, 0, split),
                       rokconv::LoadStatus::ok);
             const std::string where = c.name + (", eol " + std::to_string(eol.size()));
             EXPECT_TRUE(rokfuzz::same_model(split, whole)) << where;
