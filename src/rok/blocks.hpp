@@ -66,7 +66,7 @@ struct PointRecord {
     static constexpr std::string_view kClose = "LINE0";
     // lines 1-5 are not used
     template <class Lines>
-    static Point read(Lines& line) {
+    [[gnu::always_inline]] static Point read(Lines& line) {
         return Point{line.real(5), line.real(6), line.real(7)};
     }
 };
@@ -77,7 +77,7 @@ struct EdgeRecord {
     static constexpr std::string_view kClose = "FACE0";
     // the two point numbers; the third line is not used, the fourth's low 16 bits are the flag
     template <class Lines>
-    static Edge read(Lines& line) {
+    [[gnu::always_inline]] static Edge read(Lines& line) {
         return Edge{line.integer(0), line.integer(1), static_cast<std::int16_t>(line.integer(3))};
     }
 };
@@ -89,7 +89,7 @@ struct FaceHead {
     static constexpr std::string_view kClose = "END00";
     // the edge count and the colour; the third line is not used
     template <class Lines>
-    static Face read(Lines& line) {
+    [[gnu::always_inline]] static Face read(Lines& line) {
         Face face;
         face.edge_count = line.integer(0);
         face.colour = line.integer(1);
@@ -103,7 +103,7 @@ struct PaletteRecord {
     static constexpr std::string_view kClose = "";
     // the six components; the seventh line is not used
     template <class Lines>
-    static PaletteEntry read(Lines& line) {
+    [[gnu::always_inline]] static PaletteEntry read(Lines& line) {
         PaletteEntry entry;
         for (int i = 0; i < 6; ++i)
             entry.c[i] = line.integer(i);
@@ -120,7 +120,7 @@ struct LineRecord {
     static constexpr std::string_view kClose = "ENDL2";
     // the edge number and the colour; the second and fourth lines are not used
     template <class Lines>
-    static Value read(Lines& line) {
+    [[gnu::always_inline]] static Value read(Lines& line) {
         return Value{line.integer(0), line.integer(2)};
     }
 };
@@ -129,8 +129,10 @@ struct LineRecord {
 template <int N>
 struct MappedLines {
     const std::string_view (&lines)[N];
-    std::int32_t integer(int i) const { return plain_int<true>(lines[i], nullptr); }
-    double real(int i) const { return plain_real<true>(lines[i], nullptr); }
+    [[gnu::always_inline]] std::int32_t integer(int i) const {
+        return plain_int<true>(lines[i], nullptr);
+    }
+    [[gnu::always_inline]] double real(int i) const { return plain_real<true>(lines[i], nullptr); }
 };
 
 // A record's lines read as they are asked for, those between them skipped. The last line read
@@ -139,13 +141,13 @@ template <bool Report>
 struct LinesInTurn {
     Cursor<Report>& r;
     int taken = 0;  // the record's lines read
-    std::int32_t integer(int i) {
+    [[gnu::always_inline]] std::int32_t integer(int i) {
         if (i < taken) return r.to_int(r.line);
         r.skip(i - taken);
         taken = i + 1;
         return r.next_int();
     }
-    double real(int i) {
+    [[gnu::always_inline]] double real(int i) {
         if (i < taken) return r.to_real(r.line);
         r.skip(i - taken);
         taken = i + 1;
