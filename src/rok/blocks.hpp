@@ -10,7 +10,7 @@
 
 #include "rok/cursor.hpp"
 #include "rok/tables.hpp"
-#include "rokconv/report.hpp"
+#include "rokconv/rok.hpp"
 
 namespace rokconv::rok {
 
@@ -30,7 +30,8 @@ inline std::uint64_t count_line_ends(const unsigned char* p, std::size_t n) {
 // The magic "ROKU4", at the start or after a 128-byte preamble whose first byte is 0. The
 // preamble is skipped; a reader for a report reads it instead, to count the lines it holds.
 template <bool Report>
-bool read_magic(ByteStream& in, Cursor<Report>& r) {
+bool read_magic(Cursor<Report>& r) {
+    ByteStream& in = r.in;
     constexpr std::size_t kPreamble = 128;
     unsigned char magic[Report ? kPreamble : 5];
     if (stream_read(in, magic, 5) != 5) return false;
@@ -221,8 +222,8 @@ template <bool Report>
 void read_points(Cursor<Report>& r, Model& model, LoadReport* report) {
     const Block block{stream_remaining(r.in)};
     read_block<PointRecord>(r, report, RokBlock::points,
-                            [&](Cursor<Report>& in, const Point& p, std::uint64_t) {
-                                append(model.points, p, block, in.in);
+                            [&](Cursor<Report>& c, const Point& p, std::uint64_t) {
+                                append(model.points, p, block, c.in);
                             });
     release_tail(model.points);
 }
@@ -231,8 +232,8 @@ template <bool Report>
 void read_edges(Cursor<Report>& r, Model& model, LoadReport* report) {
     const Block block{stream_remaining(r.in)};
     read_block<EdgeRecord>(r, report, RokBlock::edges,
-                           [&](Cursor<Report>& in, const Edge& e, std::uint64_t) {
-                               append(model.edges, e, block, in.in);
+                           [&](Cursor<Report>& c, const Edge& e, std::uint64_t) {
+                               append(model.edges, e, block, c.in);
                            });
     release_tail(model.edges);
 }
@@ -330,16 +331,15 @@ void read_lines(Cursor<Report>& r, Model& model, LoadReport* report) {
     const Block block;  // line faces are few: their tables grow step by step
     read_block<LineRecord>(
         r, report, RokBlock::lines,
-        [&](Cursor<Report>& in, const LineRecord::Value& line, [[maybe_unused]] std::uint64_t at) {
-            // an edge number outside the edge table names nothing and is left
-            // out
+        [&](Cursor<Report>& c, const LineRecord::Value& line, [[maybe_unused]] std::uint64_t at) {
+            // an edge number outside the edge table names nothing and is left out
             if (!edge_in_range(model.edges.size(), line.edge)) {
                 if constexpr (Report) note(report->lines_edge_outside, at);
                 return;
             }
             const auto edge = static_cast<std::uint32_t>(line.edge - 1);
             if (model.edges[edge].line_flag != 0) return;
-            append(model.lines, Line{edge, line.colour}, block, in.in);
+            append(model.lines, Line{edge, line.colour}, block, c.in);
             if constexpr (Report) report->line_line.push_back(at);
         });
 }

@@ -19,18 +19,7 @@ namespace rokconv::rok {
     return ends != 0;
 }
 
-// All reading after the magic goes through one current line, a view into the input as the
-// line buffer would hold it. Once eof is set every further read is a no-op that leaves the line
-// as it is, which is what lets the counted loops settle the rest of a huge count at once
-// instead of running it.
-//
-// Lines are mostly found through a map of the line ends in the next 64 bytes, so that finding
-// one line does not wait on reading the one before it. The map is used only while enough input
-// follows it that no line read from it can reach the end of the input; any line it cannot
-// settle is read the general way. The reader is copied into each block's loop, so that its
-// state stays in registers there.
-//
-// A reader for a report (Report) also counts the line ends it takes, so that it knows the
+// A cursor for a report (Report) also counts the line ends it takes, so that it knows the
 // physical line it is on; a line the reader splits for its length is not a line of the file.
 struct LineCount {
     std::uint64_t ends_taken = 0;  // CR, LF, CR LF and LF CR taken
@@ -40,6 +29,16 @@ struct NoLineCount {};
 template <bool Report>
 using LineCountIf = std::conditional_t<Report, LineCount, NoLineCount>;
 
+// All reading after the magic goes through one current line, a view into the input as the
+// line buffer would hold it. Once eof is set every further read is a no-op that leaves the line
+// as it is, which is what lets the counted loops settle the rest of a huge count at once
+// instead of running it.
+//
+// Lines are mostly found through a map of the line ends in the next 64 bytes, so that finding
+// one line does not wait on reading the one before it. The map is used only while enough input
+// follows it that no line read from it can reach the end of the input; any line it cannot
+// settle is read the general way. The cursor is copied into each block's loop, so that its
+// state stays in registers there.
 template <bool Report>
 struct Cursor : LineCountIf<Report> {
     ByteStream in;
@@ -147,30 +146,28 @@ struct Cursor : LineCountIf<Report> {
         return true;
     }
 
-    // a line's number; the word reads of one from the map (Mapped) need no check
-    template <bool Mapped = false>
+    // a line's number, the word reads checked against the input's end
     [[gnu::always_inline]] std::int32_t to_int(std::string_view s) const {
-        return plain_int<Mapped>(s, in.data + in.size);
+        return plain_int(s, in.data + in.size);
     }
-    template <bool Mapped = false>
     [[gnu::always_inline]] double to_real(std::string_view s) const {
-        return plain_real<Mapped>(s, in.data + in.size);
+        return plain_real(s, in.data + in.size);
     }
 
-    // the next line's number; a line from the map is converted without checks
+    // the next line's number; a line from the map has room behind it and needs no check
     [[gnu::always_inline]] std::int32_t next_int() {
         if (!mapped()) {
             read_line();
             return to_int(line);
         }
-        return to_int<true>(take());
+        return plain_int<true>(take(), nullptr);
     }
     [[gnu::always_inline]] double next_real() {
         if (!mapped()) {
             read_line();
             return to_real(line);
         }
-        return to_real<true>(take());
+        return plain_real<true>(take(), nullptr);
     }
     [[gnu::always_inline]] void skip(int lines) {
         for (int i = 0; i < lines; ++i)

@@ -13,7 +13,7 @@
 #include "rok/cursor.hpp"
 #include "rok/line_reader.hpp"
 #include "rok/split.hpp"
-#include "rokconv/report.hpp"
+#include "rokconv/rok.hpp"
 
 namespace rokconv::rok {
 
@@ -68,7 +68,7 @@ LoadStatus read_rok(ByteStream& stream, Model& model, LoadReport* report, const 
     try {
         Cursor<Report> r;
         r.in = stream;
-        const bool rok = read_magic(r.in, r);
+        const bool rok = read_magic(r);
         if (rok) {
             read_model(r, model, report, split, window);
             if constexpr (Report) finish_report(*report, r);

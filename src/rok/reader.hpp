@@ -1,4 +1,4 @@
-// The reader's way in for the tests: a window and a split size of their choosing.
+// The reader's way in beside load_rok, for the tests: a window and a split size of their choosing.
 #pragma once
 
 #include <cstddef>

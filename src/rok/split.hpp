@@ -1,5 +1,5 @@
-// A large file read by two threads at once: the caller's reads the points while another reads
-// the rest.
+// A large file read by two threads at once: the caller's thread reads the points while another
+// reads the rest.
 #pragma once
 
 #include <algorithm>
@@ -18,7 +18,7 @@
 #include "rok/blocks.hpp"
 #include "rok/cursor.hpp"
 #include "rok/line_reader.hpp"
-#include "rokconv/report.hpp"
+#include "rokconv/rok.hpp"
 
 namespace rokconv::rok {
 
