@@ -157,8 +157,7 @@ Outcome load_input(const Job& job, const Options& options, Model& model, LoadRep
             return got;
         };
     }
-    const LoadStatus status =
-        report != nullptr ? load_rok(input, model, *report) : load_rok(input, model);
+    const LoadStatus status = load_rok(input, model, LoadOptions{.report = report});
     // a large file's two readers may both have read the bytes where they meet
     result.bytes_read = std::min<std::uint64_t>(counted.bytes + counted.bytes_at,
                                                 std::max<std::uint64_t>(input.size, counted.bytes));

@@ -44,7 +44,7 @@ LoadReport report_of(const std::string& text, Model& m) {
     LoadReport whole;
     LoadReport windowed;
     Model w;
-    EXPECT_EQ(load_rok(bytes(text), m, whole), LoadStatus::ok);
+    EXPECT_EQ(load_rok(bytes(text), m, {.report = &whole}), LoadStatus::ok);
     EXPECT_EQ(rokfuzz::load_windowed(bytes(text), rokfuzz::kSmallWindow, w, windowed),
               LoadStatus::ok);
     EXPECT_TRUE(whole == windowed);
@@ -156,7 +156,7 @@ TEST(LoadReport, RecordLinesAtEveryCutOfAGrid) {
             const std::string head = text.substr(0, cut);
             Model m;
             LoadReport r;
-            ASSERT_EQ(load_rok(bytes(head), m, r), LoadStatus::ok);
+            ASSERT_EQ(load_rok(bytes(head), m, {.report = &r}), LoadStatus::ok);
             ASSERT_EQ(r.lines, editor_lines(head)) << cut;
             auto whole_records = [&](const rokgen::Section& s, std::vector<std::uint64_t> got) {
                 std::vector<std::uint64_t> want;

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "rok/text.hpp"
+#include "rok/numbers.hpp"
+#include "rokconv/rok.hpp"
 
 namespace rokconv {
 namespace {

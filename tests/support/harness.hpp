@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "rok/text.hpp"
+#include "rok/reader.hpp"
 #include "rokconv/rokconv.hpp"
 
 namespace rokfuzz {
@@ -61,13 +61,13 @@ inline rokconv::LoadStatus load_windowed(std::span<const unsigned char> rok, std
     MemoryInput memory{rok};
     const rokconv::RokInput input{&memory, &MemoryInput::read, nullptr, claimed,
                                   &MemoryInput::read_at};
-    return rokconv::load_rok_windowed(input, window, model, 0);
+    return rokconv::load_rok_windowed(input, window, 0, model);
 }
 inline rokconv::LoadStatus load_windowed(std::span<const unsigned char> rok, std::size_t window,
                                          rokconv::Model& model, rokconv::LoadReport& report) {
     MemoryInput memory{rok};
     const rokconv::RokInput input{&memory, &MemoryInput::read, nullptr, 0, &MemoryInput::read_at};
-    return rokconv::load_rok_windowed(input, window, model, report, 0);
+    return rokconv::load_rok_windowed(input, window, 0, model, {.report = &report});
 }
 
 inline bool same_model(const rokconv::Model& a, const rokconv::Model& b) {
@@ -106,7 +106,7 @@ inline Conversion convert(std::span<const unsigned char> rok) {
     rokconv::Model reported_windowed;
     rokconv::LoadReport window_report;
     c.report_differs =
-        rokconv::load_rok(rok, reported, c.report) != c.loaded ||
+        rokconv::load_rok(rok, reported, {.report = &c.report}) != c.loaded ||
         load_windowed(rok, kSmallWindow, reported_windowed, window_report) != c.loaded ||
         !same_model(reported, c.model) || !same_model(reported_windowed, c.model) ||
         window_report != c.report;

@@ -1,5 +1,5 @@
 // The ROK reader's text layer: a byte stream over memory or a window onto the input, the line
-// reader and its number conversions, and the line maps that find many lines at once.
+// reader, and the line maps that find many lines at once.
 #pragma once
 
 #include <bit>
@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "rokconv/report.hpp"
+#include "rok/words.hpp"
 #include "rokconv/rok.hpp"
 
 #if defined(__SSE2__)
@@ -89,37 +89,7 @@ inline bool next_line(ByteStream& stream, std::string_view& line,
 // touching buffer when eof was already set on entry.
 char* text_line(char* buffer, std::size_t capacity, ByteStream& stream);
 
-// Decimal integer of a line: leading white space, optional sign, digits up to the first
-// non-digit. No digits gives 0; overflow wraps modulo 2^32.
-std::int32_t line_int(std::string_view line);
-
-// Decimal real of a line, correctly rounded and independent of the locale: leading white space,
-// optional sign, digits, optional fraction, optional exponent introduced by e, E, d or D. Anything
-// after the number is ignored; no number gives 0.0.
-double line_real(std::string_view line);
-
 namespace detail {
-
-// The powers of ten a double holds exactly. An integer up to 2^53 multiplied or divided by one
-// of them is one correctly rounded operation, which is how plain decimals are converted.
-inline constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-inline constexpr std::uint64_t kOnes = 0x0101010101010101u;
-
-// the eight bytes at p as a word whose lowest byte is p[0]
-inline std::uint64_t load_word(const unsigned char* p) {
-    std::uint64_t x;
-    std::memcpy(&x, p, 8);
-    if constexpr (std::endian::native == std::endian::big) {
-        std::uint64_t swapped = 0;
-        for (int i = 0; i < 8; ++i)
-            swapped |= ((x >> (8 * i)) & 0xFF) << (56 - 8 * i);
-        x = swapped;
-    }
-    return x;
-}
 
 // the first CR or LF among the n bytes at p, or n
 inline std::size_t find_line_end(const unsigned char* p, std::size_t n) {
@@ -251,18 +221,5 @@ inline bool next_line(ByteStream& stream, std::string_view& line, std::size_t li
 inline std::uint64_t stream_offset(const ByteStream& stream) {
     return (stream.source != nullptr ? stream.source->pulled - stream.size : 0) + stream.pos;
 }
-
-// An input of at least this many bytes that can be read at any offset is read by two threads.
-inline constexpr std::uint64_t kSplitBytes = std::uint64_t{8} << 20;
-
-// load_rok through a window of the given size onto input, an input with read_at of split_bytes
-// or more being read by two threads; the window's size and split_bytes matter only to the tests,
-// which make them small so that the window's edge falls at every place in a record and every
-// input is read in two parts
-[[nodiscard]] LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model,
-                                           std::uint64_t split_bytes = kSplitBytes);
-[[nodiscard]] LoadStatus load_rok_windowed(const RokInput& input, std::size_t window, Model& model,
-                                           LoadReport& report,
-                                           std::uint64_t split_bytes = kSplitBytes);
 
 }  // namespace rokconv
