@@ -147,9 +147,9 @@ Outcome load_input(const Job& job, const Options& options, Model& model, LoadRep
     std::error_code unknown;
     const std::uintmax_t size = standard_input ? 0 : std::filesystem::file_size(job.input, unknown);
     if (!unknown) input.size = size;
-    // a file can be read at any offset, and so in two parts at once; a pipe cannot. Where other
-    // files are converted beside this one, the cores are taken already.
-    if (!standard_input && !unknown && options.jobs == 1) {
+    // a file can be read at any offset, and so in two parts at once where the job's share of the
+    // cores allows; a pipe cannot
+    if (!standard_input && !unknown) {
         input.read_at = [](void* context, std::uint64_t offset, unsigned char* out, std::size_t n) {
             auto* c = static_cast<Counted*>(context);
             const std::size_t got = read_at_offset(fileno(c->file), offset, out, n, c->failed_at);
@@ -157,7 +157,7 @@ Outcome load_input(const Job& job, const Options& options, Model& model, LoadRep
             return got;
         };
     }
-    const LoadStatus status = load_rok(input, model, LoadOptions{.report = report});
+    const LoadStatus status = load_rok(input, model, LoadOptions{options.threads, report});
     // a large file's two readers may both have read the bytes where they meet
     result.bytes_read = std::min<std::uint64_t>(counted.bytes + counted.bytes_at,
                                                 std::max<std::uint64_t>(input.size, counted.bytes));

@@ -29,7 +29,7 @@ Examined examine_model(const Model& model, const LoadReport& report, unsigned th
 
 // Reads a job's input into model, with report if given: converted when it was read, not_rok,
 // or failed with what went wrong said in result's messages. A large file is read on two threads
-// where options.jobs is 1, the conversion having the cores to itself.
+// where the job's share of the cores (options.threads) is more than one.
 [[nodiscard]] Outcome load_input(const Job& job, const Options& options, Model& model,
                                  LoadReport* report, JobResult& result);
 

@@ -12,8 +12,11 @@
 #include "rok/blocks.hpp"
 #include "rok/cursor.hpp"
 #include "rok/line_reader.hpp"
-#include "rok/split.hpp"
 #include "rokconv/rok.hpp"
+#include "util/parallel.hpp"  // ROKCONV_THREADS
+#if ROKCONV_THREADS
+#include "rok/split.hpp"
+#endif
 
 namespace rokconv::rok {
 
@@ -26,12 +29,17 @@ void read_model(Cursor<Report>& r, Model& model, LoadReport* report,
     if (!r.skip_past("POINT")) {
         if constexpr (Report) note_cut(*report, RokBlock::header);
     }
+#if ROKCONV_THREADS
     if (split != nullptr && !r.in.eof) {
         RestOfFile<Report> rest(*split, stream_offset(r.in), window);
         read_points(r, model, report);
         if (!rest.take(r, model, report)) read_rest(r, model, report);
         return;
     }
+#else
+    (void)split;
+    (void)window;
+#endif
     read_points(r, model, report);
     read_rest(r, model, report);
 }

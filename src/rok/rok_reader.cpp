@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #include "rok/load.hpp"
 #include "rok/reader.hpp"
+#include "util/parallel.hpp"
 
 namespace rokconv {
 
@@ -23,8 +23,8 @@ constexpr std::size_t kWindow = std::size_t{1} << 18;
 // options allow two threads. With 0, a machine that does not say how many cores it has is taken
 // to have more than one.
 bool worth_splitting(std::uint64_t size, std::uint64_t split_bytes, unsigned threads) {
-    if (threads == 1 || size < split_bytes) return false;
-    return threads > 1 || std::thread::hardware_concurrency() != 1;
+    if (!ROKCONV_THREADS || threads == 1 || size < split_bytes) return false;
+    return threads > 1 || budget_threads(0) != 1;
 }
 
 // bytes in memory as an input that read_at reads

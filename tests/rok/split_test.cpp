@@ -18,6 +18,7 @@ namespace {
 // inside a point record, or a closing line that begins within a line split for its length,
 // leaves the rest to be read in order; either way the model is the one read in order.
 TEST(SplitRead, TakesTheRestOnlyWhereThePointsEnd) {
+    if (!ROKCONV_THREADS) GTEST_SKIP() << "built without threads";
     const std::string point = "0|1|2|3|4|1.5|2.5|3.5|";
     // two edges, a face, and a block of lines that a window does not hold
     std::string rest = "|1|2|0|0|2|1|0|0|FACE0|2|0|0|1|2|END00|VIEW0";
@@ -66,6 +67,7 @@ TEST(SplitRead, TakesTheRestOnlyWhereThePointsEnd) {
 // starts no thread (read_at is never called, and read reads the whole file), 2 has the rest read
 // by a second one, and 0 does so where the machine has more than one core. The model is the same.
 TEST(SplitRead, OnlyWithinTheThreadBudget) {
+    if (!ROKCONV_THREADS) GTEST_SKIP() << "built without threads";
     std::string text;
     rokgen::write_rok(text, rokgen::make_grid(85000, 1));
     ASSERT_GE(text.size(), rokconv::kSplitBytes);
