@@ -75,8 +75,9 @@ const char* eol_text(Eol eol) {
 // 26 million lines, and printf would spend most of the generator's time on them.
 class Text {
   public:
-    Text(std::string& out, const char* eol)
-        : out_(out), eol_(eol), eol_bytes_(std::char_traits<char>::length(eol)) {}
+    // ends, if given, receives where each line's line end ends
+    Text(std::string& out, const char* eol, std::vector<std::size_t>* ends = nullptr)
+        : out_(out), eol_(eol), eol_bytes_(std::char_traits<char>::length(eol)), ends_(ends) {}
 
     std::size_t size() const { return out_.size(); }
     std::size_t eol_bytes() const { return eol_bytes_; }
@@ -109,7 +110,10 @@ class Text {
         }
         out_.append(buffer, p + 6);
     }
-    void end() { out_.append(eol_, eol_bytes_); }
+    void end() {
+        out_.append(eol_, eol_bytes_);
+        if (ends_ != nullptr) ends_->push_back(out_.size());
+    }
 
     void line(std::string_view text) {
         put(text);
@@ -128,6 +132,7 @@ class Text {
     std::string& out_;
     const char* eol_;
     std::size_t eol_bytes_;
+    std::vector<std::size_t>* ends_;
 };
 
 bool edge_in_table(const Mesh& mesh, std::int64_t edge) {
@@ -453,7 +458,7 @@ std::vector<std::int32_t> face_ring(const Mesh& mesh, std::size_t face) {
 void write_rok(std::string& out, const Mesh& mesh, const Style& style, Layout* layout) {
     // about 90 bytes a point and 8 a listed edge; a guess that saves most regrowth
     out.reserve(out.size() + 90 * mesh.points() + 8 * mesh.face_edges.size() + 4096);
-    Text text(out, eol_text(style.eol));
+    Text text(out, eol_text(style.eol), layout != nullptr ? &layout->line_ends : nullptr);
     write_geometry(text, mesh, style, layout);
     write_face_end(text, layout);
     if (!mesh.palette.empty()) write_palette(text, mesh, layout);

@@ -82,6 +82,7 @@ struct Layout {
     std::size_t palette_keyword = std::numeric_limits<std::size_t>::max();
     std::size_t palette_count_end = 0;  // end of the count line's text
     std::int32_t palette_count = 0;
+    std::vector<std::size_t> line_ends;  // where each line's line end ends: the next line begins
 };
 
 // The text of a ROK file: header, points, edges, faces, then the palette, background, light,
