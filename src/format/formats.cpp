@@ -48,7 +48,7 @@ constexpr FormatInfo kFormats[] = {
      "glTF 2.0 as JSON, NAME.gltf with its buffer in NAME.bin", "glTF", "gltf", "left out of",
      kSceneLeftOut, false, false, &save_gltf, &count_gltf},
     {Format::stl, "stl", ".stl", "", "binary STL for 3D printing, NAME.stl", "STL", "stl",
-     "left out of", kStlLeftOut, false, false, &save_stl, &count_stl},
+     "left out of", kStlLeftOut, true, false, &save_stl, &count_stl},
 };
 
 }  // namespace
