@@ -20,7 +20,7 @@ const char* const kVersion = ROKCONV_VERSION;
 
 const char* const kBanner =
     "rokconv " ROKCONV_VERSION
-    " - converts ROK models into LightWave objects (LWOB), Wavefront OBJ, glTF 2.0 or STL\n";
+    " - converts ROK models into LightWave objects (LWOB), Wavefront OBJ or glTF 2.0\n";
 namespace {
 
 constexpr std::string_view kColumn = "                         ";  // where option texts start
