@@ -31,11 +31,8 @@ struct Output {
     std::string_view beside_name;
 };
 
-// the output into byte buffers
-inline Output to_bytes(std::vector<unsigned char>& file,
-                       std::vector<unsigned char>* beside = nullptr,
-                       std::string_view beside_name = {}) {
-    return Output{{&file, {}}, {beside, {}}, beside_name};
-}
+// the output into byte buffers: the model's file appended to file, the one beside it to beside
+Output to_bytes(std::vector<unsigned char>& file, std::vector<unsigned char>* beside = nullptr,
+                std::string_view beside_name = {});
 
 }  // namespace rokconv

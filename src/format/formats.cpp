@@ -53,6 +53,11 @@ constexpr FormatInfo kFormats[] = {
 
 }  // namespace
 
+Output to_bytes(std::vector<unsigned char>& file, std::vector<unsigned char>* beside,
+                std::string_view beside_name) {
+    return Output{{&file, {}}, {beside, {}}, beside_name};
+}
+
 std::span<const FormatInfo> formats() {
     return kFormats;
 }

@@ -1,5 +1,5 @@
-// The model as the OBJ and glTF writers take it: in their frame, with each face's ring, its
-// material, smoothed corner normals and the vertices they make.
+// The model as the writers of polygon formats (OBJ, glTF, STL) take it: in their frame, with each
+// face's ring, its material, smoothed corner normals and the vertices they make.
 #pragma once
 
 #include <bit>
@@ -81,11 +81,11 @@ class FaceSink {
     ~FaceSink() = default;
 };
 
-// The scene of a model in steps, for a caller with other work to do beside them: the positions;
-// the faces and lines, leaving out faces and lines whose points lie outside the point table or
-// whose positions are not finite, and faces of no points (false when a face's edges lie outside
-// the model's tables, a model built by hand), the faces shared among threads. Then
-// place_corners and shape_faces below.
+// The pipeline's steps, which build_scene below runs in order: the positions; the faces and
+// lines, leaving out faces and lines whose points lie outside the point table or whose positions
+// are not finite, and faces of no points (false when a face's edges lie outside the model's
+// tables, a model built by hand), the faces shared among the scene's threads. Then
+// place_corners and shape_faces.
 void place_points(const Model& model, Scene& scene);
 [[nodiscard]] bool take_faces(const Model& model, Scene& scene);
 
@@ -114,9 +114,8 @@ std::vector<std::uint32_t> place_corners(Scene& scene, CornerSlots& slots);
 
 // Each face's normal, into face_normal, and the angle of each of its corners, into the corner's
 // slot (slot_of as place_corners returns it; empty, no angles), the faces shared among the
-// scene's threads. With sinks, the
-// faces are shared among sinks.size() threads, the t-th of nearly equal shares going to
-// sinks[t].
+// scene's threads. With sinks, the faces are shared among sinks.size() threads, the t-th of
+// nearly equal shares going to sinks[t].
 void shape_faces(Scene& scene, CornerSlots& slots, std::span<const std::uint32_t> slot_of,
                  std::span<FaceSink* const> sinks = {});
 
