@@ -301,6 +301,9 @@ def main():
     check(result == {"ERROR"} and not made and not bpy.data.meshes
           and reports and reports[0][0] == "ERROR" and "not a ROK file" in reports[0][1],
           "a file that is not ROK: an error, nothing imported", (result, reports))
+    result, made, reports = rok_import(filepath=os.path.join(models, "missing.rok"))
+    check(result == {"ERROR"} and not made and "could not open" in reports[0][1],
+          "a file that cannot be read: rokconv's message, nothing imported", reports)
     clear()
     result, made, reports = rok_import(directory=models, files=[
         {"name": "ring.rok"}, {"name": "notes.rok"}, {"name": "grid-cr.rok"}])

@@ -83,24 +83,11 @@ def object_name(path):
     return name.encode("utf-8", "surrogateescape")[:NAME_BYTES].decode("utf-8", "ignore")
 
 
-def findings(program, path):
-    """Start rokconv --info on PATH: what it repaired in the model and what OBJ leaves out."""
-    return subprocess.Popen([program, "--info", "-f", "obj", "--", path],
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                            errors="replace")
-
-
-def repairs(info_text, path):
-    """The lines of rokconv's report that tell of a repair, without the file name."""
-    out = []
-    for line in info_text.splitlines():
-        if line.startswith(path + ": "):
-            line = line[len(path) + 2:]
-        if not line or line.startswith(("a ROK model of", "colours used:",
-                                        "nothing repaired", "not a ROK file")):
-            continue
-        out.append(line)
-    return out
+def repairs(messages, path):
+    """What rokconv -v said it repaired in the model or left out of the OBJ: the lines of
+    --info's report that tell of a repair, without the file's name."""
+    return [line[len(path) + 2:] for line in messages.splitlines()
+            if line.startswith(path + ": ")]
 
 
 def read_mtl(path):
@@ -141,15 +128,13 @@ def import_one(context, program, path, scale):
     for a file that is not ROK and RuntimeError when rokconv fails."""
     with tempfile.TemporaryDirectory(prefix="rok-import-") as work:
         obj = os.path.join(work, "model.obj")
-        info = findings(program, path)
-        try:
-            convert = subprocess.run([program, "-f", "obj", "-o", obj, "--", path],
-                                     capture_output=True, text=True, errors="replace")
-        finally:
-            info_text = info.communicate()[0]
+        # -v: the repairs, as --info reports them; -q: no progress line
+        convert = subprocess.run([program, "-v", "-q", "-f", "obj", "-o", obj, "--", path],
+                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                 errors="replace")
         if convert.returncode != 0:
             raise RuntimeError("rokconv could not convert it: "
-                               + (convert.stderr.strip() or "exit status %d" % convert.returncode))
+                               + (convert.stdout.strip() or "exit status %d" % convert.returncode))
         if not os.path.exists(obj):
             # rokconv writes nothing, and says so in its report, for a file that is not ROK
             raise ValueError("not a ROK file, nothing imported")
@@ -181,7 +166,7 @@ def import_one(context, program, path, scale):
         if material not in before_materials:
             base = re.sub(r"\.\d{3}$", "", material.name)
             set_material(material, mtl.get(base, {}))
-    return ob, repairs(info_text, path)
+    return ob, repairs(convert.stdout, path)
 
 
 class ImportRok(Operator, ImportHelper):
