@@ -321,6 +321,10 @@ def main():
     a, b = bounds(world_points(one)), bounds(world_points(two))
     check(all(abs(2.5 * x - y) < 1e-4 for x, y in zip(a, b)) and tuple(two[0].scale) == (1, 1, 1),
           "Scale 2.5: the model 2.5 times as large", (a, b))
+    check([one[0].name, two[0].name] == ["house", "house.001"]
+          and [one[0].data.name, two[0].data.name] == ["house", "house.001"],
+          "imported again: the new object is house.001, the first keeps its name",
+          [one[0].name, two[0].name])
 
     left = [os.path.join(d, f) for d, dirs, files in os.walk(scratch) for f in dirs + files]
     check(not left, "no temporary file left behind", left[:5])

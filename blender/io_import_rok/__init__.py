@@ -77,10 +77,22 @@ def find_rokconv(context):
     return program
 
 
-def object_name(path):
-    """The file's name without its extension, cut to Blender's 63 bytes at a character's end."""
-    name = os.path.splitext(os.path.basename(path))[0] or "ROK"
-    return name.encode("utf-8", "surrogateescape")[:NAME_BYTES].decode("utf-8", "ignore")
+def cut(name, limit=NAME_BYTES):
+    """NAME cut to LIMIT bytes of UTF-8 at a character's end."""
+    return name.encode("utf-8", "surrogateescape")[:limit].decode("utf-8", "ignore")
+
+
+def object_name(path, taken):
+    """The file's name without its extension, cut to Blender's 63 bytes at a character's end;
+    NAME.001 and on where TAKEN has it already (a rename to a taken name would otherwise rename
+    the object that has it)."""
+    name = cut(os.path.splitext(os.path.basename(path))[0] or "ROK")
+    number = 0
+    while name in taken:
+        number += 1
+        name = "%s.%03d" % (cut(name.rsplit(".", 1)[0] if number > 1 else name,
+                                NAME_BYTES - 4), number)
+    return name
 
 
 def repairs(messages, path):
@@ -149,16 +161,17 @@ def import_one(context, program, path, scale):
 
     if not made:
         # an empty model: OBJ's importer makes no object for a file without geometry
-        ob = bpy.data.objects.new(object_name(path), bpy.data.meshes.new(object_name(path)))
+        ob = bpy.data.objects.new("ROK", bpy.data.meshes.new("ROK"))
         context.collection.objects.link(ob)
         made = [ob]
     ob = made[0]
+    ob.name = ob.data.name = "rok import"    # out of the way of the name it is to have
     # the importer turns Y-up to Z-up in the object's matrix; glTF's importer turns the mesh
     # itself, (x, y, z) -> (x, -z, y), and leaves the object unturned: do the same
     ob.data.transform(ob.matrix_basis)
     ob.matrix_basis.identity()
-    ob.name = object_name(path)
-    ob.data.name = ob.name
+    ob.name = object_name(path, bpy.data.objects)
+    ob.data.name = object_name(path, bpy.data.meshes)
     if bpy.app.version < (4, 1):
         # custom normals (the OBJ's vn) show only with auto smooth before 4.1
         ob.data.use_auto_smooth = True
