@@ -156,7 +156,8 @@ def check_model(label, path, normals=True):
           and tuple(ob.scale) == (1, 1, 1) and ob.select_get()
           and bpy.context.view_layer.objects.active == ob,
           label + ": named after the file, unturned, selected and active",
-          (ob.name, tuple(ob.rotation_euler), tuple(ob.scale)))
+          (ob.name, tuple(ob.rotation_euler), tuple(ob.scale), ob.select_get(),
+           bpy.context.view_layer.objects.active))
 
     # polygons: each OBJ face one polygon of as many corners; --info counts at least as many
     check(len(me.polygons) == len(faces) <= info["faces"]
@@ -271,7 +272,8 @@ def main():
     models = os.path.join(work, "models")
     os.mkdir(models)
     gen = [("grid", "grid", "300"), ("grid-crlf", "grid", "120", "--eol", "crlf", "--preamble"),
-           ("grid-cr", "grid", "100", "--eol", "cr", "--seed", "7"), ("ring", "ring", "40")]
+           ("grid-cr", "grid", "100", "--eol", "cr", "--seed", "7"), ("ring", "ring", "40"),
+           ("empty", "damaged", "truncated", "--at", "10")]     # cut short before any point
     gen += [("damaged-" + k, "damaged", k) for k in run(args.rokgen, "damaged", "--list").split()]
     for name, *how in gen:
         run(args.rokgen, *how, "-o", os.path.join(models, name + ".rok"))

@@ -225,7 +225,9 @@ class ImportRok(Operator, ImportHelper):
         if not made:
             return {"CANCELLED"}
         for ob in context.view_layer.objects:
-            ob.select_set(ob in made)
+            ob.select_set(False)
+        for ob in made:
+            ob.select_set(True)
         context.view_layer.objects.active = made[-1]
         print("ROK import of %d file(s) took %.1f s" % (len(made), time.perf_counter() - started))
         return {"FINISHED"}
