@@ -174,11 +174,11 @@ def check_model(label, path, normals=True):
         b = bsdf_of(m)
         want = mtl.get(n, {})
         kd = want.get("Kd", list(b.inputs["Base Color"].default_value[:3]))
-        spec = min(1.0, 4 * want.get("Ks", [0])[0])
+        specular = min(1.0, 4 * want.get("Ks", [0])[0])
         got = list(b.inputs["Base Color"].default_value[:3]) + [
             b.inputs["Roughness"].default_value, b.inputs["Specular"].default_value]
-        if any(abs(a - e) > 1e-5 for a, e in zip(got, kd + [math.sqrt(2 / 6), spec])):
-            bad.append((n, got, kd, spec))
+        if any(abs(a - e) > 1e-5 for a, e in zip(got, kd + [math.sqrt(2 / 6), specular])):
+            bad.append((n, got, kd, specular))
     check(names_ok and not bad, label + ": materials %s, colours as the MTL's Kd"
           % sorted(mats), (sorted(mats), sorted(used), bad))
 
