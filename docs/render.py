@@ -1,11 +1,15 @@
-"""Renders a glTF file as Blender imports it, as a small PNG picture:
+"""Renders a model as Blender imports it, as a small PNG picture: a glTF file through Blender's
+own importer, or a ROK file through the add-on, installed from its zip, with the rokconv named:
 
-    blender -b --factory-startup --python docs/render_glb.py -- MODEL.glb PICTURE.png
+    blender -b --factory-startup --python docs/render.py -- MODEL.glb PICTURE.png
+    blender -b --factory-startup --python docs/render.py -- --addon \
+        build/blender/io_import_rok.zip build/rokconv examples/house.rok docs/house-addon.png
 
 The model is framed by a camera looking down on it from the front right, lit by the sun and
 a grey sky, and rendered with Cycles on the processor.
 """
 import math
+import os
 import sys
 
 import numpy as np
@@ -14,9 +18,17 @@ np.bool = bool  # Blender 3.4's glTF importer still uses np.bool, which numpy 1.
 import bpy  # noqa: E402
 from mathutils import Vector  # noqa: E402
 
-glb, png = sys.argv[sys.argv.index("--") + 1:][:2]
+args = sys.argv[sys.argv.index("--") + 1:]
 bpy.ops.wm.read_factory_settings(use_empty=True)
-bpy.ops.import_scene.gltf(filepath=glb)
+if args[0] == "--addon":
+    addon_zip, rokconv, rok, png = (os.path.abspath(a) for a in args[1:5])
+    bpy.ops.preferences.addon_install(filepath=addon_zip)
+    bpy.ops.preferences.addon_enable(module="io_import_rok")
+    bpy.context.preferences.addons["io_import_rok"].preferences.rokconv = rokconv
+    bpy.ops.import_scene.rok(filepath=rok)
+else:
+    glb, png = args[:2]
+    bpy.ops.import_scene.gltf(filepath=glb)
 scene = bpy.context.scene
 
 corners = [ob.matrix_world @ Vector(c) for ob in scene.objects if ob.type == "MESH"
