@@ -73,11 +73,12 @@ std::size_t rokconv_beside_size(const Handle* h) {
 }
 
 // The line of JSON that `rokconv --info --json NAME` writes for these bytes, made by the command
-// line's own code from a copy of them in the module's memory file system; null if that fails.
+// line's own code from a copy of them under NAME (a plain file name) in the module's memory file
+// system; null if that copy cannot be made.
 const char* rokconv_info_json(Handle* h, const unsigned char* bytes, std::size_t size,
                               const char* name) {
-    const std::string path = std::string("/") + name;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (std::strchr(name, '/') != nullptr || *name == '\0') return nullptr;
+    std::FILE* f = std::fopen(name, "wb");
     if (f == nullptr) return nullptr;
     const bool written = std::fwrite(bytes, 1, size, f) == size;
     if (std::fclose(f) != 0 || !written) return nullptr;
@@ -86,9 +87,9 @@ const char* rokconv_info_json(Handle* h, const unsigned char* bytes, std::size_t
     options.json = true;
     options.threads = 1;
     rokconv::Job job;
-    job.input = path;
+    job.input = name;
     h->info = rokconv::inspect_job(job, options).messages;
-    std::remove(path.c_str());
+    std::remove(name);
     return h->info.c_str();
 }
 
