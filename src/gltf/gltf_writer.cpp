@@ -12,6 +12,7 @@
 #include "format/counts.hpp"
 #include "mesh/triangles.hpp"
 #include "rokconv/gltf.hpp"
+#include "util/compat.hpp"
 #include "util/guarded.hpp"
 #include "util/output_piece.hpp"
 #include "util/parallel.hpp"
@@ -298,7 +299,7 @@ SaveStatus build(const Model& model, const SaveOptions& options, Document& d, Le
             std::uint32_t most = 0;
             for (std::uint32_t& s : d.triangles[t][c]) {
                 s = slots.slots[s].ref;
-                std::atomic_ref(d.used[s]).store(1, std::memory_order_relaxed);
+                compat::store_relaxed(d.used[s], std::uint8_t{1});
                 most = std::max(most, s);
             }
             top[t][c] = most;

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "util/compat.hpp"
+
 namespace rokconv {
 
 // at out, which has room; each returns the byte after
@@ -27,7 +29,7 @@ inline unsigned char* store_u4(unsigned char* out, std::uint32_t value) {
     return out + 4;
 }
 inline unsigned char* store_f4(unsigned char* out, float value) {
-    return store_u4(out, std::bit_cast<std::uint32_t>(value));
+    return store_u4(out, compat::bit_cast<std::uint32_t>(value));
 }
 
 // at the end of out

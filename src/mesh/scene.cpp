@@ -7,6 +7,7 @@
 #include <map>
 
 #include "rokconv/ring.hpp"
+#include "util/compat.hpp"
 #include "util/parallel.hpp"
 
 namespace rokconv {
@@ -344,11 +345,11 @@ void shade_run(const Scene& scene, CornerSlots& slots, Shading& s, PointRun& run
         run.many.clear();
         for (std::uint32_t i = 0; i < count; ++i) {
             const Vec3& n = run.normals[i];
-            const auto key = std::bit_cast<std::array<std::uint32_t, 3>>(n);
+            const auto key = compat::bit_cast<std::array<std::uint32_t, 3>>(n);
             std::uint32_t v = first_vertex;
             if (few) {
                 while (v < vertex_normal.size() &&
-                       std::bit_cast<std::array<std::uint32_t, 3>>(vertex_normal[v]) != key)
+                       compat::bit_cast<std::array<std::uint32_t, 3>>(vertex_normal[v]) != key)
                     ++v;
             } else {
                 v = run.many.try_emplace(key, static_cast<std::uint32_t>(vertex_normal.size()))

@@ -13,6 +13,7 @@
 #include "model/look.hpp"
 #include "model/omission.hpp"
 #include "rokconv/format.hpp"
+#include "util/compat.hpp"
 #include "util/memory.hpp"
 
 namespace rokconv {
@@ -160,7 +161,7 @@ struct Pipeline {
                                Pipeline& pipeline);
 
 // LightWave's smoothing angle, 44.5 degrees, as the surfaces state it
-inline constexpr float kSmoothingAngle = std::bit_cast<float>(0x3F46D3F2u);
+inline constexpr float kSmoothingAngle = compat::bit_cast<float>(0x3F46D3F2u);
 
 // a colour component 0-255 as sRGB, converted to linear light
 double linear(std::uint8_t component);

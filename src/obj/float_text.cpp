@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "util/compat.hpp"
+
 // The digits of a float c * 2^q are found in the interval of the numbers that round to it, scaled
 // by 10^-k so that it is from 10 to 100 wide (as in Jeon's Dragonbox): it then holds one multiple
 // of 100 at most, which is the shortest choice where there is one, and else one to ten multiples
@@ -388,7 +390,7 @@ char* put_decimal(char* at, std::uint32_t s, int k, std::uint32_t c, int q) {
 }  // namespace
 
 char* put_shortest(char* at, float value) {
-    const auto bits = std::bit_cast<std::uint32_t>(value);
+    const auto bits = compat::bit_cast<std::uint32_t>(value);
     *at = '-';
     at += bits >> 31;
     const std::uint32_t fraction = bits & 0x7fffff;

@@ -14,6 +14,7 @@
 #include "mesh/scene.hpp"
 #include "obj/float_text.hpp"
 #include "rokconv/obj.hpp"
+#include "util/compat.hpp"
 #include "util/guarded.hpp"
 #include "util/output_piece.hpp"
 #include "util/parallel.hpp"
@@ -62,7 +63,7 @@ struct Text {
     template <class Number>
     Text& operator<<(Number value) {
         char* at = room(32);
-        n += static_cast<std::size_t>(std::to_chars(at, at + 32, value).ptr - at);
+        n += static_cast<std::size_t>(compat::to_chars(at, at + 32, value).ptr - at);
         return *this;
     }
 };
@@ -238,7 +239,7 @@ class NormalNumbers {
         if (!table) throw std::bad_alloc();
         advise_huge_pages(table.get(), size * sizeof(std::uint32_t));
         auto key = [&](std::size_t v) {
-            return std::bit_cast<std::array<std::uint32_t, 3>>(normals_[v]);
+            return compat::bit_cast<std::array<std::uint32_t, 3>>(normals_[v]);
         };
         // the hashes of the next vertices, each found once
         constexpr std::size_t kAhead = 16;

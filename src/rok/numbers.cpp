@@ -4,6 +4,8 @@
 #include <limits>
 #include <string>
 
+#include "util/compat.hpp"
+
 namespace rokconv {
 
 namespace {
@@ -103,9 +105,9 @@ double line_real(std::string_view line) {
         // from_chars knows only e and E as the exponent marker
         std::string text(mantissa, number_end);
         text[static_cast<std::size_t>(s - mantissa)] = 'e';
-        ec = std::from_chars(text.data(), text.data() + text.size(), result).ec;
+        ec = compat::from_chars(text.data(), text.data() + text.size(), result).ec;
     } else {
-        ec = std::from_chars(mantissa, number_end, result).ec;
+        ec = compat::from_chars(mantissa, number_end, result).ec;
     }
     if (ec == std::errc::result_out_of_range) {
         // a line holds at most 79 digits, so only a large exponent leaves the range: a positive

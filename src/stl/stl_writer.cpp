@@ -6,6 +6,7 @@
 #include "format/counts.hpp"
 #include "mesh/triangles.hpp"
 #include "rokconv/stl.hpp"
+#include "util/compat.hpp"
 #include "util/guarded.hpp"
 #include "util/memory.hpp"
 #include "util/parallel.hpp"
@@ -29,7 +30,7 @@ unsigned char* store_u4(unsigned char* at, std::uint32_t value) {
 }
 
 unsigned char* store_f4(unsigned char* at, float value) {
-    return store_u4(at, std::bit_cast<std::uint32_t>(value));
+    return store_u4(at, compat::bit_cast<std::uint32_t>(value));
 }
 
 // glTF's frame, Y up, turned to STL's, Z up: (x, y, z) becomes (x, -z, y)

@@ -5,6 +5,8 @@
 #include <memory>
 #include <span>
 
+#include "util/compat.hpp"
+
 namespace rokconv {
 
 // A piece of an output made apart from the others, as in_order makes them: room for the most it
@@ -18,7 +20,7 @@ struct OutputPiece {
     char* begin(std::size_t most) {
         if (most > room) {
             data.reset();
-            data = std::make_unique_for_overwrite<char[]>(most);
+            data = compat::make_array_for_overwrite<char>(most);
             room = most;
         }
         return data.get();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "rok/numbers.hpp"
+#include "util/compat.hpp"
 
 namespace rokconv {
 namespace {
@@ -68,11 +69,12 @@ TEST(PlainNumbers, GiveWhatTheGeneralConversionsGive) {
         const std::int32_t i = line_int(line);
         ASSERT_EQ(plain_int<true>({roomy.data(), line.size()}, nullptr), i) << line;
         ASSERT_EQ(plain_int(at_end, end), i) << line;
-        const auto r = std::bit_cast<std::uint64_t>(line_real(line));
+        const auto r = compat::bit_cast<std::uint64_t>(line_real(line));
         ASSERT_EQ(
-            std::bit_cast<std::uint64_t>(plain_real<true>({roomy.data(), line.size()}, nullptr)), r)
+            compat::bit_cast<std::uint64_t>(plain_real<true>({roomy.data(), line.size()}, nullptr)),
+            r)
             << line;
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(plain_real(at_end, end)), r) << line;
+        ASSERT_EQ(compat::bit_cast<std::uint64_t>(plain_real(at_end, end)), r) << line;
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include "rok/numbers.hpp"
 #include "rokconv/rok.hpp"
+#include "util/compat.hpp"
 
 namespace rokconv {
 namespace {
@@ -256,8 +257,8 @@ TEST(LoadRok, RecordsHoldWhatTheConversionsGive) {
             const double xyz[] = {m.points[i].x, m.points[i].y, m.points[i].z};
             for (std::size_t axis = 0; axis < 3; ++axis) {
                 const std::string& line = reals[3 * i + axis];
-                EXPECT_EQ(std::bit_cast<std::uint64_t>(xyz[axis]),
-                          std::bit_cast<std::uint64_t>(line_real(line)))
+                EXPECT_EQ(compat::bit_cast<std::uint64_t>(xyz[axis]),
+                          compat::bit_cast<std::uint64_t>(line_real(line)))
                     << line;
             }
         }

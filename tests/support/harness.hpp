@@ -16,6 +16,7 @@
 
 #include "rok/reader.hpp"
 #include "rokconv/rokconv.hpp"
+#include "util/compat.hpp"
 
 namespace rokfuzz {
 
@@ -256,7 +257,7 @@ inline std::string check(const Conversion& c) {
     for (const rokconv::Point& p : m.points) {
         // scaled by 8, the second axis reversed, rounded once to single precision
         for (const double v : {p.x * 8.0, p.y * -8.0, p.z * 8.0}) {
-            if (pnts.u4() != std::bit_cast<std::uint32_t>(static_cast<float>(v)))
+            if (pnts.u4() != rokconv::compat::bit_cast<std::uint32_t>(static_cast<float>(v)))
                 return "a point is not the model's point at PNTS byte " + std::to_string(pnts.pos);
         }
     }

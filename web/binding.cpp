@@ -1,0 +1,100 @@
+// The C functions a page or a Node program calls through rokconv.mjs: a ROK file's bytes in, a
+// format's files or the --info --json report out. Every call runs on the caller's thread.
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/app.hpp"
+#include "rokconv/format.hpp"
+#include "rokconv/rok.hpp"
+
+namespace {
+
+// one loaded model, and the files of its last save
+struct Handle {
+    rokconv::Model model;
+    rokconv::LoadReport report;
+    rokconv::LoadStatus status = rokconv::LoadStatus::ok;
+    std::vector<unsigned char> file;
+    std::vector<unsigned char> beside;
+    std::string info;
+};
+
+}  // namespace
+
+extern "C" {
+
+// Reads a ROK file's bytes: a handle to release, or null without memory for it. Its load status
+// (rokconv::LoadStatus: 0 ok, 1 not_rok, 2 read_error, 3 out_of_memory) is asked for apart.
+Handle* rokconv_load(const unsigned char* bytes, std::size_t size) {
+    auto* h = new (std::nothrow) Handle;
+    if (h == nullptr) return nullptr;
+    rokconv::LoadOptions options;
+    options.threads = 1;
+    options.report = &h->report;
+    h->status = rokconv::load_rok({bytes, size}, h->model, options);
+    return h;
+}
+
+int rokconv_load_status(const Handle* h) {
+    return static_cast<int>(h->status);
+}
+
+// Writes the model in the format -f names ("lwo", "obj", "glb", "gltf", "stl"); beside_name is
+// what the model's file calls the file beside it (OBJ's .mtl, glTF's .bin). Returns a
+// rokconv::SaveStatus (0 ok), or -1 for a name no format has.
+int rokconv_save(Handle* h, const char* format, const char* beside_name) {
+    for (const rokconv::FormatInfo& f : rokconv::formats()) {
+        if (f.name != format) continue;
+        h->file.clear();
+        h->beside.clear();
+        rokconv::SaveOptions options;
+        options.threads = 1;
+        options.report = &h->report;
+        const rokconv::Output output = rokconv::to_bytes(h->file, &h->beside, beside_name);
+        return static_cast<int>(rokconv::save(h->model, f.format, output, options));
+    }
+    return -1;
+}
+
+const unsigned char* rokconv_file_data(const Handle* h) {
+    return h->file.data();
+}
+std::size_t rokconv_file_size(const Handle* h) {
+    return h->file.size();
+}
+const unsigned char* rokconv_beside_data(const Handle* h) {
+    return h->beside.data();
+}
+std::size_t rokconv_beside_size(const Handle* h) {
+    return h->beside.size();
+}
+
+// The line of JSON that `rokconv --info --json NAME` writes for these bytes, made by the command
+// line's own code from a copy of them under NAME (a plain file name) in the module's memory file
+// system; null if that copy cannot be made.
+const char* rokconv_info_json(Handle* h, const unsigned char* bytes, std::size_t size,
+                              const char* name) {
+    if (std::strchr(name, '/') != nullptr || *name == '\0') return nullptr;
+    std::FILE* f = std::fopen(name, "wb");
+    if (f == nullptr) return nullptr;
+    const bool written = std::fwrite(bytes, 1, size, f) == size;
+    if (std::fclose(f) != 0 || !written) return nullptr;
+    rokconv::Options options;
+    options.info = true;
+    options.json = true;
+    options.threads = 1;
+    rokconv::Job job;
+    job.input = name;
+    h->info = rokconv::inspect_job(job, options).messages;
+    std::remove(name);
+    return h->info.c_str();
+}
+
+void rokconv_release(Handle* h) {
+    delete h;
+}
+
+}  // extern "C"
