@@ -36,18 +36,22 @@ run() {
     mkdir -p "$dir"
     (cd "$dir" && "$@" >stdout 2>stderr; echo $? >status)
 }
+# the same files, output and status from both: a pass, or a failure named by what
+same() {
+    if diff -r "$work/native/$1" "$work/wasm/$1" >/dev/null; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $1: $2"
+        diff -r "$work/native/$1" "$work/wasm/$1" | head -n 5
+    fi
+}
 check() {
     local name=$1
     shift
     run "$work/native/$name" "$native/rokconv" "$@"
     run "$work/wasm/$name" node "$wasm/web/rokconv-node.mjs" "$@"
-    if diff -r "$work/native/$name" "$work/wasm/$name" >/dev/null; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAIL: $name: rokconv $*"
-        diff -r "$work/native/$name" "$work/wasm/$name" | head -n 5
-    fi
+    same "$name" "rokconv $*"
 }
 
 for file in "$work"/in/*.rok; do
@@ -62,16 +66,6 @@ check standard-output -f glb -o - "$work/in/house.rok"
 check missing -f obj -o out "$work/in/no-such-file.rok"
 check bad-format -f dxf "$work/in/cube.rok"
 # the binding: the same files as the native program writes, beside file included
-same() {
-    local name=$1
-    if diff -r "$work/native/$name" "$work/wasm/$name" >/dev/null; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAIL: binding: $name"
-        diff -r "$work/native/$name" "$work/wasm/$name" | head -n 5
-    fi
-}
 declare -A beside=([obj]=.mtl [gltf]=.bin)
 for file in "$work"/in/*.rok; do
     base=$(basename "$file" .rok)
@@ -82,13 +76,13 @@ for file in "$work"/in/*.rok; do
         (cd "$work/native/$name" && "$native/rokconv" -q -f "$format" -o model.x "$file")
         (cd "$work/wasm/$name" && node "$here/binding.mjs" "$wasm" "$format" "$file" model.x \
             ${beside[$format]:+"model${beside[$format]}"})
-        same "$name"
+        same "$name" binding
     done
     name=binding-info-$base
     mkdir -p "$work/native/$name" "$work/wasm/$name"
     (cd "$work/in" && "$native/rokconv" --info --json "$base.rok") >"$work/native/$name/json"
     (cd "$work/in" && node "$here/binding.mjs" "$wasm" --info "$base.rok") >"$work/wasm/$name/json"
-    same "$name"
+    same "$name" binding
 done
 
 echo "$passed passed, $failed failed"
