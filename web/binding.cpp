@@ -72,25 +72,48 @@ std::size_t rokconv_beside_size(const Handle* h) {
     return h->beside.size();
 }
 
-// The line of JSON that `rokconv --info --json NAME` writes for these bytes, made by the command
-// line's own code from a copy of them under NAME (a plain file name) in the module's memory file
-// system; null if that copy cannot be made.
-const char* rokconv_info_json(Handle* h, const unsigned char* bytes, std::size_t size,
-                              const char* name) {
+// What `rokconv --info NAME` writes for these bytes (with json, what `--info --json` writes), made
+// by the command line's own code from a copy of them under NAME (a plain file name) in the
+// module's memory file system; null if that copy cannot be made.
+const char* rokconv_info(Handle* h, const unsigned char* bytes, std::size_t size, const char* name,
+                         int json) {
     if (std::strchr(name, '/') != nullptr || *name == '\0') return nullptr;
     std::FILE* f = std::fopen(name, "wb");
     if (f == nullptr) return nullptr;
     const bool written = std::fwrite(bytes, 1, size, f) == size;
-    if (std::fclose(f) != 0 || !written) return nullptr;
+    if (std::fclose(f) != 0 || !written) {
+        std::remove(name);
+        return nullptr;
+    }
     rokconv::Options options;
     options.info = true;
-    options.json = true;
+    options.json = json != 0;
     options.threads = 1;
     rokconv::Job job;
     job.input = name;
     h->info = rokconv::inspect_job(job, options).messages;
     std::remove(name);
     return h->info.c_str();
+}
+
+// The names the command line gives the outputs of a file called NAME in the format -f names: the
+// model's file, then a line feed and the file beside it where the format has one; null for a
+// name no format has. Valid until the next call.
+const char* rokconv_output_names(const char* name, const char* format) {
+    static std::string names;
+    for (const rokconv::FormatInfo& f : rokconv::formats()) {
+        if (f.name != format) continue;
+        const std::string base = rokconv::base_name(name);
+        names = base;
+        rokconv::set_extension(names, f.extension);
+        if (!f.beside_extension.empty()) {
+            std::string beside = base;
+            rokconv::set_extension(beside, f.beside_extension);
+            names += '\n' + beside;
+        }
+        return names.c_str();
+    }
+    return nullptr;
 }
 
 void rokconv_release(Handle* h) {

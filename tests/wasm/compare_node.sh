@@ -3,7 +3,7 @@
 # against the native program (NATIVE_BUILD/rokconv) on the examples, generated models of every
 # kind and damaged ones, in every format, and on inputs that fail: the same exit status, the same
 # messages, the same files with the same bytes. Then the binding (rokconv.mjs, through
-# binding.mjs) against the native program: the same files, and the same --info --json line.
+# binding.mjs) against the native program: the same files, and the same --info and --info --json.
 # Prints "N passed, N failed".
 set -u
 native=$(realpath "$1")
@@ -78,11 +78,14 @@ for file in "$work"/in/*.rok; do
             ${beside[$format]:+"model${beside[$format]}"})
         same "$name" binding
     done
-    name=binding-info-$base
-    mkdir -p "$work/native/$name" "$work/wasm/$name"
-    (cd "$work/in" && "$native/rokconv" --info --json "$base.rok") >"$work/native/$name/json"
-    (cd "$work/in" && node "$here/binding.mjs" "$wasm" --info "$base.rok") >"$work/wasm/$name/json"
-    same "$name" binding
+    for json in '' --json; do
+        name=binding-info$json-$base
+        mkdir -p "$work/native/$name" "$work/wasm/$name"
+        (cd "$work/in" && "$native/rokconv" --info $json "$base.rok") >"$work/native/$name/info"
+        (cd "$work/in" && node "$here/binding.mjs" "$wasm" "--info${json:+-json}" "$base.rok") \
+            >"$work/wasm/$name/info"
+        same "$name" binding
+    done
 done
 
 echo "$passed passed, $failed failed"
