@@ -5,18 +5,16 @@
 // the native --info and --info --json, that downloads have the native bytes and names, that a file
 // that is not ROK is refused and the page goes on, and that no request leaves for another address.
 // Prints "ok: ..." and "FAIL: ..." lines and "N passed, N failed"; exits 1 on a failure.
-// CHROMIUM names the browser (default /usr/lib/chromium/chromium).
 import {execFileSync} from 'node:child_process';
-import {copyFileSync, existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync,
+import {copyFileSync, cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync,
         writeFileSync} from 'node:fs';
-import {createServer} from 'node:http';
 import {tmpdir} from 'node:os';
-import {basename, dirname, extname, join, resolve} from 'node:path';
+import {basename, dirname, join, resolve} from 'node:path';
 import {fileURLToPath} from 'node:url';
 
+import {openPage, upload} from './browser.mjs';
+
 const here = dirname(fileURLToPath(import.meta.url));
-const {default: puppeteer} =
-    await import(join(here, '../../web/node_modules/puppeteer-core/lib/esm/puppeteer/puppeteer-core.js'));
 const [native, wasm] = process.argv.slice(2).map(p => resolve(p));
 const rokconv = join(native, 'rokconv');
 const rokgen = join(native, 'tests/support/rokgen');
@@ -83,49 +81,13 @@ function surfaceColours(path) {
 
 // ---- the page, served here ----------------------------------------------------------------------
 
-const types = {'.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/javascript',
-               '.css': 'text/css', '.wasm': 'application/wasm'};
-const served = join(wasm, 'web');
-const server = createServer((request, response) => {
-  const path = join(served, decodeURIComponent(new URL(request.url, 'http://x').pathname));
-  if (!path.startsWith(served) || !existsSync(path) || extname(path) === '') {
-    response.writeHead(404).end();
-    return;
-  }
-  response.writeHead(200, {'Content-Type': types[extname(path)] ?? 'application/octet-stream'});
-  response.end(readFileSync(path));
-});
-await new Promise(done => server.listen(0, '127.0.0.1', done));
-const origin = `http://127.0.0.1:${server.address().port}`;
-
-const browser = await puppeteer.launch({
-  executablePath: process.env.CHROMIUM ?? '/usr/lib/chromium/chromium',
-  args: ['--headless=new', '--use-angle=swiftshader', '--enable-unsafe-swiftshader', '--no-sandbox'],
-});
-const page = await browser.newPage();
-await page.setViewport({width: 1280, height: 720});
-const elsewhere = [];
-page.on('request', r => {
-  if (!r.url().startsWith(`${origin}/`) && !/^(data|blob):/.test(r.url())) elsewhere.push(r.url());
-});
-const errors = [];
-page.on('pageerror', e => errors.push(e.message));
+const {page, browser, elsewhere, errors, close} = await openPage(join(wasm, 'web'));
 const downloads = join(work, 'downloads');
 const cdp = await browser.target().createCDPSession();
 await cdp.send('Browser.setDownloadBehavior',
                {behavior: 'allow', downloadPath: downloads, eventsEnabled: true});
-await page.goto(`${origin}/index.html`);
 
-const upload = async (...paths) => (await page.$('#open')).uploadFile(...paths);
 const states = () => page.$$eval('#list button', items => items.map(i => i.dataset.state));
-async function settled(count) {
-  await page.waitForFunction(
-      n => {
-        const items = [...document.querySelectorAll('#list button')];
-        return items.length === n && items.every(i => /^(ready|shown|refused)$/.test(i.dataset.state));
-      },
-      {timeout: 60000}, count);
-}
 
 // a download's file, once complete: its bytes
 async function downloaded(click) {
@@ -171,21 +133,18 @@ function sameFiles(got, want, what) {
 
 // ---- a file that is not ROK, then a model --------------------------------------------------------
 
-await upload(notRok);
-await settled(1);
+await upload(page, [notRok], 1);
 const refusal = await page.$eval('#report-body .refused', e => e.textContent);
 check(refusal === nativeInfo(notRok, false).trim(), 'a file that is not ROK is refused with the native message',
       refusal);
-await upload(join(inputs, 'house.rok'));
-await settled(2);
+await upload(page, [join(inputs, 'house.rok')], 2);
 check((await states()).join() === 'refused,shown', 'after it, a model still opens and is shown',
       (await states()).join());
 
 // ---- twenty at once -------------------------------------------------------------------------------
 
 await page.reload();
-await upload(...files);
-await settled(files.length);
+await upload(page, files, files.length);
 const finalStates = await states();
 check(finalStates.at(-2) === 'shown' && finalStates.at(-1) === 'refused',
       'the last model opened is shown, the file that is not ROK refused', finalStates.join());
@@ -228,6 +187,19 @@ async function colourShares(colours) {
             saturated: want.map(([, s]) => s >= 0.3)};
   }, colours);
 }
+
+// the controls have names, and the list works from the keyboard
+const unnamed = [];
+(function walk(node) {
+  if (/^(button|combobox|textbox|link|checkbox)$/.test(node.role) && !node.name) unnamed.push(node.role);
+  for (const child of node.children ?? []) walk(child);
+})(await page.accessibility.snapshot());
+check(unnamed.length === 0, 'every control has a name', unnamed.join(' '));
+await page.focus('#list li:first-child button');
+await page.keyboard.press('Enter');
+const keyed = await page.waitForFunction(() => document.querySelector('#list button').dataset.state === 'shown',
+                                        {timeout: 30000}).then(() => true, () => false);
+check(keyed, 'a model chosen in the list with the keyboard is shown');
 
 const shownAt = index => page.waitForFunction(
     k => document.querySelectorAll('#list button')[k].dataset.state === 'shown', {timeout: 30000}, index);
@@ -301,8 +273,25 @@ for (const format of ['obj', 'glb']) {
 
 check(elsewhere.length === 0, 'no request left for another address', elsewhere.join(' '));
 check(errors.length === 0, 'no error in the page', errors.join(' | '));
-await browser.close();
-server.close();
+await close();
+
+// ---- a model too large for the module's memory: the page with the module capped at 64 MB ---------
+
+const small = join(work, 'small-memory');
+for (const part of ['index.html', 'page.css', 'page.js', 'worker.js', 'three', 'fflate'])
+  cpSync(join(wasm, 'web', part), join(small, part), {recursive: true});
+for (const part of ['rokconv.mjs', 'rokconv.wasm'])
+  copyFileSync(join(wasm, 'web/small-memory', part), join(small, part));
+const large = add('large.rok', gen('grid', '250000', '--seed', '21'));
+const capped = await openPage(small);
+await upload(capped.page, [large], 1);
+const message = await capped.page.$eval('#report-body .refused', e => e.textContent);
+check(message === 'not enough memory: large.rok', 'a model past the memory cap: not enough memory', message);
+await upload(capped.page, [join(inputs, 'house.rok')], 2);
+const after = await capped.page.$$eval('#list button', items => items.map(i => i.dataset.state));
+check(after.join() === 'refused,shown', 'after it, a model still opens and is shown', after.join());
+check(capped.errors.length === 0, 'no error in the page', capped.errors.join(' | '));
+await capped.close();
 rmSync(work, {recursive: true, force: true});
 console.log(`${passed} passed, ${failed} failed`);
 process.exit(failed === 0 ? 0 : 1);

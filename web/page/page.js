@@ -108,6 +108,7 @@ async function convert(model) {
   model.info = answer.info;
   model.json = answer.json;
   model.convertMs = answer.convertMs;
+  model.item.dataset.convertMs = answer.convertMs.toFixed(1);
   setState(model, 'ready');
   if (shown === null || (!picked && model.id > shown.id)) await draw(model, answer.glb);
   else if (chosen === null) choose(model);
@@ -412,8 +413,15 @@ for (const [button, panel] of [['toggle-models', 'models'], ['toggle-report', 'r
     $('side').hidden = $('models').hidden && $('report').hidden;
   });
 }
+// the view with the keyboard: arrows pan (with Shift, orbit), + and - zoom, F fits
 view.addEventListener('keydown', event => {
-  if (event.key === 'f' || event.key === 'F') fit();
+  const zoom = {'+': 0.8, '=': 0.8, '-': 1.25}[event.key];
+  if (zoom !== undefined) {
+    camera.position.sub(controls.target).multiplyScalar(zoom).add(controls.target);
+    controls.update();
+  } else if (event.key === 'f' || event.key === 'F') {
+    fit();
+  }
 });
 
 // dropping files anywhere on the page opens them
