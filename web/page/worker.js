@@ -16,6 +16,7 @@ let last = null;     // {id, handle, at}: the model read last, kept for its down
 const LOAD_OK = 0;
 const LOAD_NOT_ROK = 1;
 const LOAD_OUT_OF_MEMORY = 3;
+const SAVE_OUT_OF_MEMORY = 3;
 
 class Refusal extends Error {}
 
@@ -67,7 +68,10 @@ function info(m, handle, at, size, name, json) {
 function save(m, model, name, format, names) {
   const saved = m.ccall('rokconv_save', 'number', ['number', 'string', 'string'],
                         [model.handle, format, names[1] ?? '']);
-  if (saved !== 0) throw new Refusal(`${name}: could not be written as ${format} (${saved})`);
+  // the command line's words: the reader's model is sound, so any other failure is a model too
+  // large for the format
+  if (saved === SAVE_OUT_OF_MEMORY) throw new Refusal(`not enough memory: ${name}`);
+  if (saved !== 0) throw new Refusal(`could not write: ${names[0]}`);
   const copy = (data, size) => m.HEAPU8.slice(data, data + size).buffer;
   const files = [{name: names[0], data: copy(m._rokconv_file_data(model.handle),
                                              m._rokconv_file_size(model.handle))}];
@@ -92,13 +96,13 @@ async function answer(request) {
   if (op === 'open') {
     const start = performance.now();
     const model = load(m, id, name, bytes);
-    const [glb] = save(m, model, name, 'glb', ['model.glb']);
+    const names = outputNames(m, name, 'glb');
+    const [glb] = save(m, model, name, 'glb', names);
     const convertMs = performance.now() - start;
     postMessage({ask, stage: 'report'});
     const text = info(m, model.handle, model.at, model.size, name, false);
     const json = info(m, model.handle, model.at, model.size, name, true);
-    postMessage({ask, info: text, json, glb: glb.data, convertMs, names: outputNames(m, name, 'glb')},
-                [glb.data]);
+    postMessage({ask, info: text, json, glb: glb.data, convertMs, names}, [glb.data]);
   } else {
     const model = load(m, id, name, bytes);
     const files = save(m, model, name, request.format, outputNames(m, request.as, request.format));
