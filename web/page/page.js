@@ -389,8 +389,10 @@ async function downloadAll() {
     for (const file of made) zip.add(file);
     ++count;
   }
-  save(`rokconv-${format}.zip`, await zip.end());
-  say(`${count} model${count === 1 ? '' : 's'} in rokconv-${format}.zip`);
+  const parts = await zip.end();
+  if (count === 0) say('no converted model to download');
+  else save(`rokconv-${format}.zip`, parts);
+  if (count > 0) say(`${count} model${count === 1 ? '' : 's'} in rokconv-${format}.zip`);
   $('all').disabled = false;
 }
 

@@ -99,7 +99,7 @@ async function answer(request) {
     const names = outputNames(m, name, 'glb');
     const [glb] = save(m, model, name, 'glb', names);
     const convertMs = performance.now() - start;
-    postMessage({ask, stage: 'report'});
+    postMessage({ask, stage: 'reporting'});
     const text = info(m, model.handle, model.at, model.size, name, false);
     const json = info(m, model.handle, model.at, model.size, name, true);
     postMessage({ask, info: text, json, glb: glb.data, convertMs, names}, [glb.data]);
