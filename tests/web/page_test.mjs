@@ -141,6 +141,26 @@ await upload(page, [join(inputs, 'house.rok')], 2);
 check((await states()).join() === 'refused,shown', 'after it, a model still opens and is shown',
       (await states()).join());
 
+// dropped on the page rather than chosen: opened the same way
+await page.evaluate(async bytes => {
+  const files = new DataTransfer();
+  files.items.add(new File([new Uint8Array(bytes)], 'dropped.rok'));
+  document.body.dispatchEvent(new DragEvent('drop', {dataTransfer: files, bubbles: true}));
+}, [...readFileSync(join(examples, 'cube.rok'))]);
+const dropped = await page.waitForFunction(
+    () => document.querySelectorAll('#list button')[2]?.dataset.state === 'shown',
+    {timeout: 30000}).then(() => true, () => false);
+check(dropped, 'a file dropped on the page opens and is shown');
+
+// the view takes at least 70 % of the 1280×720 window, and all of it with the panels hidden
+const viewArea = () => page.$eval('#view', v => v.clientWidth * v.clientHeight / (1280 * 720));
+const withPanels = await viewArea();
+await page.click('#toggle-models');
+await page.click('#toggle-report');
+const withoutPanels = await viewArea();
+check(withPanels >= 0.7 && withoutPanels > 0.9, 'the view: 70 % of the window, more with the panels hidden',
+      `${withPanels.toFixed(3)}, ${withoutPanels.toFixed(3)}`);
+
 // ---- twenty at once -------------------------------------------------------------------------------
 
 await page.reload();
