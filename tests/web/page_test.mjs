@@ -257,7 +257,6 @@ for (const [i, path] of files.entries()) {
 
 // ---- downloads ------------------------------------------------------------------------------------
 
-const buttons = {glb: 'glb', obj: 'obj', lwo: 'lwo', stl: 'stl'};
 for (const [name, as, formats] of [['house.rok', 'house.rok', ['glb', 'obj', 'lwo', 'stl']],
                                    ['again/house.rok', 'house (2).rok', ['obj', 'glb']],
                                    ['damaged-edge-range.rok', 'damaged-edge-range.rok', ['obj', 'stl']],
@@ -267,7 +266,7 @@ for (const [name, as, formats] of [['house.rok', 'house.rok', ['glb', 'obj', 'lw
   await items[index].click();
   await shownAt(index);
   for (const format of formats) {
-    const got = await downloaded(() => page.click(`#report-body button[data-format="${buttons[format]}"]`));
+    const got = await downloaded(() => page.click(`#report-body button[data-format="${format}"]`));
     const want = nativeOutputs(path, as, format);
     if (format === 'obj') {
       const zipName = Object.keys(want).find(n => n.endsWith('.obj')).replace(/\.obj$/, '.zip');
