@@ -1,12 +1,12 @@
 // The C functions a page or a Node program calls through rokconv.mjs: a ROK file's bytes in, a
 // format's files or the --info --json report out. Every call runs on the caller's thread.
-#include <cstdio>
-#include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/app.hpp"
+#include "app/info.hpp"
 #include "rokconv/format.hpp"
 #include "rokconv/rok.hpp"
 
@@ -72,27 +72,25 @@ std::size_t rokconv_beside_size(const Handle* h) {
     return h->beside.size();
 }
 
-// What `rokconv --info NAME` writes for these bytes (with json, what `--info --json` writes), made
-// by the command line's own code from a copy of them under NAME (a plain file name) in the
-// module's memory file system; null if that copy cannot be made.
-const char* rokconv_info(Handle* h, const unsigned char* bytes, std::size_t size, const char* name,
-                         int json) {
-    if (std::strchr(name, '/') != nullptr || *name == '\0') return nullptr;
-    std::FILE* f = std::fopen(name, "wb");
-    if (f == nullptr) return nullptr;
-    const bool written = std::fwrite(bytes, 1, size, f) == size;
-    if (std::fclose(f) != 0 || !written) {
-        std::remove(name);
+// What `rokconv --info NAME` writes for the model read (with json, what `--info --json` writes),
+// made by the command line's own code from the model and its load report; null for a model that
+// could not be read, or without memory for the report.
+const char* rokconv_info(Handle* h, const char* name, int json) {
+    if (h->status != rokconv::LoadStatus::ok && h->status != rokconv::LoadStatus::not_rok) {
         return nullptr;
     }
     rokconv::Options options;
     options.info = true;
     options.json = json != 0;
     options.threads = 1;
-    rokconv::Job job;
-    job.input = name;
-    h->info = rokconv::inspect_job(job, options).messages;
-    std::remove(name);
+    try {
+        h->info = rokconv::describe_model(name, h->status == rokconv::LoadStatus::ok, h->model,
+                                          h->report, options);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    } catch (const std::length_error&) {
+        return nullptr;
+    }
     return h->info.c_str();
 }
 

@@ -124,60 +124,14 @@ Outcome inspect(const Job& job, const Options& options, JobResult& result) {
     Model model;
     LoadReport report;
     const Outcome loaded = load_input(job, options, model, &report, result);
-    if (options.json) {
-        // a file that could not be read is one line of JSON too, and nothing else is said
-        Json j = {{"file", file}};
-        if (loaded == Outcome::failed) {
-            // "could not open: FILE" gives the error "could not open"
-            result.messages =
-                failure_json(file, result.messages.substr(0, result.messages.find(':')));
-            return loaded;
-        }
-        j["rok"] = loaded == Outcome::converted;
-        if (loaded == Outcome::converted) {
-            const Findings findings = examined(model, report, options);
-            j["points"] = model.points.size();
-            j["edges"] = model.edges.size();
-            j["faces"] = model.faces.size();
-            j["lines"] = model.lines.size();
-            j["palette_entries"] = model.palette_count;
-            j["colours"] = findings.colours;
-            j["file_lines"] = report.lines;
-            j["cut_short"] = nullptr;
-            if (report.cut_short) {
-                j["cut_short"] = {{"block", block_name(report.cut_in)}, {"line", report.cut_line}};
-            }
-            Json& r = j["repairs"] = Json::object();
-            for (const Entry& e : repairs(model, report, findings))
-                r[std::string(e.key)] = tally_json(e.tally);
-            Json& left = j["left_out"] = Json::object();
-            for (const FormatLeftOut& f : omissions(model, report, options)) {
-                Json& of = left[std::string(f.format->json_key)] = Json::object();
-                for (const Entry& e : format_entries(f))
-                    of[std::string(e.key)] = tally_json(e.tally);
-            }
-        }
-        result.messages = j.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
-        return loaded;
+    if (loaded != Outcome::failed) {
+        result.messages =
+            describe_model(file, loaded == Outcome::converted, model, report, options);
+    } else if (options.json) {
+        // a file that could not be read is one line of JSON too, and nothing else is said:
+        // "could not open: FILE" gives the error "could not open"
+        result.messages = failure_json(file, result.messages.substr(0, result.messages.find(':')));
     }
-    if (loaded == Outcome::failed) return loaded;
-    if (loaded == Outcome::not_rok) {
-        line(result.messages, file, "not a ROK file");
-        return loaded;
-    }
-    const Examined examination{examined(model, report, options), ExamineStatus::ok};
-    const Findings& findings = examination.findings;
-    line(result.messages, file, counts_text(model));
-    std::string colours = "colours used:";
-    for (const std::int32_t c : findings.colours)
-        colours += ' ' + std::to_string(c);
-    if (findings.colours.empty()) colours += " none";
-    line(result.messages, file, colours);
-    const std::size_t before = result.messages.size();
-    describe_repairs(result.messages, file, model, report, examination,
-                     omissions(model, report, options));
-    if (result.messages.size() == before)
-        line(result.messages, file, "nothing repaired or left out");
     return loaded;
 }
 
@@ -215,6 +169,55 @@ void describe_repairs(std::string& out, std::string_view file, const Model& mode
         for (const Entry& e : format_entries(f))
             entry_line(out, file, prefix, e);
     }
+}
+
+std::string describe_model(const std::string& file, bool rok, const Model& model,
+                           const LoadReport& report, const Options& options) {
+    std::string out;
+    if (options.json) {
+        Json j = {{"file", file}};
+        j["rok"] = rok;
+        if (rok) {
+            const Findings findings = examined(model, report, options);
+            j["points"] = model.points.size();
+            j["edges"] = model.edges.size();
+            j["faces"] = model.faces.size();
+            j["lines"] = model.lines.size();
+            j["palette_entries"] = model.palette_count;
+            j["colours"] = findings.colours;
+            j["file_lines"] = report.lines;
+            j["cut_short"] = nullptr;
+            if (report.cut_short) {
+                j["cut_short"] = {{"block", block_name(report.cut_in)}, {"line", report.cut_line}};
+            }
+            Json& r = j["repairs"] = Json::object();
+            for (const Entry& e : repairs(model, report, findings))
+                r[std::string(e.key)] = tally_json(e.tally);
+            Json& left = j["left_out"] = Json::object();
+            for (const FormatLeftOut& f : omissions(model, report, options)) {
+                Json& of = left[std::string(f.format->json_key)] = Json::object();
+                for (const Entry& e : format_entries(f))
+                    of[std::string(e.key)] = tally_json(e.tally);
+            }
+        }
+        return j.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
+    }
+    if (!rok) {
+        line(out, file, "not a ROK file");
+        return out;
+    }
+    const Examined examination{examined(model, report, options), ExamineStatus::ok};
+    const Findings& findings = examination.findings;
+    line(out, file, counts_text(model));
+    std::string colours = "colours used:";
+    for (const std::int32_t c : findings.colours)
+        colours += ' ' + std::to_string(c);
+    if (findings.colours.empty()) colours += " none";
+    line(out, file, colours);
+    const std::size_t before = out.size();
+    describe_repairs(out, file, model, report, examination, omissions(model, report, options));
+    if (out.size() == before) line(out, file, "nothing repaired or left out");
+    return out;
 }
 
 JobResult inspect_job(const Job& job, const Options& options) {

@@ -33,6 +33,11 @@ Examined examine_model(const Model& model, const LoadReport& report, unsigned th
 [[nodiscard]] Outcome load_input(const Job& job, const Options& options, Model& model,
                                  LoadReport* report, JobResult& result);
 
+// What --info says of FILE, already read into model and report (with options.json, the line of
+// --info --json); rok is false for a file that is not ROK. Throws bad_alloc when memory runs out.
+[[nodiscard]] std::string describe_model(const std::string& file, bool rok, const Model& model,
+                                         const LoadReport& report, const Options& options);
+
 // Appends a line "FILE: what: count, first at line N" for each repair or omission, and for
 // what each of left_out's formats leaves out; nothing for a sound model.
 void describe_repairs(std::string& out, std::string_view file, const Model& model,

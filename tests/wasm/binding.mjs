@@ -2,7 +2,7 @@
 // binding (rokconv.mjs) to OUTPUT, and to BESIDE the file beside it (OBJ's .mtl, glTF's .bin),
 // given for the formats that make one.
 // node binding.mjs WASM_BUILD --info|--info-json INPUT: prints what rokconv --info [--json] INPUT
-// prints, INPUT being a plain file name in the current folder. Exits 1 where the binding reports a failure.
+// prints. Exits 1 where the binding reports a failure.
 import { readFileSync, writeFileSync } from 'node:fs';
 import { basename, join } from 'node:path';
 
@@ -18,8 +18,8 @@ const h = m._rokconv_load(at, bytes.length);
 const copy = (data, size) => m.HEAPU8.slice(data, data + size);
 let status = 0;
 if (format.startsWith('--info')) {
-  const info = m.ccall('rokconv_info', 'number', ['number', 'number', 'number', 'string', 'number'],
-                       [h, at, bytes.length, input, format === '--info-json' ? 1 : 0]);
+  const info = m.ccall('rokconv_info', 'number', ['number', 'string', 'number'],
+                       [h, input, format === '--info-json' ? 1 : 0]);
   process.stdout.write(m.UTF8ToString(info));
 } else if (m._rokconv_load_status(h) !== 0) {
   status = 1;

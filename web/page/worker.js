@@ -44,22 +44,21 @@ function load(m, id, name, bytes) {
   const status = m._rokconv_load_status(handle);
   if (status !== LOAD_OK) {
     // the command line's own words for the file
-    const message = status === LOAD_NOT_ROK ? info(m, handle, at, data.length, name, false).trim()
+    const message = status === LOAD_NOT_ROK ? info(m, handle, name, false).trim()
                     : status === LOAD_OUT_OF_MEMORY ? `not enough memory: ${name}`
                     : `read error: ${name}`;
     m._rokconv_release(handle);
     m._free(at);
     throw new Refusal(message);
   }
-  last = {id, handle, at, size: data.length};
+  last = {id, handle, at};
   return last;
 }
 
-// what `rokconv --info [--json] NAME` prints; the binding wants a plain file name, which a
-// browser's file names are
-function info(m, handle, at, size, name, json) {
-  const text = m.ccall('rokconv_info', 'number', ['number', 'number', 'number', 'string', 'number'],
-                       [handle, at, size, name.replaceAll('/', '_') || '_', json ? 1 : 0]);
+// what `rokconv --info [--json] NAME` prints of the model read
+function info(m, handle, name, json) {
+  const text = m.ccall('rokconv_info', 'number', ['number', 'string', 'number'],
+                       [handle, name, json ? 1 : 0]);
   if (text === 0) throw new Refusal(`not enough memory: ${name}`);
   return m.UTF8ToString(text);
 }
@@ -100,8 +99,8 @@ async function answer(request) {
     const [glb] = save(m, model, name, 'glb', names);
     const convertMs = performance.now() - start;
     postMessage({ask, stage: 'reporting'});
-    const text = info(m, model.handle, model.at, model.size, name, false);
-    const json = info(m, model.handle, model.at, model.size, name, true);
+    const text = info(m, model.handle, name, false);
+    const json = info(m, model.handle, name, true);
     postMessage({ask, info: text, json, glb: glb.data, convertMs, names}, [glb.data]);
   } else {
     const model = load(m, id, name, bytes);
