@@ -48,8 +48,9 @@ int rokconv_load_status(const Handle* h) {
 int rokconv_save(Handle* h, const char* format, const char* beside_name) {
     for (const rokconv::FormatInfo& f : rokconv::formats()) {
         if (f.name != format) continue;
-        h->file.clear();
-        h->beside.clear();
+        // the last save's files freed, not kept as capacity beside the new ones
+        std::vector<unsigned char>().swap(h->file);
+        std::vector<unsigned char>().swap(h->beside);
         rokconv::SaveOptions options;
         options.threads = 1;
         options.report = &h->report;
